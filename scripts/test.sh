@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Installs what is missing, then builds and runs the whole suite twice:
+# a normal build and an AddressSanitizer + UndefinedBehaviorSanitizer build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+jobs=${HYPERVALE_JOBS:-2}
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+
+run_suite() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+  ctest --test-dir "$dir" --output-on-failure -j"$jobs" --timeout 300
+}
+
+echo "== normal build =="
+run_suite build
+echo "== sanitizer build (ASan + UBSan) =="
+run_suite build-asan -DHYPERVALE_SANITIZE=ON

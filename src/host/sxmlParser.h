@@ -1,0 +1,57 @@
+// Small helper over Xerces DOM nodes: typed reads of one element or attribute, and
+// appending elements and attributes to a document being written.
+#pragma once
+
+#include <xercesc/dom/DOMNamedNodeMap.hpp>
+#include <xercesc/dom/DOMNode.hpp>
+
+#include <string>
+
+#include "host/kwDebug.h"
+
+namespace Hypervale {
+
+using xercesc::DOMNode;
+
+class TzSXMLParser {
+ public:
+  TzSXMLParser();
+  virtual ~TzSXMLParser();
+
+  std::string GetNodeName(const DOMNode* node) const;
+  // The element's text content, untrimmed.
+  std::string GetElementStringValue(const DOMNode* node) const;
+
+  // Each returns false, leaving `out` untouched, when the node's name is not `name`.
+  // Otherwise it converts the text and returns true; a text that does not convert
+  // (not a decimal number, not "true"/"false") leaves `out` untouched as well. The `long`
+  // form also takes an xs:dateTime, as milliseconds since the epoch.
+  bool ParseFromElementValue(const DOMNode* node, const std::string& name, std::string& out);
+  bool ParseFromElementValue(const DOMNode* node, const std::string& name, bool& out);
+  bool ParseFromElementValue(const DOMNode* node, const std::string& name, unsigned int& out);
+  bool ParseFromElementValue(const DOMNode* node, const std::string& name, long& out);
+  bool ParseFromElementValue(const DOMNode* node, const std::string& name,
+                             unsigned long long& out);
+
+  bool ParseFromAttributeValue(const DOMNode* node, const std::string& name, std::string& out);
+  bool ParseFromAttributeValue(const DOMNode* node, const std::string& name, unsigned int& out);
+
+  // Appends an empty child element and returns it (null when `parent` is null).
+  DOMNode* AddElement(DOMNode* parent, const std::string& name);
+  // Appends a child element holding the value as text. With `asCData` the text is written
+  // as a CDATA section.
+  DOMNode* AddElement(DOMNode* parent, const std::string& name, const std::string& value,
+                      bool asCData);
+  DOMNode* AddElement(DOMNode* parent, const std::string& name, const char* value);
+  DOMNode* AddElement(DOMNode* parent, const std::string& name, bool value, bool flag);
+  DOMNode* AddElement(DOMNode* parent, const std::string& name, unsigned int value);
+  DOMNode* AddElement(DOMNode* parent, const std::string& name, unsigned long long value);
+  bool AddAttribute(DOMNode* node, const std::string& name, const std::string& value, bool flag);
+
+ protected:
+  bool NameIs(const DOMNode* node, const std::string& name) const;
+
+  KwDebug log;
+};
+
+}  // namespace Hypervale

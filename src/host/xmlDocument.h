@@ -1,0 +1,58 @@
+// Parsing a body into a DOM document and writing a DOM document into a body, with the
+// Xerces objects owned for exactly the duration of one call.
+#pragma once
+
+#include <xercesc/dom/DOMDocument.hpp>
+#include <xercesc/dom/DOMElement.hpp>
+#include <xercesc/parsers/XercesDOMParser.hpp>
+
+#include <memory>
+#include <string>
+
+namespace Hypervale {
+namespace xml {
+
+// One parse of an in-memory body. Hostile input is refused rather than obeyed: a document
+// type declaration (the only way to reach external entities or define expanding ones) is
+// rejected before Xerces sees the body, external DTDs are never loaded and entity expansion
+// is bounded anyway.
+class ParsedXml {
+ public:
+  ParsedXml();
+  ~ParsedXml();
+  ParsedXml(const ParsedXml&) = delete;
+  ParsedXml& operator=(const ParsedXml&) = delete;
+
+  // `bufferId` names the body in Xerces' messages. On failure `error()` says why.
+  bool parse(const std::string& body, const char* bufferId);
+  xercesc::DOMElement* root() const { return root_; }
+  const std::string& error() const { return error_; }
+
+ private:
+  std::unique_ptr<xercesc::XercesDOMParser> parser_;
+  xercesc::DOMElement* root_ = nullptr;
+  std::string error_;
+};
+
+// A new document without namespace or document type whose root element is `rootName`.
+class NewXmlDocument {
+ public:
+  explicit NewXmlDocument(const std::string& rootName);
+  ~NewXmlDocument();
+  NewXmlDocument(const NewXmlDocument&) = delete;
+  NewXmlDocument& operator=(const NewXmlDocument&) = delete;
+
+  xercesc::DOMElement* root() const { return root_; }
+  // Serialises with an XML declaration, UTF-8, no pretty-printing.
+  bool write(std::string& out) const;
+
+ private:
+  xercesc::DOMDocument* document_ = nullptr;
+  xercesc::DOMElement* root_ = nullptr;
+};
+
+// A short, printable excerpt of a body for log lines about bodies that could not be read.
+std::string Excerpt(const std::string& body, size_t limit = 160);
+
+}  // namespace xml
+}  // namespace Hypervale

@@ -1,0 +1,25 @@
+#include <xercesc/util/PlatformUtils.hpp>
+
+#include <mutex>
+
+#include "hypervale/host.h"
+
+namespace Hypervale {
+namespace {
+std::mutex& InitMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+}  // namespace
+
+void InitializeXmlLibrary() {
+  std::lock_guard<std::mutex> lock(InitMutex());
+  xercesc::XMLPlatformUtils::Initialize();
+}
+
+void TerminateXmlLibrary() {
+  std::lock_guard<std::mutex> lock(InitMutex());
+  xercesc::XMLPlatformUtils::Terminate();
+}
+
+}  // namespace Hypervale

@@ -1,0 +1,162 @@
+// Turns engine response bodies into records and records into request bodies.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/sxmlParser.h"
+#include "host/xmlDocument.h"
+#include "hypervale/actionRecords.h"
+#include "hypervale/commonRecords.h"
+
+namespace Hypervale {
+
+class TzRhevParser : public TzSXMLParser {
+ public:
+  TzRhevParser();
+  ~TzRhevParser() override;
+
+  // Reads the API root and derives the schema version from the engine's product version:
+  // major * 1000000 + minor * 1000 + build. On failure the schema version is unchanged.
+  bool DetectVersion(const std::string& body, SAPIInfoLib& apiInfo);
+  std::int32_t getSchemaVersion() const { return schemaVersion; }
+
+  // Entry points.
+  bool parseAPIInfo(const std::string& body, SAPIInfoLib& out);
+  bool parseFault(const std::string& body, SFaultInfoLib& out, bool logMismatch);
+  bool parseAction(const std::string& body, SActionInfoLib& out, bool logMismatch);
+  bool serializeAction(const SActionInfoLib& in, std::string& out);
+  bool parseJobInfo(const std::string& body, SJobInfoLib& out);
+  bool parseJobInfoList(const std::string& body, std::vector<SJobInfoLib>& out);
+  bool parseCreation(const std::string& body, SCreationInfoLib& out);
+
+  // Document steps shared by every entry point.
+  template <typename T>
+  bool ParseObject(const std::string& body, const std::string& expected, T& out,
+                   bool logMismatch);
+  template <typename T>
+  bool ParseList(const std::string& body, const std::string& expected, std::vector<T>& list,
+                 bool logMismatch);
+  template <typename T>
+  bool ConvertListFromXML(DOMNode* listElement, std::vector<T>& list);
+  template <typename T>
+  bool SerializeObject(const T& record, const std::string& rootName, std::string& body);
+
+  // Record readers: fill the record from the element without clearing it first.
+  bool ConvertFromXML(DOMNode* element, SBaseResourceInfoLib& out);
+  bool ConvertFromXML(DOMNode* element, SVersionInfoLib& out);
+  bool ConvertFromXML(DOMNode* element, SProductInfoLib& out);
+  bool ConvertFromXML(DOMNode* element, SAPIInfoLib& out);
+  bool ConvertFromXML(DOMNode* element, SFaultInfoLib& out);
+  bool ConvertFromXML(DOMNode* element, SCustomPropertyInfoLib& out);
+  bool ConvertFromXML(DOMNode* element, SActionInfoLib& out);
+  bool ConvertFromXML(DOMNode* element, SJobInfoLib& out);
+  bool ConvertFromXML(DOMNode* element, SCreationInfoLib& out);
+
+  // Record writers.
+  bool ConvertToXML(const SActionInfoLib& in, DOMNode* element);
+
+  // Reads a reference child (attributes "href" and "id") when its name is `elementName`.
+  bool ParseReferenceFromElement(DOMNode* child, const std::string& elementName,
+                                 std::string& outHref, std::string& outId);
+  // Reads a status child in the v3 form (<status><state>up</state></status>) or the v4
+  // form (<status>up</status>) when its name is `elementName`.
+  bool ParseStatusFromElement(DOMNode* child, const std::string& elementName,
+                              std::string& outStatus);
+
+ protected:
+  // Parses `body` and checks the document element; logs what went wrong.
+  xercesc::DOMElement* OpenDocument(xml::ParsedXml& document, const std::string& body,
+                                    const char* bufferId, const std::string& expected,
+                                    bool logMismatch, const char* mismatchFormat);
+  bool WriteDocument(const xml::NewXmlDocument& document, const std::string& rootName,
+                     std::string& body);
+  void LogWriteFailure(const std::string& rootName, const char* reason);
+  // Runs a record reader; anything the XML library throws becomes a logged false.
+  template <typename Reader>
+  bool ReadGuarded(const std::string& expected, Reader&& read);
+  void LogReadFailure(const std::string& expected);
+
+  std::int32_t schemaVersion;
+};
+
+// Calls `visit` for each child element of `node`, in document order.
+template <typename Visitor>
+void ForEachChildElement(DOMNode* node, Visitor&& visit) {
+  if (!node) return;
+  for (DOMNode* child = node->getFirstChild(); child; child = child->getNextSibling()) {
+    if (child->getNodeType() == DOMNode::ELEMENT_NODE) visit(child);
+  }
+}
+
+// Calls `visit` for each attribute node of `node`.
+template <typename Visitor>
+void ForEachAttribute(DOMNode* node, Visitor&& visit) {
+  if (!node) return;
+  xercesc::DOMNamedNodeMap* attributes = node->getAttributes();
+  if (!attributes) return;
+  const XMLSize_t count = attributes->getLength();
+  for (XMLSize_t i = 0; i < count; ++i) visit(attributes->item(i));
+}
+
+template <typename Reader>
+bool TzRhevParser::ReadGuarded(const std::string& expected, Reader&& read) {
+  try {
+    return read();
+  } catch (...) {
+    LogReadFailure(expected);
+    return false;
+  }
+}
+
+template <typename T>
+bool TzRhevParser::ParseObject(const std::string& body, const std::string& expected, T& out,
+                               bool logMismatch) {
+  xml::ParsedXml document;
+  DOMNode* root = OpenDocument(document, body, "ParseObject", expected, logMismatch,
+                               "Object name is [%s], expected [%s]");
+  return root && ReadGuarded(expected, [&] { return ConvertFromXML(root, out); });
+}
+
+template <typename T>
+bool TzRhevParser::ParseList(const std::string& body, const std::string& expected,
+                             std::vector<T>& list, bool logMismatch) {
+  xml::ParsedXml document;
+  DOMNode* root = OpenDocument(document, body, "ParseList", expected, logMismatch,
+                               "List name is [%s], expected [%s]");
+  return root && ReadGuarded(expected, [&] { return ConvertListFromXML(root, list); });
+}
+
+template <typename T>
+bool TzRhevParser::ConvertListFromXML(DOMNode* listElement, std::vector<T>& list) {
+  bool allConverted = true;
+  ForEachChildElement(listElement, [&](DOMNode* child) {
+    T item{};
+    if (ConvertFromXML(child, item)) {
+      list.push_back(std::move(item));
+    } else {
+      log.Error(HV_FUNC, "Failed to convert list item - [%s] from [%s]",
+                GetNodeName(child).c_str(), GetNodeName(listElement).c_str());
+      allConverted = false;
+    }
+  });
+  return allConverted;
+}
+
+template <typename T>
+bool TzRhevParser::SerializeObject(const T& record, const std::string& rootName,
+                                   std::string& body) {
+  // Values come from callers and engine answers; a text Xerces refuses (invalid UTF-8)
+  // must end as a refused write, never as an exception in the agent.
+  try {
+    const xml::NewXmlDocument document(rootName);
+    ConvertToXML(record, document.root());
+    return WriteDocument(document, rootName, body);
+  } catch (...) {
+    LogWriteFailure(rootName, "a value could not be written as XML");
+    return false;
+  }
+}
+
+}  // namespace Hypervale
