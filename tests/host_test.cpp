@@ -24,7 +24,9 @@ TEST(UbStringTest, PositionalFormatExpandsNumberedPlaceholders) {
   };
   const Case cases[] = {
       {"{1}/{2}", {"ovirt-engine/api/vms", "abc"}, "ovirt-engine/api/vms/abc"},
-      {"{1}?search=name={2}", {"ovirt-engine/api/vms", "my vm"}, "ovirt-engine/api/vms?search=name=my vm"},
+      {"{1}?search=name={2}",
+       {"ovirt-engine/api/vms", "my vm"},
+       "ovirt-engine/api/vms?search=name=my vm"},
       {"{2}-{1}-{2}", {"a", "b"}, "b-a-b"},
       {"{1}/{3}", {"a", "b"}, "a/{3}"},  // no matching argument: kept as written
       {"{0}{x}{}{", {"a"}, "{0}{x}{}{"},
@@ -44,7 +46,8 @@ TEST(UbStringTest, PrintfFormattingAndTrimming) {
   EXPECT_EQ(out, "backup_1700000000");
   const std::string big(100000, 'x');
   FormatString(out, "%s?search=correlation_id=%s", "ovirt-engine/api/jobs", big.c_str());
-  EXPECT_EQ(out.size(), std::string("ovirt-engine/api/jobs?search=correlation_id=").size() + big.size());
+  EXPECT_EQ(out.size(),
+            std::string("ovirt-engine/api/jobs?search=correlation_id=").size() + big.size());
 
   std::string text = " \t up\t \t";
   TrimString(text, " \t");
@@ -62,7 +65,9 @@ TEST(UbStringTest, PrintfFormattingAndTrimming) {
 
 TEST(PlatformInfoTest, AbsentKeysLeaveOutputsUnchanged) {
   hvtest::ConfigScope config;
-  config.set("sRHEVMAPIVERSION", "3").set("nRHEVMAPIRETRYCT", "7").set("nRHEVMAPISLEEPINTERVAL", "soon");
+  config.set("sRHEVMAPIVERSION", "3")
+      .set("nRHEVMAPIRETRYCT", "7")
+      .set("nRHEVMAPISLEEPINTERVAL", "soon");
   const TzPlatformInfo info;
   std::string text = "default";
   unsigned long number = 20;

@@ -54,11 +54,11 @@ TEST(FaultAndActionTest, ActionAnswersFillStatusFaultAndJob) {
   EXPECT_EQ(failed.fault.detail, "[Cannot stop VM.]");
 
   SActionInfoLib complete;
-  ASSERT_TRUE(parser.parseAction(
-      "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<action>"
-      "<async>false</async><status> complete\t</status>"
-      "<job href=\"/ovirt-engine/api/jobs/5\" id=\"5\"/></action>",
-      complete, true));
+  ASSERT_TRUE(
+      parser.parseAction("<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n<action>"
+                         "<async>false</async><status> complete\t</status>"
+                         "<job href=\"/ovirt-engine/api/jobs/5\" id=\"5\"/></action>",
+                         complete, true));
   EXPECT_EQ(complete.status, "complete");
   EXPECT_EQ(complete.jobId, "5");
   EXPECT_EQ(complete.jobHref, "/ovirt-engine/api/jobs/5");

@@ -91,7 +91,8 @@ TEST(ParserFrameworkTest, WrongRootNamesAreRefusedWithTheExactMessages) {
   EXPECT_FALSE(parser.parseAction("<fault/>", action, false));
   EXPECT_TRUE(capture.errors().empty());
   EXPECT_FALSE(parser.parseAction("<fault/>", action, true));
-  EXPECT_EQ(capture.errors(), std::vector<std::string>{"Object name is [fault], expected [action]"});
+  EXPECT_EQ(capture.errors(),
+            std::vector<std::string>{"Object name is [fault], expected [action]"});
 }
 
 TEST(ParserFrameworkTest, UnreadableBodiesGiveFalseAndAClearError) {
@@ -145,8 +146,8 @@ TEST(ParserFrameworkTest, DocumentTypesAndEntitiesAreNeverObeyed) {
   // Predefined and character entities still work.
   TzRhevParser parser;
   SFaultInfoLib fault;
-  ASSERT_TRUE(parser.parseFault("<fault><detail>a &lt;b&gt; &amp; &#233;</detail></fault>", fault,
-                                true));
+  ASSERT_TRUE(
+      parser.parseFault("<fault><detail>a &lt;b&gt; &amp; &#233;</detail></fault>", fault, true));
   EXPECT_EQ(fault.detail, "a <b> & \xC3\xA9");
 }
 
@@ -211,7 +212,8 @@ TEST(ParserFrameworkTest, StatusAndReferenceHelpers) {
       {"<creation><status><state>down</state></status></creation>", "down"},
       {"<creation><status><state>complete</state><detail>x</detail></status></creation>",
        "complete"},
-      {"<creation><status>\n  pending\n</status></creation>", "\n  pending\n"},  // only blanks and tabs
+      {"<creation><status>\n  pending\n</status></creation>",
+       "\n  pending\n"},  // only blanks and tabs
       {"<creation><status/></creation>", ""},
   };
   for (const auto& c : cases) {
@@ -221,9 +223,10 @@ TEST(ParserFrameworkTest, StatusAndReferenceHelpers) {
     EXPECT_EQ(creation.status, c.status) << c.body;
   }
   SActionInfoLib action;
-  ASSERT_TRUE(parser.parseAction("<action><job href=\"/ovirt-engine/api/jobs/9\" id=\"9\"/>"
-                                 "<status>complete</status></action>",
-                                 action, true));
+  ASSERT_TRUE(
+      parser.parseAction("<action><job href=\"/ovirt-engine/api/jobs/9\" id=\"9\"/>"
+                         "<status>complete</status></action>",
+                         action, true));
   EXPECT_EQ(action.jobId, "9");
   EXPECT_EQ(action.jobHref, "/ovirt-engine/api/jobs/9");
 }
@@ -239,11 +242,12 @@ TEST(ParserFrameworkTest, NumbersAndDatesInJobs) {
   EXPECT_EQ(job.lastUpdated, 1481576849758L);
 
   SJobInfoLib v3;
-  ASSERT_TRUE(parser.parseJobInfo("<job id=\"j\"><status><state>FINISHED</state></status>"
-                                  "<start_time>1700000000000</start_time>"
-                                  "<end_time>2016-12-12T21:07:29Z</end_time>"
-                                  "<last_updated>not a time</last_updated></job>",
-                                  v3));
+  ASSERT_TRUE(
+      parser.parseJobInfo("<job id=\"j\"><status><state>FINISHED</state></status>"
+                          "<start_time>1700000000000</start_time>"
+                          "<end_time>2016-12-12T21:07:29Z</end_time>"
+                          "<last_updated>not a time</last_updated></job>",
+                          v3));
   EXPECT_EQ(v3.status, "FINISHED");
   EXPECT_EQ(v3.startTime, 1700000000000L);
   EXPECT_EQ(v3.endTime, 1481576849000L);

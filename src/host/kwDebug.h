@@ -1,35 +1,3 @@
-// The log channel every library class writes through.
 #pragma once
-
-#include <cstdarg>
-
-namespace Hypervale {
-
-// Names a log destination of the host's; the library always passes null (the default log).
-class KwDebugFileInstance;
-
-#define HV_PRINTF(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
-
-class KwDebug {
- public:
-  explicit KwDebug(KwDebugFileInstance* instance = nullptr);
-  virtual ~KwDebug();
-
-  // `function` is the caller's full signature (use HV_FUNC); the rest is printf-style.
-  void Error(const char* function, const char* format, ...) const HV_PRINTF(3, 4);
-  void Debug(const char* function, const char* format, ...) const HV_PRINTF(3, 4);
-  void DebugLvl(const char* function, int level, const char* format, ...) const HV_PRINTF(4, 5);
-
- private:
-  KwDebugFileInstance* instance_;
-};
-
-// The facade's log base; same operations as KwDebug.
-class KwEvent : public KwDebug {
- public:
-  explicit KwEvent(KwDebugFileInstance* instance = nullptr) : KwDebug(instance) {}
-};
-
-}  // namespace Hypervale
-
-#define HV_FUNC __PRETTY_FUNCTION__
+// The log base classes are public: the facade derives from KwEvent.
+#include "hypervale/kwDebug.h"

@@ -1,15 +1,14 @@
 #include "host/sxmlParser.h"
 
-#include <xercesc/dom/DOMDocument.hpp>
-#include <xercesc/dom/DOMCDATASection.hpp>
-#include <xercesc/dom/DOMElement.hpp>
-#include <xercesc/dom/DOMText.hpp>
-
 #include <cerrno>
 #include <cstdio>
-#include <ctime>
 #include <cstdlib>
+#include <ctime>
 #include <limits>
+#include <xercesc/dom/DOMCDATASection.hpp>
+#include <xercesc/dom/DOMDocument.hpp>
+#include <xercesc/dom/DOMElement.hpp>
+#include <xercesc/dom/DOMText.hpp>
 
 #include "host/ubString.h"
 #include "host/xmlText.h"
@@ -29,7 +28,8 @@ bool ConvertNumber(std::string text, T& out) {
   char* end = nullptr;
   if (std::numeric_limits<T>::is_signed) {
     const long long value = std::strtoll(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || value < static_cast<long long>(std::numeric_limits<T>::min()) ||
+    if (errno != 0 || *end != '\0' ||
+        value < static_cast<long long>(std::numeric_limits<T>::min()) ||
         value > static_cast<long long>(std::numeric_limits<T>::max())) {
       return false;
     }
@@ -139,8 +139,7 @@ bool TzSXMLParser::ParseFromElementValue(const DOMNode* node, const std::string&
   return true;
 }
 
-bool TzSXMLParser::ParseFromElementValue(const DOMNode* node, const std::string& name,
-                                         bool& out) {
+bool TzSXMLParser::ParseFromElementValue(const DOMNode* node, const std::string& name, bool& out) {
   if (!NameIs(node, name)) return false;
   ConvertBool(GetElementStringValue(node), out);
   return true;
@@ -153,8 +152,7 @@ bool TzSXMLParser::ParseFromElementValue(const DOMNode* node, const std::string&
   return true;
 }
 
-bool TzSXMLParser::ParseFromElementValue(const DOMNode* node, const std::string& name,
-                                         long& out) {
+bool TzSXMLParser::ParseFromElementValue(const DOMNode* node, const std::string& name, long& out) {
   if (!NameIs(node, name)) return false;
   const std::string text = GetElementStringValue(node);
   if (!ConvertNumber(text, out)) ConvertDateTime(text, out);
@@ -163,6 +161,13 @@ bool TzSXMLParser::ParseFromElementValue(const DOMNode* node, const std::string&
 
 bool TzSXMLParser::ParseFromElementValue(const DOMNode* node, const std::string& name,
                                          unsigned long long& out) {
+  if (!NameIs(node, name)) return false;
+  ConvertNumber(GetElementStringValue(node), out);
+  return true;
+}
+
+bool TzSXMLParser::ParseFromElementValue(const DOMNode* node, const std::string& name,
+                                         unsigned long& out) {
   if (!NameIs(node, name)) return false;
   ConvertNumber(GetElementStringValue(node), out);
   return true;
@@ -213,12 +218,20 @@ DOMNode* TzSXMLParser::AddElement(DOMNode* parent, const std::string& name, bool
   return AddElement(parent, name, std::string(value ? "true" : "false"), false);
 }
 
+DOMNode* TzSXMLParser::AddElement(DOMNode* parent, const std::string& name, bool value) {
+  return AddElement(parent, name, value, false);
+}
+
 DOMNode* TzSXMLParser::AddElement(DOMNode* parent, const std::string& name, unsigned int value) {
   return AddElement(parent, name, std::to_string(value), false);
 }
 
 DOMNode* TzSXMLParser::AddElement(DOMNode* parent, const std::string& name,
                                   unsigned long long value) {
+  return AddElement(parent, name, std::to_string(value), false);
+}
+
+DOMNode* TzSXMLParser::AddElement(DOMNode* parent, const std::string& name, unsigned long value) {
   return AddElement(parent, name, std::to_string(value), false);
 }
 

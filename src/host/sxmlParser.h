@@ -2,10 +2,9 @@
 // appending elements and attributes to a document being written.
 #pragma once
 
+#include <string>
 #include <xercesc/dom/DOMNamedNodeMap.hpp>
 #include <xercesc/dom/DOMNode.hpp>
-
-#include <string>
 
 #include "host/kwDebug.h"
 
@@ -30,8 +29,9 @@ class TzSXMLParser {
   bool ParseFromElementValue(const DOMNode* node, const std::string& name, bool& out);
   bool ParseFromElementValue(const DOMNode* node, const std::string& name, unsigned int& out);
   bool ParseFromElementValue(const DOMNode* node, const std::string& name, long& out);
-  bool ParseFromElementValue(const DOMNode* node, const std::string& name,
-                             unsigned long long& out);
+  bool ParseFromElementValue(const DOMNode* node, const std::string& name, unsigned long long& out);
+  // std::uint64_t is `unsigned long` on LP64 platforms; sizes are held in it.
+  bool ParseFromElementValue(const DOMNode* node, const std::string& name, unsigned long& out);
 
   bool ParseFromAttributeValue(const DOMNode* node, const std::string& name, std::string& out);
   bool ParseFromAttributeValue(const DOMNode* node, const std::string& name, unsigned int& out);
@@ -44,8 +44,11 @@ class TzSXMLParser {
                       bool asCData);
   DOMNode* AddElement(DOMNode* parent, const std::string& name, const char* value);
   DOMNode* AddElement(DOMNode* parent, const std::string& name, bool value, bool flag);
+  // The same text as the form above; callers that have no second flag use this one.
+  DOMNode* AddElement(DOMNode* parent, const std::string& name, bool value);
   DOMNode* AddElement(DOMNode* parent, const std::string& name, unsigned int value);
   DOMNode* AddElement(DOMNode* parent, const std::string& name, unsigned long long value);
+  DOMNode* AddElement(DOMNode* parent, const std::string& name, unsigned long value);
   bool AddAttribute(DOMNode* node, const std::string& name, const std::string& value, bool flag);
 
  protected:

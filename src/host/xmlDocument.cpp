@@ -1,5 +1,6 @@
 #include "host/xmlDocument.h"
 
+#include <cstring>
 #include <xercesc/dom/DOMException.hpp>
 #include <xercesc/dom/DOMImplementation.hpp>
 #include <xercesc/dom/DOMImplementationRegistry.hpp>
@@ -12,8 +13,6 @@
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLException.hpp>
-
-#include <cstring>
 
 #include "host/xmlText.h"
 
@@ -104,8 +103,8 @@ bool ParsedXml::parse(const std::string& body, const char* bufferId) {
     FirstErrorHandler errors;
     parser_->setErrorHandler(&errors);
 
-    MemBufInputSource source(reinterpret_cast<const XMLByte*>(body.data()), body.size(),
-                             bufferId, false);
+    MemBufInputSource source(reinterpret_cast<const XMLByte*>(body.data()), body.size(), bufferId,
+                             false);
     parser_->parse(source);
     parser_->setErrorHandler(nullptr);
     parser_->setSecurityManager(nullptr);

@@ -2,12 +2,11 @@
 // Xerces objects owned for exactly the duration of one call.
 #pragma once
 
+#include <memory>
+#include <string>
 #include <xercesc/dom/DOMDocument.hpp>
 #include <xercesc/dom/DOMElement.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
-
-#include <memory>
-#include <string>
 
 namespace Hypervale {
 namespace xml {

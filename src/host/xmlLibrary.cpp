@@ -1,6 +1,5 @@
-#include <xercesc/util/PlatformUtils.hpp>
-
 #include <mutex>
+#include <xercesc/util/PlatformUtils.hpp>
 
 #include "hypervale/host.h"
 

@@ -1,10 +1,9 @@
 // Conversions between Xerces' UTF-16 strings and UTF-8 std::string.
 #pragma once
 
-#include <xercesc/util/XercesDefs.hpp>
-
 #include <memory>
 #include <string>
+#include <xercesc/util/XercesDefs.hpp>
 
 namespace Hypervale {
 namespace xml {

@@ -59,9 +59,8 @@ bool TzRhevParser::ConvertFromXML(DOMNode* element, SJobInfoLib& out) {
 
 bool TzRhevParser::ConvertFromXML(DOMNode* element, SCreationInfoLib& out) {
   ConvertFromXML(element, static_cast<SBaseResourceInfoLib&>(out));
-  ForEachChildElement(element, [&](DOMNode* child) {
-    ParseStatusFromElement(child, "status", out.status);
-  });
+  ForEachChildElement(element,
+                      [&](DOMNode* child) { ParseStatusFromElement(child, "status", out.status); });
   return true;
 }
 

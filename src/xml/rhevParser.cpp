@@ -107,9 +107,8 @@ bool TzRhevParser::ParseStatusFromElement(DOMNode* child, const std::string& ele
                                           std::string& outStatus) {
   if (!NameIs(child, elementName)) return false;
   outStatus.clear();
-  ForEachChildElement(child, [&](DOMNode* grandchild) {
-    ParseFromElementValue(grandchild, "state", outStatus);
-  });
+  ForEachChildElement(
+      child, [&](DOMNode* grandchild) { ParseFromElementValue(grandchild, "state", outStatus); });
   if (outStatus.empty()) {
     outStatus = GetElementStringValue(child);
     TrimString(outStatus, " \t");

@@ -9,6 +9,10 @@
 #include "host/xmlDocument.h"
 #include "hypervale/actionRecords.h"
 #include "hypervale/commonRecords.h"
+#include "hypervale/diskRecords.h"
+#include "hypervale/inventoryRecords.h"
+#include "hypervale/storageDomainRecords.h"
+#include "hypervale/vmRecord.h"
 
 namespace Hypervale {
 
@@ -31,10 +35,50 @@ class TzRhevParser : public TzSXMLParser {
   bool parseJobInfoList(const std::string& body, std::vector<SJobInfoLib>& out);
   bool parseCreation(const std::string& body, SCreationInfoLib& out);
 
+  // Inventory.
+  bool parseDataCenterInfo(const std::string& body, SDataCenterInfoLib& out);
+  bool parseDataCenterInfoList(const std::string& body, std::vector<SDataCenterInfoLib>& out);
+  bool parseClusterInfo(const std::string& body, SClusterInfoLib& out);
+  bool parseClusterInfoList(const std::string& body, std::vector<SClusterInfoLib>& out);
+  bool parseHostInfo(const std::string& body, SHostInfoLib& out);
+  bool parseHostInfoList(const std::string& body, std::vector<SHostInfoLib>& out);
+  bool parseTagInfo(const std::string& body, STagInfoLib& out);
+  bool parseTagInfoList(const std::string& body, std::vector<STagInfoLib>& out);
+  bool parseNetworkInfo(const std::string& body, SNetworkInfoLib& out);
+  bool parseNetworkInfoList(const std::string& body, std::vector<SNetworkInfoLib>& out);
+  bool serializeNetworkInfo(const SNetworkInfoLib& in, std::string& out);
+  bool parseVnicProfileInfo(const std::string& body, SVnicProfileInfoLib& out);
+  bool parseVnicProfileInfoList(const std::string& body, std::vector<SVnicProfileInfoLib>& out);
+  bool serializeVnicProfileInfo(const SVnicProfileInfoLib& in, std::string& out);
+  bool parseNicInfo(const std::string& body, SNicInfoLib& out);
+  bool parseNicInfoList(const std::string& body, std::vector<SNicInfoLib>& out);
+  bool serializeNicInfo(const SNicInfoLib& in, std::string& out);
+
+  // VMs.
+  bool parseVMInfo(const std::string& body, SVMInfoLib& out);
+  bool parseVMInfoList(const std::string& body, std::vector<SVMInfoLib>& out);
+  bool serializeVMInfo(const SVMInfoLib& in, std::string& out);
+
+  // Storage domains.
+  bool parseStorageDomainInfo(const std::string& body, SStorageDomainInfoLib& out);
+  bool parseStorageDomainInfoList(const std::string& body, std::vector<SStorageDomainInfoLib>& out);
+  bool serializeStorageDomainInfo(const SStorageDomainInfoLib& in, std::string& out);
+
+  // Disks, disk attachments and snapshots.
+  bool parseDiskInfo(const std::string& body, SDiskInfoLib& out);
+  bool parseDiskInfoList(const std::string& body, std::vector<SDiskInfoLib>& out);
+  bool serializeDiskInfo(const SDiskInfoLib& in, std::string& out);
+  bool parseDiskAttachmentInfo(const std::string& body, SDiskAttachmentInfoLib& out);
+  bool parseDiskAttachmentInfoList(const std::string& body,
+                                   std::vector<SDiskAttachmentInfoLib>& out);
+  bool serializeDiskAttachmentInfo(const SDiskAttachmentInfoLib& in, std::string& out);
+  bool parseSnapshotInfo(const std::string& body, SSnapshotInfoLib& out);
+  bool parseSnapshotInfoList(const std::string& body, std::vector<SSnapshotInfoLib>& out);
+  bool serializeSnapshotInfo(const SSnapshotInfoLib& in, std::string& out);
+
   // Document steps shared by every entry point.
   template <typename T>
-  bool ParseObject(const std::string& body, const std::string& expected, T& out,
-                   bool logMismatch);
+  bool ParseObject(const std::string& body, const std::string& expected, T& out, bool logMismatch);
   template <typename T>
   bool ParseList(const std::string& body, const std::string& expected, std::vector<T>& list,
                  bool logMismatch);
@@ -53,9 +97,30 @@ class TzRhevParser : public TzSXMLParser {
   bool ConvertFromXML(DOMNode* element, SActionInfoLib& out);
   bool ConvertFromXML(DOMNode* element, SJobInfoLib& out);
   bool ConvertFromXML(DOMNode* element, SCreationInfoLib& out);
+  bool ConvertFromXML(DOMNode* element, SDataCenterInfoLib& out);
+  bool ConvertFromXML(DOMNode* element, SClusterInfoLib& out);
+  bool ConvertFromXML(DOMNode* element, SHostInfoLib& out);
+  bool ConvertFromXML(DOMNode* element, STagInfoLib& out);
+  bool ConvertFromXML(DOMNode* element, SNetworkInfoLib& out);
+  bool ConvertFromXML(DOMNode* element, SVnicProfileInfoLib& out);
+  bool ConvertFromXML(DOMNode* element, SNicInfoLib& out);
+  bool ConvertFromXML(DOMNode* element, SVMInfoLib& out);
+  bool ConvertFromXML(DOMNode* element, SStorageDomainInfoLib& out);
+  bool ConvertFromXML(DOMNode* element, SLunStorageInfoLib& out);
+  bool ConvertFromXML(DOMNode* element, SDiskInfoLib& out);
+  bool ConvertFromXML(DOMNode* element, SDiskAttachmentInfoLib& out);
+  bool ConvertFromXML(DOMNode* element, SSnapshotInfoLib& out);
 
   // Record writers.
   bool ConvertToXML(const SActionInfoLib& in, DOMNode* element);
+  bool ConvertToXML(const SNetworkInfoLib& in, DOMNode* element);
+  bool ConvertToXML(const SVnicProfileInfoLib& in, DOMNode* element);
+  bool ConvertToXML(const SNicInfoLib& in, DOMNode* element);
+  bool ConvertToXML(const SVMInfoLib& in, DOMNode* element);
+  bool ConvertToXML(const SStorageDomainInfoLib& in, DOMNode* element);
+  bool ConvertToXML(const SDiskInfoLib& in, DOMNode* element);
+  bool ConvertToXML(const SDiskAttachmentInfoLib& in, DOMNode* element);
+  bool ConvertToXML(const SSnapshotInfoLib& in, DOMNode* element);
 
   // Reads a reference child (attributes "href" and "id") when its name is `elementName`.
   bool ParseReferenceFromElement(DOMNode* child, const std::string& elementName,
@@ -136,8 +201,8 @@ bool TzRhevParser::ConvertListFromXML(DOMNode* listElement, std::vector<T>& list
     if (ConvertFromXML(child, item)) {
       list.push_back(std::move(item));
     } else {
-      log.Error(HV_FUNC, "Failed to convert list item - [%s] from [%s]",
-                GetNodeName(child).c_str(), GetNodeName(listElement).c_str());
+      log.Error(HV_FUNC, "Failed to convert list item - [%s] from [%s]", GetNodeName(child).c_str(),
+                GetNodeName(listElement).c_str());
       allConverted = false;
     }
   });
