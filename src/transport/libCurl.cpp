@@ -1,0 +1,238 @@
+#include "transport/libCurl.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "host/platformInfo.h"
+#include "transport/urlEscape.h"
+
+namespace Hypervale {
+namespace {
+
+const char kSection[] = "VirtualServer";
+
+// Overwrites a secret before its memory goes back to the allocator.
+void Wipe(std::string& secret) {
+  std::fill(secret.begin(), secret.end(), '\0');
+  secret.clear();
+}
+
+}  // namespace
+
+TransportSettings TransportSettings::FromConfiguration() {
+  TransportSettings settings;
+  const TzPlatformInfo config;
+  config.getString(kSection, "sRhevCAFile", &settings.caFile);
+  unsigned long insecure = 0;
+  config.getNumber(kSection, "nRhevTLSInsecure", &insecure);
+  settings.tlsInsecure = insecure == 1;
+  config.getNumber(kSection, "nRhevConnectTimeoutSec", &settings.connectTimeoutSec);
+  config.getNumber(kSection, "nRhevStallTimeoutSec", &settings.stallTimeoutSec);
+  unsigned long maxBytes = 0;
+  if (config.getNumber(kSection, "nRhevMaxResponseBytes", &maxBytes) && maxBytes > 0) {
+    settings.maxResponseBytes = maxBytes;
+  }
+  return settings;
+}
+
+TzLibCurl::TzLibCurl() : KwDebug(nullptr) {}
+
+TzLibCurl::~TzLibCurl() {
+  // The handle may hold copies of the credentials; release it before wiping ours.
+  handle_.reset();
+  Wipe(password_);
+}
+
+const char* TzLibCurl::GetHttpReqTypeString(HTTP_REQ_TYPE method) {
+  switch (method) {
+    case HTTP_REQ_GET:
+      return "GET";
+    case HTTP_REQ_POST:
+      return "POST";
+    case HTTP_REQ_PUT:
+      return "PUT";
+    case HTTP_REQ_DELETE:
+      return "DELETE";
+  }
+  return "UNKNOWN";
+}
+
+bool TzLibCurl::TzLibCurlInit(const char* contentTypeHeader, bool captureResponse, bool /*unused*/,
+                              TzLibCurlWriteCallback writeCallback) {
+  if (!curl::EnsureGlobalInit()) {
+    Error(HV_FUNC, "libcurl could not be initialised");
+    return false;
+  }
+  handle_.reset(curl_easy_init());
+  if (!handle_) {
+    Error(HV_FUNC, "curl_easy_init failed");
+    return false;
+  }
+  contentTypeHeader_ = contentTypeHeader ? contentTypeHeader : "";
+  captureResponse_ = captureResponse;
+  writeCallback_ = writeCallback;
+  settings_ = TransportSettings::FromConfiguration();
+  headers_.reset();
+  return true;
+}
+
+void TzLibCurl::TzLibCurlFreeHttpHeaderList() {
+  headers_.reset();
+  username_.clear();
+  Wipe(password_);
+}
+
+bool TzLibCurl::TzLibCurlAppendHeader(_http_hdr_type_ type, const char* value) {
+  if (!handle_ || !value) return false;
+  if (type == HTTP_HDR_CREDENTIALS) {
+    // Basic-authentication user names cannot hold a colon; the password may.
+    const char* colon = std::strchr(value, ':');
+    if (!colon) return false;
+    username_.assign(value, colon);
+    Wipe(password_);
+    password_.assign(colon + 1);
+    return true;
+  }
+  return curl::AppendHeader(headers_, value);
+}
+
+bool TzLibCurl::TzLibCurlSetAdditionalOptionsIntValue(CURLoption option, const int& value) {
+  if (!handle_) return false;
+  return curl_easy_setopt(handle_.get(), option, static_cast<long>(value)) == CURLE_OK;
+}
+
+size_t TzLibCurl::CollectBody(char* data, size_t size, size_t count, void* self) {
+  TzLibCurl* client = static_cast<TzLibCurl*>(self);
+  const size_t bytes = size * count;
+  if (client->response_.size() + bytes > client->settings_.maxResponseBytes) {
+    client->responseTooLarge_ = true;
+    return 0;  // aborts the transfer
+  }
+  try {
+    client->response_.append(data, bytes);
+  } catch (...) {
+    client->responseTooLarge_ = true;
+    return 0;
+  }
+  return bytes;
+}
+
+bool TzLibCurl::ApplyRequestOptions(HTTP_REQ_TYPE method, const std::string& url, const void* body,
+                                    unsigned long length) {
+  CURL* h = handle_.get();
+  // Header lines this client adds itself: the content type, and an empty "Expect:" so large
+  // bodies are not held back waiting for "100 Continue".
+  curl::HeaderList lines;
+  for (const curl_slist* line = headers_.get(); line; line = line->next) {
+    if (!curl::AppendHeader(lines, line->data)) return false;
+  }
+  if (!contentTypeHeader_.empty() && !curl::AppendHeader(lines, contentTypeHeader_.c_str())) {
+    return false;
+  }
+  if (!curl::AppendHeader(lines, "Expect:")) return false;
+  requestHeaders_ = std::move(lines);
+
+  bool ok = true;
+  auto set = [&](CURLoption option, auto value) {
+    ok = ok && curl_easy_setopt(h, option, value) == CURLE_OK;
+  };
+  set(CURLOPT_URL, url.c_str());
+  set(CURLOPT_PROTOCOLS_STR, "http,https");
+  set(CURLOPT_NOSIGNAL, 1L);
+  set(CURLOPT_NOPROGRESS, 1L);
+  set(CURLOPT_VERBOSE, 0L);
+  set(CURLOPT_FOLLOWLOCATION, 0L);
+  set(CURLOPT_ERRORBUFFER, errorBuffer_);
+  set(CURLOPT_HTTPHEADER, requestHeaders_.get());
+  set(CURLOPT_CONNECTTIMEOUT, static_cast<long>(settings_.connectTimeoutSec));
+  // A transfer that moves less than one byte per second for the stall time is abandoned.
+  set(CURLOPT_LOW_SPEED_LIMIT, 1L);
+  set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(settings_.stallTimeoutSec));
+  set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(settings_.maxResponseBytes));
+  if (!username_.empty() || !password_.empty()) {
+    set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+    set(CURLOPT_USERNAME, username_.c_str());
+    set(CURLOPT_PASSWORD, password_.c_str());
+  }
+  if (settings_.tlsInsecure) {
+    set(CURLOPT_SSL_VERIFYPEER, 0L);
+    set(CURLOPT_SSL_VERIFYHOST, 0L);
+  } else {
+    set(CURLOPT_SSL_VERIFYPEER, 1L);
+    set(CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!settings_.caFile.empty()) set(CURLOPT_CAINFO, settings_.caFile.c_str());
+  }
+  if (writeCallback_) {
+    set(CURLOPT_WRITEFUNCTION, writeCallback_);
+  } else {
+    set(CURLOPT_WRITEFUNCTION, &TzLibCurl::CollectBody);
+    set(CURLOPT_WRITEDATA, static_cast<void*>(this));
+  }
+
+  switch (method) {
+    case HTTP_REQ_GET:
+      set(CURLOPT_HTTPGET, 1L);
+      break;
+    case HTTP_REQ_POST:
+    case HTTP_REQ_PUT:
+    case HTTP_REQ_DELETE:
+      if (method != HTTP_REQ_POST) set(CURLOPT_CUSTOMREQUEST, GetHttpReqTypeString(method));
+      if (method == HTTP_REQ_POST || (body && length > 0)) {
+        set(CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body ? length : 0));
+        set(CURLOPT_POSTFIELDS, body ? static_cast<const char*>(body) : "");
+      }
+      break;
+  }
+  return ok;
+}
+
+bool TzLibCurl::TzLibCurlSendHttpReq(HTTP_REQ_TYPE method, const char* url, const void* body,
+                                     unsigned long length, bool /*unused*/,
+                                     const char* /*unusedText*/) {
+  httpStatus_ = 0;
+  transportError_.clear();
+  response_.clear();
+  responseTooLarge_ = false;
+  errorBuffer_[0] = '\0';
+  if (!handle_ || !url) return false;
+
+  const std::string escapedUrl = EscapeUrl(url);
+  if (!ApplyRequestOptions(method, escapedUrl, body, length)) {
+    transportError_ = "a libcurl option could not be set";
+    Error(HV_FUNC, "Failed to prepare %s [%s]: %s", GetHttpReqTypeString(method), url,
+          transportError_.c_str());
+    return false;
+  }
+
+  const CURLcode result = curl_easy_perform(handle_.get());
+  long status = 0;
+  curl_easy_getinfo(handle_.get(), CURLINFO_RESPONSE_CODE, &status);
+  if (result != CURLE_OK) {
+    if (responseTooLarge_ || result == CURLE_FILESIZE_EXCEEDED) {
+      transportError_ = "the response is larger than the limit of " +
+                        std::to_string(settings_.maxResponseBytes) +
+                        " bytes (nRhevMaxResponseBytes)";
+      response_.clear();
+    } else {
+      transportError_ = errorBuffer_[0] ? errorBuffer_ : curl_easy_strerror(result);
+    }
+    // A status without a complete transfer is not an answer we can judge.
+    httpStatus_ = 0;
+    Error(HV_FUNC, "Transport failure for %s [%s]: %s", GetHttpReqTypeString(method), url,
+          transportError_.c_str());
+    return false;
+  }
+  httpStatus_ = status;
+  return status >= 200 && status < 300;
+}
+
+const char* TzLibCurl::GetHttpResponse(unsigned long& length, bool /*unused*/) {
+  length = response_.size();
+  if (!captureResponse_ || response_.empty()) {
+    length = 0;
+    return nullptr;
+  }
+  return response_.c_str();
+}
+
+}  // namespace Hypervale

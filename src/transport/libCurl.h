@@ -1,0 +1,85 @@
+// The HTTP client: one object per request attempt, over libcurl.
+#pragma once
+
+#include <curl/curl.h>
+
+#include <cstdint>
+#include <string>
+
+#include "host/kwDebug.h"
+#include "transport/curlHandle.h"
+
+namespace Hypervale {
+
+enum _http_req_type_ { HTTP_REQ_GET = 0, HTTP_REQ_POST = 1, HTTP_REQ_PUT = 2, HTTP_REQ_DELETE = 3 };
+typedef _http_req_type_ HTTP_REQ_TYPE;
+
+enum _http_hdr_type_ {
+  HTTP_HDR_LINE = 0,         // a whole request header line
+  HTTP_HDR_CREDENTIALS = 1,  // "user:password" for basic authentication
+};
+
+typedef unsigned long (*TzLibCurlWriteCallback)(void* data, unsigned long size, unsigned long count,
+                                                void* context);
+
+// Transport settings read from section "VirtualServer" for every request attempt.
+struct TransportSettings {
+  std::string caFile;                                // "sRhevCAFile"
+  bool tlsInsecure = false;                          // "nRhevTLSInsecure" = 1
+  unsigned long connectTimeoutSec = 30;              // "nRhevConnectTimeoutSec"
+  unsigned long stallTimeoutSec = 300;               // "nRhevStallTimeoutSec"
+  unsigned long long maxResponseBytes = 1ULL << 30;  // "nRhevMaxResponseBytes"
+
+  static TransportSettings FromConfiguration();
+};
+
+class TzLibCurl : public KwDebug {
+ public:
+  TzLibCurl();
+  ~TzLibCurl() override;
+  TzLibCurl(const TzLibCurl&) = delete;
+  TzLibCurl& operator=(const TzLibCurl&) = delete;
+
+  // Prepares a fresh easy handle. `contentTypeHeader` is sent with every request.
+  // `captureResponse` keeps the response body for GetHttpResponse; `unused` is reserved
+  // (libcurl's verbose output is never switched on). A non-null `writeCallback` receives
+  // the body instead.
+  bool TzLibCurlInit(const char* contentTypeHeader, bool captureResponse, bool unused,
+                     TzLibCurlWriteCallback writeCallback);
+  void TzLibCurlFreeHttpHeaderList();
+  bool TzLibCurlAppendHeader(_http_hdr_type_ type, const char* value);
+  bool TzLibCurlSetAdditionalOptionsIntValue(CURLoption option, const int& value);
+  // True only when the request completed with a 2xx status.
+  bool TzLibCurlSendHttpReq(HTTP_REQ_TYPE method, const char* url, const void* body,
+                            unsigned long length, bool unused, const char* unusedText);
+  // The NUL-terminated response body, or null when none was received.
+  const char* GetHttpResponse(unsigned long& length, bool unused);
+  // The HTTP status of the last send; 0 when no answer arrived.
+  std::int64_t GetHttpErrorCode() const { return httpStatus_; }
+  // What went wrong in the transport, empty when an answer arrived.
+  const std::string& GetTransportError() const { return transportError_; }
+
+  static const char* GetHttpReqTypeString(HTTP_REQ_TYPE method);
+
+ private:
+  static size_t CollectBody(char* data, size_t size, size_t count, void* self);
+  bool ApplyRequestOptions(HTTP_REQ_TYPE method, const std::string& url, const void* body,
+                           unsigned long length);
+
+  curl::EasyHandle handle_;
+  curl::HeaderList headers_;         // lines appended by the caller
+  curl::HeaderList requestHeaders_;  // what the last send used; must outlive the handle's use
+  std::string contentTypeHeader_;
+  std::string username_;
+  std::string password_;
+  bool captureResponse_ = true;
+  TzLibCurlWriteCallback writeCallback_ = nullptr;
+  TransportSettings settings_;
+  std::string response_;
+  bool responseTooLarge_ = false;
+  std::int64_t httpStatus_ = 0;
+  std::string transportError_;
+  char errorBuffer_[CURL_ERROR_SIZE] = {0};
+};
+
+}  // namespace Hypervale

@@ -1,0 +1,243 @@
+#include "transport/rhevConnection.h"
+
+#include <algorithm>
+
+#include "host/platformInfo.h"
+#include "host/ubSleep.h"
+#include "xml/rhevParser.h"
+
+namespace Hypervale {
+namespace {
+
+const char kCertificatePath[] =
+    "ovirt-engine/services/pki-resource?resource=ca-certificate&format=X509-PEM-CA";
+const char kApiRootPath[] = "ovirt-engine/api";
+const char kContentType[] = "Content-Type: application/xml";
+const int kMaxSends = 4;
+const unsigned long kConflictWaitMs = 5000;
+const unsigned long kReconnectWaitMs = 2000;
+
+}  // namespace
+
+TzRhevConnection::TzRhevConnection()
+    : KwDebug(nullptr), debugEnabled(false), connected(false), lastErrorCode(0), parser(nullptr) {}
+
+TzRhevConnection::~TzRhevConnection() {
+  parser = nullptr;
+  std::fill(password.begin(), password.end(), '\0');
+}
+
+void TzRhevConnection::enableDebug() { debugEnabled = true; }
+
+void TzRhevConnection::setParser(TzRhevParser* p) { parser = p; }
+
+bool TzRhevConnection::connect(const std::string& serverName, const std::string& userName,
+                               const std::string& userPassword, std::string& response) {
+  server = serverName;
+  user = userName;
+  std::fill(password.begin(), password.end(), '\0');
+  password = userPassword;
+
+  if (TransportSettings::FromConfiguration().tlsInsecure) {
+    Error(HV_FUNC, "Warning: TLS certificate verification is disabled for [%s] (nRhevTLSInsecure)",
+          server.c_str());
+  }
+  if (_connect(response)) return true;
+
+  const TzPlatformInfo config;
+  config.getString("VirtualServer", "sRHEVMAPIVERSION", &apiVersion);
+  if (!apiVersion.empty()) {
+    Debug(HV_FUNC, "Regkey sRHEVMAPIVERSION is set as [%s]", apiVersion.c_str());
+  } else {
+    apiVersion = "4";
+  }
+  return _connect(response);
+}
+
+bool TzRhevConnection::InitClient(TzLibCurl& client) {
+  if (client.TzLibCurlInit(kContentType, true, false, nullptr)) return true;
+  Error(HV_FUNC, "Failed to Initialize Curl Library");
+  return false;
+}
+
+void TzRhevConnection::ResponseText(TzLibCurl& client, std::string& response) {
+  unsigned long length = 0;
+  const char* body = client.GetHttpResponse(length, false);
+  if (body) {
+    response.assign(body, length);
+  } else {
+    response.clear();
+  }
+}
+
+bool TzRhevConnection::_connect(std::string& response) {
+  if (user.find('@') == std::string::npos) user += "@internal";
+
+  std::string certificateUrl;
+  computeUrl(server, kCertificatePath, certificateUrl);
+  TzLibCurl client;
+  if (!InitClient(client)) return false;
+  if (!setCommonCurlHeaders(client)) return false;
+  if (!client.TzLibCurlSendHttpReq(HTTP_REQ_GET, certificateUrl.c_str(), nullptr, 0, false,
+                                   nullptr)) {
+    Debug(HV_FUNC, "Error: Failed to get Certificate file");
+    return false;
+  }
+  // The certificate text is not kept: trust comes from the system store or sRhevCAFile.
+  std::string certificate;
+  ResponseText(client, certificate);
+
+  if (!_sendReq(HTTP_REQ_GET, kApiRootPath, std::string(), response, true)) return false;
+  connected = true;
+  return true;
+}
+
+bool TzRhevConnection::computeUrl(const std::string& serverName, const std::string& path,
+                                  std::string& url) {
+  // Links come from engine hrefs, which start with "/"; joining them as they are would send
+  // "//ovirt-engine/...", a different path that only lenient servers map back.
+  const size_t start = path.find_first_not_of('/');
+  const std::string relative = start == std::string::npos ? std::string() : path.substr(start);
+  url = (path == kCertificatePath ? "http://" : "https://") + serverName + "/" + relative;
+  DebugLvl(HV_FUNC, 2, "Computed URL [%s]", url.c_str());
+  return true;
+}
+
+bool TzRhevConnection::checkConnection() {
+  if (!connected) return false;
+  std::string response;
+  return get(kApiRootPath, response, true);
+}
+
+bool TzRhevConnection::get(const std::string& path, std::string& response, bool reportErrors) {
+  return sendReq(HTTP_REQ_GET, path, std::string(), response, reportErrors);
+}
+
+bool TzRhevConnection::post(const std::string& path, const std::string& body,
+                            std::string& response) {
+  return sendReq(HTTP_REQ_POST, path, body, response, true);
+}
+
+bool TzRhevConnection::put(const std::string& path, const std::string& body,
+                           std::string& response) {
+  return sendReq(HTTP_REQ_PUT, path, body, response, true);
+}
+
+bool TzRhevConnection::del(const std::string& path, const std::string& body,
+                           std::string& response) {
+  return sendReq(HTTP_REQ_DELETE, path, body, response, true);
+}
+
+bool TzRhevConnection::sendReq(HTTP_REQ_TYPE method, const std::string& path,
+                               const std::string& body, std::string& response, bool reportErrors) {
+  bool reconnected = false;
+  for (int attemptsLeft = kMaxSends; attemptsLeft > 0; --attemptsLeft) {
+    if (_sendReq(method, path, body, response, reportErrors)) return true;
+    if (!reconnected && lastErrorCode == 401) {
+      connected = false;
+      lastError.clear();
+      UBSLEEP(kReconnectWaitMs, __FILE__, __LINE__);
+      Error(HV_FUNC, "Re-connecting to [%s] ...", server.c_str());
+      std::string scratch;
+      if (!_connect(scratch)) return false;
+      Error(HV_FUNC, "Re-submitting the request: [%s][%s]", TzLibCurl::GetHttpReqTypeString(method),
+            path.c_str());
+      reconnected = true;
+    } else if (lastErrorCode == 409) {
+      UBSLEEP(kConflictWaitMs, __FILE__, __LINE__);
+    } else {
+      return false;
+    }
+  }
+  return false;
+}
+
+bool TzRhevConnection::_sendReq(HTTP_REQ_TYPE method, const std::string& path,
+                                const std::string& body, std::string& response, bool reportErrors) {
+  TzLibCurl client;
+  if (!InitClient(client)) return false;
+  lastError.clear();
+
+  std::string url;
+  computeUrl(server, path, url);
+  client.TzLibCurlFreeHttpHeaderList();
+  if (!setCommonCurlHeaders(client)) return false;
+  if (!body.empty()) LogRequest(method, url, body);
+
+  if (client.TzLibCurlSendHttpReq(method, url.c_str(), body.data(), body.size(), false, nullptr)) {
+    ResponseText(client, response);
+    LogResponse(method, url, response);
+    return true;
+  }
+  if (reportErrors) {
+    ResponseText(client, response);
+    SetLastErrorFromResponse(response);
+    Error(HV_FUNC, "Error: %d. %s [%s]", static_cast<int>(client.GetHttpErrorCode()),
+          TzLibCurl::GetHttpReqTypeString(method), url.c_str());
+    if (!body.empty()) Error(HV_FUNC, "  Req: [%s]", body.c_str());
+    if (!response.empty()) Error(HV_FUNC, "  Rsp: [%s]", response.c_str());
+  }
+  lastErrorCode = client.GetHttpErrorCode();
+  return false;
+}
+
+bool TzRhevConnection::setCommonCurlHeaders(TzLibCurl& client) {
+  client.TzLibCurlFreeHttpHeaderList();
+  std::string credentials = user + ":" + password;
+  const bool credentialsSet =
+      client.TzLibCurlAppendHeader(HTTP_HDR_CREDENTIALS, credentials.c_str());
+  std::fill(credentials.begin(), credentials.end(), '\0');
+  if (!credentialsSet) {
+    Error(HV_FUNC, "Failed to set CURL USERPWD header");
+    return false;
+  }
+  if (!client.TzLibCurlAppendHeader(HTTP_HDR_LINE, "Accept: application/xml")) {
+    Error(HV_FUNC, "Failed to set CURL Accept header");
+    return false;
+  }
+  if (!client.TzLibCurlAppendHeader(HTTP_HDR_LINE, "User-Agent: curl/7.32.0")) {
+    Error(HV_FUNC, "Failed to set CURL UserAgent header");
+    return false;
+  }
+  if (!apiVersion.empty()) {
+    const std::string versionHeader = "Version: " + apiVersion;
+    if (!client.TzLibCurlAppendHeader(HTTP_HDR_LINE, versionHeader.c_str())) {
+      Error(HV_FUNC, "Failed to set CURL Version header");
+      return false;
+    }
+  }
+  if (!client.TzLibCurlSetAdditionalOptionsIntValue(CURLOPT_NOSIGNAL, 1)) {
+    Error(HV_FUNC, "Failed to set curl option:[CURLOPT_NOSIGNAL]");
+    return false;
+  }
+  return true;
+}
+
+void TzRhevConnection::LogRequest(HTTP_REQ_TYPE method, const std::string& url,
+                                  const std::string& body) {
+  DebugLvl(HV_FUNC, debugEnabled ? 0 : 2, "Request to %s [%s]:\n%s ",
+           TzLibCurl::GetHttpReqTypeString(method), url.c_str(), body.c_str());
+}
+
+void TzRhevConnection::LogResponse(HTTP_REQ_TYPE method, const std::string& url,
+                                   const std::string& response) {
+  DebugLvl(HV_FUNC, debugEnabled ? 0 : 2, "Response from %s [%s]:\n%s ",
+           TzLibCurl::GetHttpReqTypeString(method), url.c_str(), response.c_str());
+}
+
+void TzRhevConnection::SetLastErrorFromResponse(const std::string& response) {
+  if (response.empty() || !parser) return;
+  SFaultInfoLib fault;
+  if (parser->parseFault(response, fault, false)) {
+    lastError = fault.detail;
+    return;
+  }
+  SActionInfoLib action;
+  if (parser->parseAction(response, action, false)) {
+    lastError = action.fault.detail;
+    return;
+  }
+  Error(HV_FUNC, "Unable to parse last error from response [%s]", response.c_str());
+}
+
+}  // namespace Hypervale

@@ -1,0 +1,64 @@
+// The only door to the engine: connection set-up, URLs, requests with retry and
+// re-connect, request and response logging, and capture of the engine's fault text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "host/kwDebug.h"
+#include "transport/libCurl.h"
+
+namespace Hypervale {
+
+class TzRhevParser;
+
+class TzRhevConnection : public KwDebug {
+ public:
+  TzRhevConnection();
+  ~TzRhevConnection() override;
+  TzRhevConnection(const TzRhevConnection&) = delete;
+  TzRhevConnection& operator=(const TzRhevConnection&) = delete;
+
+  void enableDebug();
+  bool connect(const std::string& server, const std::string& user, const std::string& password,
+               std::string& response);
+  bool _connect(std::string& response);
+  bool computeUrl(const std::string& server, const std::string& path, std::string& url);
+  bool checkConnection();
+  void setParser(TzRhevParser* parser);
+
+  bool get(const std::string& path, std::string& response, bool reportErrors);
+  bool post(const std::string& path, const std::string& body, std::string& response);
+  bool put(const std::string& path, const std::string& body, std::string& response);
+  bool del(const std::string& path, const std::string& body, std::string& response);
+  bool sendReq(HTTP_REQ_TYPE method, const std::string& path, const std::string& body,
+               std::string& response, bool reportErrors);
+  bool _sendReq(HTTP_REQ_TYPE method, const std::string& path, const std::string& body,
+                std::string& response, bool reportErrors);
+  bool setCommonCurlHeaders(TzLibCurl& client);
+  void LogRequest(HTTP_REQ_TYPE method, const std::string& url, const std::string& body);
+  void LogResponse(HTTP_REQ_TYPE method, const std::string& url, const std::string& response);
+  void SetLastErrorFromResponse(const std::string& response);
+
+  std::string getLastError() const { return lastError; }
+  std::int64_t getLastErrorCode() const { return lastErrorCode; }
+  bool isConnected() const { return connected; }
+  const std::string& getUser() const { return user; }
+  const std::string& getApiVersion() const { return apiVersion; }
+
+ private:
+  bool InitClient(TzLibCurl& client);
+  static void ResponseText(TzLibCurl& client, std::string& response);
+
+  std::string server;
+  std::string user;
+  std::string password;
+  std::string apiVersion;
+  bool debugEnabled;
+  bool connected;
+  std::string lastError;
+  std::int64_t lastErrorCode;
+  TzRhevParser* parser;
+};
+
+}  // namespace Hypervale

@@ -1,0 +1,30 @@
+#include "support/engine_fixture.h"
+
+namespace hvtest {
+
+void EngineTest::SetUp() {
+  Options options;
+  options.password = TestPassword();
+  engine = std::make_unique<TestEngine>(options);
+  config.set("sRhevCAFile", engine->caFile())
+      .set("nRhevConnectTimeoutSec", "5")
+      .set("nRhevStallTimeoutSec", "5");
+}
+
+void EngineTest::TearDown() {
+  engine.reset();
+  EXPECT_EQ(logs.all().find(TestPassword()), std::string::npos)
+      << "the password reached a log line";
+  // Every line names the member that wrote it, not a helper lambda inside it.
+  for (const auto& line : logs.lines()) {
+    EXPECT_EQ(line.function.find("<lambda"), std::string::npos) << line.function;
+  }
+}
+
+std::string EngineTest::server() const { return "localhost:" + std::to_string(engine->port()); }
+
+void EngineTest::serveApiRoot(const std::string& fixture) {
+  engine->answer("GET", "/ovirt-engine/api", Answer::xml(200, Fixture(fixture)));
+}
+
+}  // namespace hvtest

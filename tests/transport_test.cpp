@@ -1,0 +1,261 @@
+// Requests through the connection against the loopback engine: retry on 409, re-connect
+// after 401, error capture, headers, logging and the failures of a real network.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "support/engine_fixture.h"
+#include "transport/rhevConnection.h"
+#include "xml/rhevParser.h"
+
+namespace Hypervale {
+namespace {
+
+using hvtest::Answer;
+using hvtest::Fixture;
+
+const char kVms[] = "/ovirt-engine/api/vms";
+const char kCa[] = "/ovirt-engine/services/pki-resource?resource=ca-certificate&format=X509-PEM-CA";
+
+class ConnectionTest : public hvtest::EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    serveApiRoot("v4/api.xml");
+  }
+
+  // Connects as the facade does: the parser reads errors only after the first connect.
+  void connectAndAttachParser() {
+    std::string response;
+    ASSERT_TRUE(connection.connect(server(), "admin", hvtest::TestPassword(), response));
+    SAPIInfoLib api;
+    ASSERT_TRUE(parser.DetectVersion(response, api));
+    connection.setParser(&parser);
+    engine->clearRequests();
+    logs.clear();
+  }
+
+  TzRhevParser parser;
+  TzRhevConnection connection;
+};
+
+TEST_F(ConnectionTest, ConflictsAreWaitedOutForAtMostFourSends) {
+  connectAndAttachParser();
+  engine->script(
+      "GET", kVms,
+      {Answer::engineFault(409, "Operation Failed", "busy"),
+       Answer::engineFault(409, "Operation Failed", "busy"), Answer::xml(200, "<vms/>")});
+  std::string response;
+  EXPECT_TRUE(connection.get("ovirt-engine/api/vms", response, true));
+  EXPECT_EQ(response, "<vms/>");
+  EXPECT_EQ(count("GET", kVms), 3u);
+  EXPECT_EQ(sleeps.sleeps(), (std::vector<unsigned long>{5000, 5000}));
+
+  engine->reset();
+  engine->answer("POST", kVms, Answer::engineFault(409, "Operation Failed", "still busy"));
+  EXPECT_FALSE(connection.post("ovirt-engine/api/vms", "<vm/>", response));
+  EXPECT_EQ(count("POST", kVms), 4u);
+  EXPECT_EQ(sleeps.sleeps().size(), 6u);  // the fourth conflict is waited out too
+  EXPECT_EQ(connection.getLastErrorCode(), 409);
+  EXPECT_EQ(connection.getLastError(), "still busy");
+}
+
+TEST_F(ConnectionTest, UnauthorizedReconnectsOnceThenResends) {
+  connectAndAttachParser();
+  engine->script("GET", kVms, {Answer::xml(401, "<fault/>"), Answer::xml(200, "<vms/>")});
+  std::string response;
+  EXPECT_TRUE(connection.get("ovirt-engine/api/vms", response, true));
+  EXPECT_TRUE(connection.isConnected());
+  EXPECT_EQ(sleeps.sleeps(), (std::vector<unsigned long>{2000}));
+  EXPECT_TRUE(logs.containsError("Re-connecting to [" + server() + "] ..."));
+  EXPECT_TRUE(logs.containsError("Re-submitting the request: [GET][ovirt-engine/api/vms]"));
+  EXPECT_EQ(count("GET", kCa), 1u);
+  EXPECT_EQ(count("GET", "/ovirt-engine/api"), 1u);
+
+  engine->reset();
+  serveApiRoot("v4/api.xml");
+  engine->answer("DELETE", kVms, Answer::xml(401, "<fault/>"));
+  EXPECT_FALSE(connection.del("ovirt-engine/api/vms", "", response));
+  EXPECT_EQ(count("DELETE", kVms), 2u);  // no second re-connect
+  EXPECT_EQ(count("GET", "/ovirt-engine/api"), 1u);
+  EXPECT_EQ(connection.getLastErrorCode(), 401);
+}
+
+TEST_F(ConnectionTest, FailedReconnectLeavesTheConnectionDown) {
+  connectAndAttachParser();
+  engine->answer("GET", kVms, Answer::xml(401, "<fault/>"));
+  engine->setPassword("changed");  // the session and the password are gone
+  std::string response;
+  EXPECT_FALSE(connection.get("ovirt-engine/api/vms", response, true));
+  EXPECT_FALSE(connection.isConnected());
+  engine->clearRequests();
+  EXPECT_FALSE(connection.checkConnection());
+  EXPECT_TRUE(engine->requests().empty());
+}
+
+TEST_F(ConnectionTest, EngineFaultsBecomeTheLastError) {
+  connectAndAttachParser();
+  struct Case {
+    Answer answer;
+    const char* lastError;
+    bool unparsable;
+  };
+  const Case cases[] = {
+      {Answer::xml(404, Fixture("v4/fault.xml")), "Vm [name] required for add", false},
+      {Answer::xml(400, Fixture("v4/action-with-fault.xml")), "mydetail", false},
+      {Answer::xml(500, Fixture("v3/action-with-fault.xml")),
+       "[Cannot stop VM. VM is not running.]", false},
+      {Answer::html(502, "<html><body><h1>Proxy Error</h1></body></html>"), "", true},
+      {Answer::xml(500, "<usage_message><message>m</message></usage_message>"), "", true},
+      {Answer::xml(500, ""), "", false},
+  };
+  for (const auto& c : cases) {
+    engine->answer("POST", kVms, c.answer);
+    logs.clear();
+    std::string response;
+    EXPECT_FALSE(connection.post("ovirt-engine/api/vms", "<vm><name>x</name></vm>", response));
+    EXPECT_EQ(connection.getLastError(), c.lastError);
+    EXPECT_EQ(connection.getLastErrorCode(), c.answer.status);
+    EXPECT_EQ(response, c.answer.body);
+    EXPECT_TRUE(logs.containsError("Error: " + std::to_string(c.answer.status) +
+                                   ". POST [https://" + server() + "/ovirt-engine/api/vms]"));
+    EXPECT_TRUE(logs.containsError("  Req: [<vm><name>x</name></vm>]"));
+    EXPECT_EQ(logs.containsError("  Rsp: ["), !c.answer.body.empty());
+    EXPECT_EQ(logs.containsError("Unable to parse last error from response"), c.unparsable);
+  }
+}
+
+TEST_F(ConnectionTest, LastErrorDescribesOnlyTheLatestAttempt) {
+  connectAndAttachParser();
+  engine->answer("POST", kVms, Answer::xml(400, Fixture("v4/fault.xml")));
+  engine->answer("GET", kVms, Answer::xml(200, "<vms/>"));
+  engine->answer("GET", "/ovirt-engine/api/hosts", Answer::xml(404, Fixture("v4/fault.xml")));
+  std::string response;
+  EXPECT_FALSE(connection.post("ovirt-engine/api/vms", "<vm/>", response));
+  EXPECT_FALSE(connection.getLastError().empty());
+  EXPECT_TRUE(connection.get("ovirt-engine/api/vms", response, true));
+  EXPECT_EQ(connection.getLastError(), "");
+  EXPECT_EQ(connection.getLastErrorCode(), 400);  // replaced only by the next failure
+
+  EXPECT_FALSE(connection.post("ovirt-engine/api/vms", "<vm/>", response));
+  logs.clear();
+  response = "caller's text";
+  EXPECT_FALSE(connection.get("ovirt-engine/api/hosts", response, false));
+  EXPECT_EQ(response, "caller's text");
+  EXPECT_EQ(connection.getLastError(), "");
+  EXPECT_EQ(connection.getLastErrorCode(), 404);
+  EXPECT_TRUE(logs.errors().empty()) << logs.all();
+}
+
+TEST_F(ConnectionTest, EveryRequestCarriesTheCommonHeadersAndItsBody) {
+  connectAndAttachParser();
+  engine->answer("*", kVms, Answer::xml(200, "<vm/>"));
+  std::string response;
+  ASSERT_TRUE(connection.post("ovirt-engine/api/vms", "<vm><name>a</name></vm>", response));
+  ASSERT_TRUE(connection.put("ovirt-engine/api/vms", "<vm><name>b</name></vm>", response));
+  ASSERT_TRUE(
+      connection.del("ovirt-engine/api/vms", "<action><detach>true</detach></action>", response));
+  ASSERT_TRUE(connection.del("ovirt-engine/api/vms", "", response));
+  ASSERT_TRUE(connection.get("ovirt-engine/api/vms", response, true));
+  const auto requests = engine->requests();
+  ASSERT_EQ(requests.size(), 5u);
+  const char* methods[] = {"POST", "PUT", "DELETE", "DELETE", "GET"};
+  const char* bodies[] = {"<vm><name>a</name></vm>", "<vm><name>b</name></vm>",
+                          "<action><detach>true</detach></action>", "", ""};
+  for (size_t i = 0; i < requests.size(); ++i) {
+    const auto& r = requests[i];
+    EXPECT_EQ(r.method, methods[i]);
+    EXPECT_EQ(r.body, bodies[i]);
+    EXPECT_TRUE(r.tls);
+    EXPECT_EQ(r.user, "admin@internal");
+    EXPECT_EQ(r.header("Content-Type"), "application/xml");
+    EXPECT_EQ(r.header("Accept"), "application/xml");
+    EXPECT_EQ(r.header("User-Agent"), "curl/7.32.0");
+    EXPECT_FALSE(r.headers.has("Version"));  // the first attempt succeeded: no version announced
+    EXPECT_FALSE(r.headers.has("Expect"));
+  }
+}
+
+TEST_F(ConnectionTest, UnsafeUrlBytesAreEncodedAndDelimitersKept) {
+  connectAndAttachParser();
+  std::string response;
+  connection.get("ovirt-engine/api/vms?search=name=my vm\"<\\>\xC3\xA9#1&max=5", response, false);
+  ASSERT_EQ(engine->requests().size(), 1u);
+  EXPECT_EQ(engine->requests()[0].target,
+            "/ovirt-engine/api/vms?search=name=my%20vm%22%3C%5C%3E%C3%A9%231&max=5");
+
+  // Links from engine hrefs start with "/": the URL still has a single slash after the server.
+  connection.get("/ovirt-engine/api/vms/1/snapshots", response, false);
+  EXPECT_EQ(engine->requests()[1].target, "/ovirt-engine/api/vms/1/snapshots");
+}
+
+TEST_F(ConnectionTest, BodiesAreLoggedAtTheDebugLevel) {
+  connectAndAttachParser();
+  engine->answer("POST", kVms, Answer::xml(201, "<vm id=\"1\"/>"));
+  std::string response;
+  ASSERT_TRUE(connection.post("ovirt-engine/api/vms", "<vm/>", response));
+  ASSERT_TRUE(connection.post("ovirt-engine/api/vms", "", response));
+  connection.enableDebug();
+  ASSERT_TRUE(connection.post("ovirt-engine/api/vms", "<vm/>", response));
+  std::vector<int> requestLevels;
+  std::vector<int> responseLevels;
+  for (const auto& line : logs.lines()) {
+    if (line.message.rfind("Request to POST [", 0) == 0) requestLevels.push_back(line.level);
+    if (line.message.rfind("Response from POST [", 0) == 0) responseLevels.push_back(line.level);
+  }
+  // Line level = 2 + trace level: trace 2 normally, trace 0 after enableDebug.
+  EXPECT_EQ(requestLevels, (std::vector<int>{4, 2}));  // an empty body is not logged
+  EXPECT_EQ(responseLevels, (std::vector<int>{4, 4, 2}));
+  EXPECT_TRUE(logs.contains("Response from POST [https://" + server() +
+                            "/ovirt-engine/api/vms]:\n<vm id=\"1\"/> "));
+}
+
+TEST_F(ConnectionTest, NetworkFailuresEndCleanly) {
+  connectAndAttachParser();
+  config.set("nRhevStallTimeoutSec", "1").set("nRhevMaxResponseBytes", "1000");
+  struct Case {
+    const char* name;
+    Answer answer;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"dropped", Answer::drop(), "Transport failure"},
+      {"partial", Answer::partial(200, std::string(4000, 'x')), "Transport failure"},
+      {"stalled", Answer::stall(std::chrono::milliseconds(20000)), "Transport failure"},
+      {"huge", Answer::xml(200, "<vms>" + std::string(5000, ' ') + "</vms>"),
+       "larger than the limit of 1000 bytes"},
+  };
+  for (const auto& c : cases) {
+    engine->answer("GET", kVms, c.answer);
+    logs.clear();
+    const auto start = std::chrono::steady_clock::now();
+    std::string response = "before";
+    EXPECT_FALSE(connection.get("ovirt-engine/api/vms", response, true)) << c.name;
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(elapsed, std::chrono::seconds(4)) << c.name;
+    EXPECT_EQ(connection.getLastErrorCode(), 0) << c.name;  // no answer: not retried
+    EXPECT_EQ(count("GET", kVms), 1u) << c.name;
+    EXPECT_TRUE(logs.containsError(c.reason)) << c.name << "\n" << logs.all();
+    EXPECT_TRUE(logs.containsError("Error: 0. GET [")) << c.name;
+    engine->clearRequests();
+  }
+}
+
+TEST(ConnectionRefusedTest, AClosedPortFailsAtOnce) {
+  hvtest::ConfigScope config;
+  hvtest::LogCapture logs;
+  std::uint16_t port = 0;
+  {
+    hvtest::TestEngine probe;  // take a free port, then close it
+    port = probe.port();
+  }
+  TzRhevConnection connection;
+  std::string response;
+  EXPECT_FALSE(connection.connect("127.0.0.1:" + std::to_string(port), "admin", "pw", response));
+  EXPECT_FALSE(connection.isConnected());
+  EXPECT_TRUE(logs.contains("Error: Failed to get Certificate file"));
+  EXPECT_TRUE(logs.containsError("Transport failure for GET [http://127.0.0.1:"));
+}
+
+}  // namespace
+}  // namespace Hypervale
