@@ -1,0 +1,439 @@
+// Inventory retrieval: the facade's getters and the filling of details the detail mask asks for.
+#include <unordered_map>
+#include <unordered_set>
+
+#include "facade/guard.h"
+#include "facade/rhevNameCache.h"
+#include "hypervale/hypervale.h"
+#include "queries/rhevQueries.h"
+#include "xml/rhevParser.h"
+
+namespace Hypervale {
+namespace {
+
+constexpr UINT64 kVmDataCenter = 0x1 | 0x40;             // bits 0 and 6
+constexpr UINT64 kVmSnapshots = 0x8;                     // bit 3
+constexpr UINT64 kVmDisks = 0x10;                        // bit 4
+constexpr UINT64 kHostDataCenter = 0x2000000;            // bit 25
+constexpr UINT64 kHostVnicProfiles = 0x4000000;          // bit 26
+constexpr UINT64 kHostVms = 0x20000000;                  // bit 29
+constexpr UINT64 kDomainUsers = 0x400000000;             // bit 34
+constexpr UINT64 kDataCenterClusters = 0x1000000000000;  // bit 48
+constexpr UINT64 kDataCenterDomains = 0x2000000000000;   // bit 49
+constexpr UINT64 kClusterVms = 0x10000000000000;         // bit 52
+constexpr UINT64 kClusterHosts = 0x20000000000000;       // bit 53
+
+// Fixed masks of the inner lookups; they bound how deep details nest.
+constexpr UINT64 kDataCentersForHosts = kDataCenterClusters | kDataCenterDomains;
+constexpr UINT64 kDataCentersForVms = kDataCenterClusters;
+constexpr UINT64 kVmsForStorageDomains = kVmDisks;
+
+std::string LinkOf(const SBaseResourceInfoLib& record, const std::string& rel) {
+  const auto found = record.links.find(rel);
+  return found == record.links.end() ? std::string() : found->second;
+}
+
+template <typename Record, typename Fill>
+bool FillEach(std::vector<Record>& list, Fill&& fill) {
+  for (Record& record : list) {
+    if (!fill(record)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// VMs of the list by the host they run on, in list order.
+struct TzHypervale::HostIndex {
+  explicit HostIndex(const std::vector<SVMInfoLib>& vms) : vms(vms) {
+    for (size_t i = 0; i < vms.size(); ++i) {
+      if (!vms[i].hostId.empty()) byHost[vms[i].hostId].push_back(i);
+    }
+  }
+  const std::vector<SVMInfoLib>& vms;
+  std::unordered_map<std::string, std::vector<size_t>> byHost;
+};
+
+// For each cluster id, the first data center (in list order) holding that cluster.
+struct TzHypervale::DataCenterIndex {
+  explicit DataCenterIndex(const std::vector<SDataCenterInfoLib>& dataCenters) {
+    for (size_t i = 0; i < dataCenters.size(); ++i) {
+      for (const auto& cluster : dataCenters[i].clusters) byCluster.emplace(cluster.id, i);
+    }
+  }
+  const SDataCenterInfoLib* find(const std::vector<SDataCenterInfoLib>& dataCenters,
+                                 const std::string& clusterId) const {
+    const auto found = byCluster.find(clusterId);
+    return found == byCluster.end() ? nullptr : &dataCenters[found->second];
+  }
+  std::unordered_map<std::string, size_t> byCluster;
+};
+
+// Getters.
+
+bool TzHypervale::getDataCenterInfo(const std::string& name, const std::string& id,
+                                    SDataCenterInfoLib& dc, UINT64 detailFlags) try {
+  return queries->getDataCenterInfo(name, id, dc, detailFlags) &&
+         FillDataCenterInfoDetails(dc, detailFlags);
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
+}
+
+bool TzHypervale::getDataCenterInfoList(std::vector<SDataCenterInfoLib>& list,
+                                        UINT64 detailFlags) try {
+  return queries->getDataCenterInfoList(list, detailFlags) &&
+         FillDataCenterInfoListDetails(list, detailFlags);
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
+}
+
+bool TzHypervale::getClusterInfo(const std::string& name, const std::string& id,
+                                 SClusterInfoLib& cluster, UINT64 detailFlags) try {
+  return queries->getClusterInfo(name, id, cluster, detailFlags) &&
+         FillClusterInfoDetails(cluster, detailFlags);
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
+}
+
+bool TzHypervale::getClusterInfoList(std::vector<SClusterInfoLib>& list, UINT64 detailFlags) try {
+  return queries->getClusterInfoList(list, detailFlags) &&
+         FillClusterInfoListDetails(list, detailFlags);
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
+}
+
+bool TzHypervale::getHostInfo(const std::string& name, const std::string& id, SHostInfoLib& host,
+                              UINT64 detailFlags) try {
+  return queries->getHostInfo(name, id, host, detailFlags) &&
+         FillHostInfoDetails(host, detailFlags);
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
+}
+
+bool TzHypervale::getHostInfoList(std::vector<SHostInfoLib>& list, UINT64 detailFlags) try {
+  return queries->getHostInfoList(list, detailFlags) && FillHostInfoListDetails(list, detailFlags);
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
+}
+
+bool TzHypervale::getVMInfo(const std::string& name, const std::string& id, SVMInfoLib& vm,
+                            UINT64 detailFlags) try {
+  return queries->getVMInfo(name, id, vm, detailFlags) && FillVMInfoDetails(vm, detailFlags);
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
+}
+
+bool TzHypervale::getVMInfoList(std::vector<SVMInfoLib>& list, UINT64 detailFlags) try {
+  return queries->getVMInfoList(list, detailFlags) && FillVMInfoListDetails(list, detailFlags);
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
+}
+
+bool TzHypervale::getStorageDomainInfo(const std::string& name, const std::string& id,
+                                       SStorageDomainInfoLib& domain, UINT64 detailFlags) try {
+  return queries->getStorageDomainInfo(name, id, domain, detailFlags) &&
+         FillStorageDomainInfoDetails(domain, detailFlags);
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
+}
+
+bool TzHypervale::getStorageDomainInfoList(std::vector<SStorageDomainInfoLib>& list,
+                                           UINT64 detailFlags) try {
+  return queries->getStorageDomainInfoList(list, detailFlags) &&
+         FillStorageDomainInfoListDetails(list, detailFlags);
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
+}
+
+// Data centers and clusters.
+
+bool TzHypervale::FillDataCenterInfoListDetails(std::vector<SDataCenterInfoLib>& list,
+                                                UINT64 detailFlags) {
+  return FillEach(
+      list, [&](SDataCenterInfoLib& dc) { return FillDataCenterInfoDetails(dc, detailFlags); });
+}
+
+bool TzHypervale::FillDataCenterInfoDetails(SDataCenterInfoLib& dc, UINT64 detailFlags) {
+  nameCache->CacheName(dc.id, dc.name);
+  if (detailFlags & kDataCenterDomains) {
+    if (!queries->getStorageDomainInfoListFromLink(LinkOf(dc, "storagedomains"), dc.storageDomains,
+                                                   detailFlags)) {
+      return false;
+    }
+    FillStorageDomainInfoListDetails(dc.storageDomains, detailFlags);
+  }
+  if (detailFlags & kDataCenterClusters) {
+    if (!queries->getClusterInfoListFromLink(LinkOf(dc, "clusters"), dc.clusters, detailFlags)) {
+      return false;
+    }
+    FillClusterInfoListDetails(dc.clusters, detailFlags);
+  }
+  return true;
+}
+
+bool TzHypervale::FillClusterInfoListDetails(std::vector<SClusterInfoLib>& list,
+                                             UINT64 detailFlags) {
+  return FillEach(
+      list, [&](SClusterInfoLib& cluster) { return FillClusterInfoDetails(cluster, detailFlags); });
+}
+
+bool TzHypervale::FillClusterInfoDetails(SClusterInfoLib& cluster, UINT64 detailFlags) {
+  nameCache->CacheName(cluster.id, cluster.name);
+  if (detailFlags & kClusterHosts) {
+    if (!queries->getHostInfoListForCluster(cluster.name, cluster.hosts, detailFlags)) return false;
+    FillHostInfoListDetails(cluster.hosts, detailFlags);
+  }
+  if (detailFlags & kClusterVms) {
+    if (!queries->getVMInfoListForCluster(cluster.name, cluster.vms, detailFlags)) return false;
+    FillVMInfoListDetails(cluster.vms, detailFlags);
+  }
+  return true;
+}
+
+// Hosts.
+
+bool TzHypervale::FillHostInfoListDetails(std::vector<SHostInfoLib>& list, UINT64 detailFlags) {
+  std::vector<SVMInfoLib> vms;
+  std::vector<SDataCenterInfoLib> dataCenters;
+  if (!_FillHostInfoDetailsSetup(detailFlags, vms, dataCenters)) return false;
+  const HostIndex vmsByHost(vms);
+  const DataCenterIndex dataCenterByCluster(dataCenters);
+  return FillEach(list, [&](SHostInfoLib& host) {
+    return FillHostIndexed(host, detailFlags, vmsByHost, dataCenters, dataCenterByCluster);
+  });
+}
+
+bool TzHypervale::FillHostInfoDetails(SHostInfoLib& host, UINT64 detailFlags) {
+  std::vector<SVMInfoLib> vms;
+  std::vector<SDataCenterInfoLib> dataCenters;
+  if (!_FillHostInfoDetailsSetup(detailFlags, vms, dataCenters)) return false;
+  return _FillHostInfoDetails(host, detailFlags, vms, dataCenters);
+}
+
+bool TzHypervale::_FillHostInfoDetailsSetup(UINT64 detailFlags, std::vector<SVMInfoLib>& vms,
+                                            std::vector<SDataCenterInfoLib>& dataCenters) {
+  if ((detailFlags & kHostVms) && !getVMInfoList(vms, detailFlags)) return false;
+  if (detailFlags & kHostDataCenter) {
+    if (!queries->getDataCenterInfoList(dataCenters, kDataCentersForHosts)) return false;
+    if (!FillDataCenterInfoListDetails(dataCenters, kDataCentersForHosts)) return false;
+  }
+  return true;
+}
+
+bool TzHypervale::_FillHostInfoDetails(SHostInfoLib& host, UINT64 detailFlags,
+                                       std::vector<SVMInfoLib>& vms,
+                                       std::vector<SDataCenterInfoLib>& dataCenters) {
+  return FillHostIndexed(host, detailFlags, HostIndex(vms), dataCenters,
+                         DataCenterIndex(dataCenters));
+}
+
+bool TzHypervale::FillHostIndexed(SHostInfoLib& host, UINT64 detailFlags,
+                                  const HostIndex& vmsByHost,
+                                  const std::vector<SDataCenterInfoLib>& dataCenters,
+                                  const DataCenterIndex& dataCenterByCluster) {
+  nameCache->CacheName(host.id, host.name);
+  if (!host.clusterId.empty() && host.clusterName.empty()) {
+    host.clusterName = nameCache->GetClusterName(host.clusterId);
+  }
+  if (detailFlags & kHostVms) {
+    const auto found = vmsByHost.byHost.find(host.id);
+    if (!host.id.empty() && found != vmsByHost.byHost.end()) {
+      for (const size_t i : found->second) host.vms.push_back(vmsByHost.vms[i]);
+    }
+  }
+  if (const SDataCenterInfoLib* dc = dataCenterByCluster.find(dataCenters, host.clusterId)) {
+    host.storageDomains = dc->storageDomains;
+    host.dataCenterId = dc->id;
+    host.dataCenterName = dc->name;
+  }
+  if (detailFlags & kHostVnicProfiles) {
+    return _FillVnicProfileInfoDetails(host.dataCenterId, host.vnicProfiles, detailFlags);
+  }
+  return true;
+}
+
+bool TzHypervale::_FillVnicProfileInfoDetails(const std::string& dataCenterId,
+                                              std::vector<SVnicProfileInfoLib>& profiles,
+                                              UINT64 detailFlags) {
+  std::vector<SNetworkInfoLib> networks;
+  if (!queries->getNetworkInfoList(dataCenterId, networks, detailFlags) || networks.empty()) {
+    return false;
+  }
+  std::vector<SVnicProfileInfoLib> all;
+  if (!queries->getVnicProfileInfoList(all, 0) || all.empty()) return false;
+  std::unordered_set<std::string> networkIds;
+  for (const auto& network : networks) networkIds.insert(network.id);
+  for (const auto& profile : all) {
+    if (networkIds.count(profile.networkId)) profiles.push_back(profile);
+  }
+  return true;
+}
+
+// VMs and disks.
+
+bool TzHypervale::FillVMInfoListDetails(std::vector<SVMInfoLib>& list, UINT64 detailFlags) {
+  std::vector<SDataCenterInfoLib> dataCenters;
+  if (!_FillVMInfoDetailsSetup(detailFlags, dataCenters)) return false;
+  const DataCenterIndex dataCenterByCluster(dataCenters);
+  return FillEach(list, [&](SVMInfoLib& vm) {
+    return FillVMIndexed(vm, detailFlags, dataCenters, dataCenterByCluster);
+  });
+}
+
+bool TzHypervale::FillVMInfoDetails(SVMInfoLib& vm, UINT64 detailFlags) {
+  std::vector<SDataCenterInfoLib> dataCenters;
+  if (!_FillVMInfoDetailsSetup(detailFlags, dataCenters)) return false;
+  return _FillVMInfoDetails(vm, detailFlags, dataCenters);
+}
+
+bool TzHypervale::_FillVMInfoDetailsSetup(UINT64 detailFlags,
+                                          std::vector<SDataCenterInfoLib>& dataCenters) {
+  if (!(detailFlags & kVmDataCenter)) return true;
+  return getDataCenterInfoList(dataCenters, kDataCentersForVms);
+}
+
+bool TzHypervale::_FillVMInfoDetails(SVMInfoLib& vm, UINT64 detailFlags,
+                                     std::vector<SDataCenterInfoLib>& dataCenters) {
+  return FillVMIndexed(vm, detailFlags, dataCenters, DataCenterIndex(dataCenters));
+}
+
+bool TzHypervale::FillVMIndexed(SVMInfoLib& vm, UINT64 detailFlags,
+                                const std::vector<SDataCenterInfoLib>& dataCenters,
+                                const DataCenterIndex& dataCenterByCluster) {
+  if (!vm.hostId.empty() && vm.hostName.empty()) vm.hostName = nameCache->GetHostName(vm.hostId);
+  if (!vm.clusterId.empty() && vm.clusterName.empty()) {
+    vm.clusterName = nameCache->GetClusterName(vm.clusterId);
+  }
+  if (const SDataCenterInfoLib* dc = dataCenterByCluster.find(dataCenters, vm.clusterId)) {
+    vm.dataCenterId = dc->id;
+    vm.dataCenterName = dc->name;
+  }
+  if (detailFlags & kVmDisks) {
+    const std::string disksLink = LinkOf(vm, "disks");
+    if (!disksLink.empty()) {
+      // API v3: the VM lists its disks itself.
+      if (!queries->getDiskInfoListFromLink(disksLink, vm.disks, detailFlags)) return false;
+    } else {
+      std::vector<SDiskAttachmentInfoLib> attachments;
+      if (!queries->getDiskAttachmentInfoListFromLink(LinkOf(vm, "diskattachments"), attachments,
+                                                      detailFlags)) {
+        return false;
+      }
+      for (auto& attachment : attachments) {
+        SDiskInfoLib disk;
+        // A disk that cannot be read still counts, with what its attachment says.
+        queries->getDiskInfoFromLink(attachment.diskHref, disk, detailFlags);
+        CopyDiskAttachmentInfoToDiskInfo(disk, attachment);
+        vm.disks.push_back(std::move(disk));
+      }
+    }
+    FillDiskInfoListDetails(vm.disks, detailFlags);
+  }
+  if (detailFlags & kVmSnapshots) {
+    return queries->getSnapshotInfoListFromLink(LinkOf(vm, "snapshots"), vm.snapshots, detailFlags);
+  }
+  return true;
+}
+
+void TzHypervale::CopyDiskAttachmentInfoToDiskInfo(SDiskInfoLib& disk,
+                                                   SDiskAttachmentInfoLib& attachment) {
+  disk.interface = attachment.interface;
+  disk.bootable = attachment.bootable;
+  disk.active = attachment.active;
+}
+
+bool TzHypervale::FillDiskInfoListDetails(std::vector<SDiskInfoLib>& list, UINT64 detailFlags) {
+  return FillEach(list, [&](SDiskInfoLib& disk) { return FillDiskInfoDetails(disk, detailFlags); });
+}
+
+bool TzHypervale::FillDiskInfoDetails(SDiskInfoLib& disk, UINT64 /*detailFlags*/) {
+  if (!disk.storageDomainId.empty() && disk.storageDomainName.empty()) {
+    disk.storageDomainName = nameCache->GetStorageDomainName(disk.storageDomainId);
+  }
+  return true;
+}
+
+// Storage domains.
+
+bool TzHypervale::FillStorageDomainInfoListDetails(std::vector<SStorageDomainInfoLib>& list,
+                                                   UINT64 detailFlags) {
+  std::vector<SVMInfoLib> vms;
+  if ((detailFlags & kDomainUsers) && !getVMInfoList(vms, kVmsForStorageDomains)) return false;
+  return FillEach(list, [&](SStorageDomainInfoLib& domain) {
+    return _FillStorageDomainInfoDetails(domain, detailFlags, vms);
+  });
+}
+
+bool TzHypervale::FillStorageDomainInfoDetails(SStorageDomainInfoLib& domain, UINT64 detailFlags) {
+  if (!(detailFlags & kDomainUsers)) return true;
+  std::vector<SVMInfoLib> vms;
+  return _FillStorageDomainInfoDetails(domain, detailFlags, vms);
+}
+
+bool TzHypervale::_FillStorageDomainInfoDetails(SStorageDomainInfoLib& domain, UINT64 detailFlags,
+                                                std::vector<SVMInfoLib>& vms) {
+  nameCache->CacheName(domain.id, domain.name);
+  if (!(detailFlags & kDomainUsers)) return true;
+  const auto disksLink = domain.links.find("disks");
+  if (disksLink == domain.links.end()) return true;
+  if (!queries->getDiskInfoListFromLink(disksLink->second, domain.disks, detailFlags)) return false;
+  if (vms.empty() && !getVMInfoList(vms, kVmsForStorageDomains)) return false;
+  std::unordered_set<std::string> diskIds;
+  for (const auto& disk : domain.disks) diskIds.insert(disk.id);
+  for (const auto& vm : vms) {
+    for (const auto& disk : vm.disks) {
+      if (diskIds.count(disk.id)) {
+        domain.vms.push_back(vm);
+        break;
+      }
+    }
+  }
+  return true;
+}
+
+// Jobs, snapshots and tags.
+
+bool TzHypervale::getJobInfo(const std::string& jobId, SJobInfoLib& job, UINT64 detailFlags) try {
+  return queries->getJobInfo(jobId, job, detailFlags);
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
+}
+
+bool TzHypervale::getSnapshotInfo(const std::string& vmId, SSnapshotInfoLib& snapshot,
+                                  UINT64 detailFlags) try {
+  if (queries->getSnapshotInfo(vmId, snapshot, detailFlags)) return true;
+  Error(HV_FUNC, "Failed to obtain snapshot info for VM Id [%s]", vmId.c_str());
+  return false;
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
+}
+
+bool TzHypervale::checkTagsSupported() { return parser->getSchemaVersion() > 3999999; }
+
+bool TzHypervale::getTagInfoList(std::vector<STagInfoLib>& list) try {
+  return queries->getTagInfoList(list);
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
+}
+
+bool TzHypervale::getVMInfoListForTag(const std::string& tagName, const std::string& tagId,
+                                      std::vector<SVMInfoLib>& vms, UINT64 detailFlags) try {
+  STagInfoLib tag;
+  tag.name = tagName;
+  tag.id = tagId;
+  if (tagName.empty() && !tagId.empty() && !queries->getTagInfo(tagId, tag)) return false;
+  const bool vmsFound = queries->getVMInfoListForTag(tag, vms, detailFlags);
+  std::vector<SHostInfoLib> hosts;
+  const bool hostsFound = queries->getHostInfoListForTag(tag, hosts, detailFlags);
+  if (!vmsFound && !hostsFound) return false;
+  if (!vms.empty()) FillVMInfoListDetails(vms, detailFlags);
+  if (!hosts.empty()) {
+    FillHostInfoListDetails(hosts, detailFlags | kHostVms);
+    for (const auto& host : hosts) vms.insert(vms.end(), host.vms.begin(), host.vms.end());
+  }
+  return true;
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
+}
+
+}  // namespace Hypervale

@@ -1,0 +1,169 @@
+// Disk, disk attachment, snapshot, job, tag, network and vNIC profile queries.
+#include "host/ubSleep.h"
+#include "host/ubString.h"
+#include "queries/fetchAndParse.h"
+#include "queries/rhevQueries.h"
+
+namespace Hypervale {
+namespace {
+
+const char kVms[] = "ovirt-engine/api/vms";
+const int kLogicalNameTries = 15;
+
+}  // namespace
+
+bool TzRhevQueries::getDiskInfo(const std::string& diskId, SDiskInfoLib& disk, UINT64 detailFlags) {
+  if (diskId.empty()) {
+    Error(HV_FUNC, "Must pass diskId");
+    return false;
+  }
+  if (!getDiskInfoFromLink(CUbString::Format("{1}/{2}", "ovirt-engine/api/disks", diskId).str(),
+                           disk, detailFlags)) {
+    Error(HV_FUNC, "Failed to getDiskInfoFromLink");
+    return false;
+  }
+  return true;
+}
+
+bool TzRhevQueries::getDiskInfoListForVM(const std::string& vmId, std::vector<SDiskInfoLib>& list,
+                                         UINT64 detailFlags) {
+  return getDiskInfoListFromLink(CUbString::Format("{1}/{2}/{3}", kVms, vmId, "disks").str(), list,
+                                 detailFlags);
+}
+
+bool TzRhevQueries::getDiskInfoListForSnapshot(const std::string& vmId,
+                                               const std::string& snapshotId,
+                                               std::vector<SDiskInfoLib>& list,
+                                               UINT64 detailFlags) {
+  const std::string link =
+      CUbString::Format("{1}/{2}/{3}/{4}/{5}", kVms, vmId, "snapshots", snapshotId, "disks").str();
+  return getDiskInfoListFromLink(link, list, detailFlags);
+}
+
+bool TzRhevQueries::getDiskInfoListFromLink(const std::string& link,
+                                            std::vector<SDiskInfoLib>& list,
+                                            UINT64 /*detailFlags*/) {
+  return FetchAndParse(link, list, &TzRhevParser::parseDiskInfoList);
+}
+
+bool TzRhevQueries::getDiskInfoFromLink(const std::string& link, SDiskInfoLib& disk,
+                                        UINT64 /*detailFlags*/) {
+  return FetchAndParse(link, disk, &TzRhevParser::parseDiskInfo);
+}
+
+bool TzRhevQueries::getDiskAttachmentInfoListForVM(const std::string& vmId,
+                                                   std::vector<SDiskAttachmentInfoLib>& list,
+                                                   UINT64 detailFlags) {
+  return getDiskAttachmentInfoListFromLink(
+      CUbString::Format("{1}/{2}/{3}", kVms, vmId, "diskattachments").str(), list, detailFlags);
+}
+
+bool TzRhevQueries::getDiskAttachmentInfoForVM(const std::string& vmId, const std::string& diskId,
+                                               SDiskAttachmentInfoLib& attachment,
+                                               UINT64 detailFlags) {
+  return getDiskAttachmentInfoFromLink(
+      CUbString::Format("{1}/{2}/{3}/{4}", kVms, vmId, "diskattachments", diskId).str(), attachment,
+      detailFlags);
+}
+
+bool TzRhevQueries::getDiskAttachmentInfoFromLink(const std::string& link,
+                                                  SDiskAttachmentInfoLib& attachment,
+                                                  UINT64 /*detailFlags*/) {
+  return FetchAndParse(link, attachment, &TzRhevParser::parseDiskAttachmentInfo);
+}
+
+bool TzRhevQueries::getDiskAttachmentInfoListFromLink(const std::string& link,
+                                                      std::vector<SDiskAttachmentInfoLib>& list,
+                                                      UINT64 /*detailFlags*/) {
+  return FetchAndParse(link, list, &TzRhevParser::parseDiskAttachmentInfoList);
+}
+
+bool TzRhevQueries::getSnapshotInfoList(const std::string& vmId,
+                                        std::vector<SSnapshotInfoLib>& list, UINT64 detailFlags) {
+  if (vmId.empty()) {
+    Error(HV_FUNC, "Must pass vm id");
+    return false;
+  }
+  return getSnapshotInfoListFromLink(CUbString::Format("{1}/{2}/snapshots", kVms, vmId).str(), list,
+                                     detailFlags);
+}
+
+bool TzRhevQueries::getSnapshotInfoListFromLink(const std::string& link,
+                                                std::vector<SSnapshotInfoLib>& list,
+                                                UINT64 /*detailFlags*/) {
+  return FetchAndParse(link, list, &TzRhevParser::parseSnapshotInfoList);
+}
+
+bool TzRhevQueries::getSnapshotInfo(const std::string& vmId, SSnapshotInfoLib& snapshot,
+                                    UINT64 /*detailFlags*/) {
+  const std::string link =
+      CUbString::Format("{1}/{2}/{3}/{4}", kVms, vmId, "snapshots", snapshot.id).str();
+  return FetchAndParse(link, snapshot, &TzRhevParser::parseSnapshotInfo);
+}
+
+bool TzRhevQueries::getDiskInfoFromVMInfo(const std::string& vmId, const std::string& diskId,
+                                          SDiskInfoLib& disk, UINT64 detailFlags) {
+  if (vmId.empty()) {
+    Error(HV_FUNC, "Must pass VMId");
+    return false;
+  }
+  if (diskId.empty()) {
+    Error(HV_FUNC, "Must pass diskId");
+    return false;
+  }
+  const std::string link = CUbString::Format("{1}/{2}/{3}/{4}", kVms, vmId, "disks", diskId).str();
+  Debug(HV_FUNC, "getDiskInfoFromVMInfo url: [%s]", link.c_str());
+  for (int attempt = 1; attempt <= kLogicalNameTries; ++attempt) {
+    if (getDiskInfoFromLink(link, disk, detailFlags) && !disk.logicalName.empty()) {
+      Debug(HV_FUNC, "Got logical name [%s] for disk ID [%s]", disk.logicalName.c_str(),
+            diskId.c_str());
+      return true;
+    }
+    // The guest agent reports device names late; back off 2 s, 4 s, ... 128 s, then 1 s again.
+    UBSLEEP(1000UL << (attempt % 8), __FILE__, __LINE__);
+  }
+  Error(HV_FUNC, "Failed to getDiskInfoFromLink");
+  return false;
+}
+
+bool TzRhevQueries::getJobInfo(const std::string& jobId, SJobInfoLib& job, UINT64 /*detailFlags*/) {
+  return FetchAndParse(CUbString::Format("{1}/{2}", "ovirt-engine/api/jobs", jobId).str(), job,
+                       &TzRhevParser::parseJobInfo);
+}
+
+bool TzRhevQueries::getTagInfo(const std::string& tagId, STagInfoLib& tag) {
+  return FetchAndParse(CUbString::Format("{1}/{2}", "ovirt-engine/api/tags", tagId).str(), tag,
+                       &TzRhevParser::parseTagInfo);
+}
+
+bool TzRhevQueries::getTagInfoList(std::vector<STagInfoLib>& list) {
+  return FetchAndParse("ovirt-engine/api/tags", list, &TzRhevParser::parseTagInfoList);
+}
+
+bool TzRhevQueries::getNetworkInfoList(const std::string& dataCenterId,
+                                       std::vector<SNetworkInfoLib>& list, UINT64 detailFlags) {
+  const std::string link = dataCenterId.empty()
+                               ? std::string("ovirt-engine/api/networks")
+                               : CUbString::Format("{1}/{2}/{3}", "ovirt-engine/api/datacenters",
+                                                   dataCenterId, "networks")
+                                     .str();
+  return getNetworkInfoListFromLink(link, list, detailFlags);
+}
+
+bool TzRhevQueries::getNetworkInfoListFromLink(const std::string& link,
+                                               std::vector<SNetworkInfoLib>& list,
+                                               UINT64 /*detailFlags*/) {
+  return FetchAndParse(link, list, &TzRhevParser::parseNetworkInfoList);
+}
+
+bool TzRhevQueries::getVnicProfileInfoList(std::vector<SVnicProfileInfoLib>& list,
+                                           UINT64 /*detailFlags*/) {
+  return getVnicProfileInfoListFromLink("ovirt-engine/api/vnicprofiles", list);
+}
+
+bool TzRhevQueries::getVnicProfileInfoListFromLink(const std::string& link,
+                                                   std::vector<SVnicProfileInfoLib>& list) {
+  return FetchAndParse(link, list, &TzRhevParser::parseVnicProfileInfoList);
+}
+
+}  // namespace Hypervale

@@ -1,0 +1,141 @@
+// Read-only lookups by id, exact name, search and link. Each query sends one GET (the
+// logical-name wait sends several) and hands the body to the parser; nothing is cached.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "host/kwDebug.h"
+#include "hypervale/records.h"
+
+namespace Hypervale {
+
+class TzRhevConnection;
+class TzRhevParser;
+
+class TzRhevQueries : public KwDebug {
+ public:
+  TzRhevQueries(TzRhevConnection* connection, TzRhevParser* parser);
+  ~TzRhevQueries() override;
+  TzRhevQueries(const TzRhevQueries&) = delete;
+  TzRhevQueries& operator=(const TzRhevQueries&) = delete;
+
+  // The API root alone, as connect reads it.
+  bool getAPIInfo(SAPIInfoLib& apiInfo);
+
+  // Data centers.
+  bool getDataCenterInfo(const std::string& name, const std::string& id, SDataCenterInfoLib& dc,
+                         UINT64 detailFlags);
+  bool getDataCenterInfoList(std::vector<SDataCenterInfoLib>& list, UINT64 detailFlags);
+  bool getDataCenterInfoListFromLink(const std::string& link, std::vector<SDataCenterInfoLib>& list,
+                                     UINT64 detailFlags);
+  bool getDataCenterInfoFromLink(const std::string& link, SDataCenterInfoLib& dc,
+                                 UINT64 detailFlags);
+
+  // Clusters.
+  bool getClusterInfo(const std::string& name, const std::string& id, SClusterInfoLib& cluster,
+                      UINT64 detailFlags);
+  bool getClusterInfoList(std::vector<SClusterInfoLib>& list, UINT64 detailFlags);
+  bool getClusterInfoListForDataCenter(const std::string& dataCenter,
+                                       std::vector<SClusterInfoLib>& list, UINT64 detailFlags);
+  bool getClusterInfoListFromLink(const std::string& link, std::vector<SClusterInfoLib>& list,
+                                  UINT64 detailFlags);
+  bool getClusterInfoFromLink(const std::string& link, SClusterInfoLib& cluster,
+                              UINT64 detailFlags);
+
+  // Hosts.
+  bool getHostInfo(const std::string& name, const std::string& id, SHostInfoLib& host,
+                   UINT64 detailFlags);
+  bool getHostInfoList(std::vector<SHostInfoLib>& list, UINT64 detailFlags);
+  bool getHostInfoListForCluster(const std::string& cluster, std::vector<SHostInfoLib>& list,
+                                 UINT64 detailFlags);
+  bool getHostInfoListForTag(const STagInfoLib& tag, std::vector<SHostInfoLib>& list,
+                             UINT64 detailFlags);
+  bool getHostInfoListFromLink(const std::string& link, std::vector<SHostInfoLib>& list,
+                               UINT64 detailFlags);
+  bool getHostInfoFromLink(const std::string& link, SHostInfoLib& host, UINT64 detailFlags);
+
+  // Virtual machines.
+  bool getVMInfo(const std::string& name, const std::string& id, SVMInfoLib& vm,
+                 UINT64 detailFlags);
+  bool getVMInfoList(std::vector<SVMInfoLib>& list, UINT64 detailFlags);
+  bool getVMInfoListForCluster(const std::string& cluster, std::vector<SVMInfoLib>& list,
+                               UINT64 detailFlags);
+  bool getVMInfoListForTag(const STagInfoLib& tag, std::vector<SVMInfoLib>& list,
+                           UINT64 detailFlags);
+  bool getVMInfoListFromLink(const std::string& link, std::vector<SVMInfoLib>& list,
+                             UINT64 detailFlags);
+  bool getVMInfoFromLink(const std::string& link, SVMInfoLib& vm, UINT64 detailFlags);
+
+  // Storage domains.
+  bool getStorageDomainInfo(const std::string& name, const std::string& id,
+                            SStorageDomainInfoLib& domain, UINT64 detailFlags);
+  bool getStorageDomainInfoList(std::vector<SStorageDomainInfoLib>& list, UINT64 detailFlags);
+  bool getStorageDomainInfoListFromLink(const std::string& link,
+                                        std::vector<SStorageDomainInfoLib>& list,
+                                        UINT64 detailFlags);
+  bool getStorageDomainInfoFromLink(const std::string& link, SStorageDomainInfoLib& domain,
+                                    UINT64 detailFlags);
+  bool getStorageDomainStatus(const std::string& dataCenterName,
+                              const std::string& storageDomainName,
+                              const std::string& storageDomainId, std::string& status);
+
+  // Raw access.
+  bool getFromLink(const std::string& link, std::string& response, bool reportErrors);
+  bool checkExistence(const std::string& link);
+
+  // Disks, attachments and snapshots.
+  bool getDiskInfo(const std::string& diskId, SDiskInfoLib& disk, UINT64 detailFlags);
+  bool getDiskInfoListForVM(const std::string& vmId, std::vector<SDiskInfoLib>& list,
+                            UINT64 detailFlags);
+  bool getDiskInfoListForSnapshot(const std::string& vmId, const std::string& snapshotId,
+                                  std::vector<SDiskInfoLib>& list, UINT64 detailFlags);
+  bool getDiskInfoListFromLink(const std::string& link, std::vector<SDiskInfoLib>& list,
+                               UINT64 detailFlags);
+  bool getDiskInfoFromLink(const std::string& link, SDiskInfoLib& disk, UINT64 detailFlags);
+  bool getDiskAttachmentInfoListForVM(const std::string& vmId,
+                                      std::vector<SDiskAttachmentInfoLib>& list,
+                                      UINT64 detailFlags);
+  bool getDiskAttachmentInfoForVM(const std::string& vmId, const std::string& diskId,
+                                  SDiskAttachmentInfoLib& attachment, UINT64 detailFlags);
+  bool getDiskAttachmentInfoFromLink(const std::string& link, SDiskAttachmentInfoLib& attachment,
+                                     UINT64 detailFlags);
+  bool getDiskAttachmentInfoListFromLink(const std::string& link,
+                                         std::vector<SDiskAttachmentInfoLib>& list,
+                                         UINT64 detailFlags);
+  bool getSnapshotInfoList(const std::string& vmId, std::vector<SSnapshotInfoLib>& list,
+                           UINT64 detailFlags);
+  bool getSnapshotInfoListFromLink(const std::string& link, std::vector<SSnapshotInfoLib>& list,
+                                   UINT64 detailFlags);
+  bool getSnapshotInfo(const std::string& vmId, SSnapshotInfoLib& snapshot, UINT64 detailFlags);
+  // Waits (up to 15 tries with a growing back-off) for the disk's logical name in the guest.
+  bool getDiskInfoFromVMInfo(const std::string& vmId, const std::string& diskId, SDiskInfoLib& disk,
+                             UINT64 detailFlags);
+
+  // Jobs, tags, networks and vNIC profiles.
+  bool getJobInfo(const std::string& jobId, SJobInfoLib& job, UINT64 detailFlags);
+  bool getTagInfo(const std::string& tagId, STagInfoLib& tag);
+  bool getTagInfoList(std::vector<STagInfoLib>& list);
+  bool getNetworkInfoList(const std::string& dataCenterId, std::vector<SNetworkInfoLib>& list,
+                          UINT64 detailFlags);
+  bool getNetworkInfoListFromLink(const std::string& link, std::vector<SNetworkInfoLib>& list,
+                                  UINT64 detailFlags);
+  bool getVnicProfileInfoList(std::vector<SVnicProfileInfoLib>& list, UINT64 detailFlags);
+  bool getVnicProfileInfoListFromLink(const std::string& link,
+                                      std::vector<SVnicProfileInfoLib>& list);
+
+ private:
+  // GET the link with error reporting on and parse the body with `parse`.
+  template <typename Out>
+  bool FetchAndParse(const std::string& link, Out& out,
+                     bool (TzRhevParser::*parse)(const std::string&, Out&));
+  // The lookup by id, or by exact name among the engine's search answer.
+  template <typename Record>
+  bool LookupByNameOrId(const char* collection, const std::string& name, const std::string& id,
+                        Record& out, UINT64 detailFlags);
+
+  TzRhevConnection* connection;
+  TzRhevParser* parser;
+};
+
+}  // namespace Hypervale
