@@ -1,0 +1,320 @@
+// Creating, attaching, activating, detaching, updating, moving and deleting disks. Engines
+// from 4.0.2 on tie a disk to a VM through a disk attachment that carries the flags.
+#include "operations/operationsInternal.h"
+
+namespace Hypervale {
+
+bool TzRhevOperations::attachDisk(const std::string& vmId, const SDiskInfoLib& disk, bool active,
+                                  bool bootable, bool readOnly) {
+  const bool attachments = parser->getSchemaVersion() >= ops::kDiskAttachments;
+  std::string request;
+  if (attachments) {
+    SDiskAttachmentInfoLib attachment;
+    attachment.diskId = disk.id;
+    attachment.interface = disk.interface;
+    attachment.snapshotId = disk.snapshotId;
+    attachment.active = active;
+    attachment.bootable = bootable;
+    attachment.readOnly = readOnly;
+    if (!parser->serializeDiskAttachmentInfo(attachment, request)) return false;
+  } else if (!parser->serializeDiskInfo(disk, request)) {
+    return false;
+  }
+  const std::string path =
+      CUbString::Format("{1}/{2}/{3}", ops::kVms, vmId, attachments ? "diskattachments" : "disks")
+          .str();
+  std::string answer;
+  if (!connection->post(path, request, answer)) {
+    Error(HV_FUNC, "Failed to attach disk [%s] snapshotid [%s] to VMid [%s]", disk.id.c_str(),
+          disk.snapshotId.c_str(), vmId.c_str());
+    return false;
+  }
+  Debug(HV_FUNC, "Attached disk [%s] snapshotid [%s] to VMid [%s]", disk.id.c_str(),
+        disk.snapshotId.c_str(), vmId.c_str());
+  if (attachments || !active) return true;
+  if (activateDisk(vmId, disk)) return true;
+  detachDisk(vmId, disk);  // undo the attachment; the activation failure is what counts
+  return false;
+}
+
+bool TzRhevOperations::activateDisk(const std::string& vmId, const SDiskInfoLib& disk) {
+  if (parser->getSchemaVersion() < ops::kDiskAttachments) {
+    return diskAction(vmId, disk, "activate");
+  }
+  // From 4.0.2 on a disk is activated by attaching it with "active" set; there is no action
+  // to send. What is left is to tell whether the attachment is active.
+  if (vmId.empty()) {
+    Error(HV_FUNC, "Must specify VM id");
+    return false;
+  }
+  if (disk.id.empty()) {
+    Error(HV_FUNC, "Must specify Disk id");
+    return false;
+  }
+  SDiskAttachmentInfoLib attachment;
+  if (!queries->getDiskAttachmentInfoForVM(vmId, disk.id, attachment, 0)) {
+    Error(HV_FUNC, "Disk [%s] is not attached to VM [%s]", disk.id.c_str(), vmId.c_str());
+    return false;
+  }
+  if (!attachment.active) {
+    Error(HV_FUNC, "Disk [%s] is attached inactive to VM [%s]; attach it with active set",
+          disk.id.c_str(), vmId.c_str());
+    return false;
+  }
+  Debug(HV_FUNC, "Disk [%s] is active on VM [%s]", disk.id.c_str(), vmId.c_str());
+  return true;
+}
+
+bool TzRhevOperations::deactivateDisk(const std::string& vmId, const SDiskInfoLib& disk) {
+  // From 4.0.2 on the attachment is removed as a whole.
+  if (parser->getSchemaVersion() >= ops::kDiskAttachments) return true;
+  return diskAction(vmId, disk, "deactivate");
+}
+
+bool TzRhevOperations::diskAction(const std::string& vmId, const SDiskInfoLib& disk,
+                                  const std::string& action) {
+  const char* function = HV_FUNC;
+  if (vmId.empty()) {
+    Error(function, "Must specify VM id");
+    return false;
+  }
+  if (disk.id.empty()) {
+    Error(function, "Must specify Disk id");
+    return false;
+  }
+  const std::string path =
+      CUbString::Format("{1}/{2}/{3}/{4}/{5}", ops::kVms, vmId, "disks", disk.id, action).str();
+  std::string answer;
+  switch (SendAction(HTTP_REQ_POST, path, SActionInfoLib(), "Failed to serialize action object",
+                     answer, nullptr)) {
+    case ActionOutcome::kAnswered:
+      break;
+    case ActionOutcome::kNotSent:
+      Error(function, "Failed to [%s] disk [%s] for VMid [%s]", action.c_str(), disk.id.c_str(),
+            vmId.c_str());
+      return false;
+    case ActionOutcome::kNotWritten:
+    case ActionOutcome::kUnreadable:
+      return false;
+  }
+  Debug(function, "[%s] success: disk [%s] for VMid [%s]", action.c_str(), disk.id.c_str(),
+        vmId.c_str());
+  bool wanted = action == "activate";
+
+  if (parser->getSchemaVersion() < ops::kApiV4) {
+    const std::string link =
+        CUbString::Format("{1}/{2}/{3}/{4}", ops::kVms, vmId, "disks", disk.id).str();
+    Debug(function, "Wait for disk active status to become [%s] using link [%s]",
+          ops::BoolText(wanted), link.c_str());
+    return pollOnStatus(link, wanted, &TzRhevOperations::checkDiskActiveStatusCallBack);
+  }
+
+  const Poll result = PollUntil(retryCount, pauseMs(), [&](std::uint64_t remaining) {
+    std::vector<SDiskInfoLib> disks;
+    if (!queries->getDiskInfoListForVM(vmId, disks, 0)) return Poll::kFailed;
+    bool found = false;
+    for (const SDiskInfoLib& listed : disks) {
+      if (listed.id != disk.id) continue;
+      found = true;
+      if (listed.active == wanted) {
+        Debug(function, "Done waiting");
+        return Poll::kDone;
+      }
+    }
+    if (!found) {
+      Error(function, "Disk [%s] was not found on VM [%s]", disk.id.c_str(), vmId.c_str());
+      return Poll::kDone;
+    }
+    DebugLvl(function, 2, "Continue to wait...[%lu]", static_cast<unsigned long>(remaining));
+    return Poll::kWait;
+  });
+  if (result == Poll::kWait) {
+    Error(function, "Timed out waiting for disk [%s] of VM [%s] to become active [%s]",
+          disk.id.c_str(), vmId.c_str(), ops::BoolText(wanted));
+  }
+  return result == Poll::kDone;
+}
+
+bool TzRhevOperations::detachDisk(const std::string& vmId, const SDiskInfoLib& disk) {
+  const char* function = HV_FUNC;
+  if (vmId.empty()) {
+    Error(function, "Must specify VM id");
+    return false;
+  }
+  if (disk.id.empty()) {
+    Error(function, "Must specify Disk id");
+    return false;
+  }
+  const std::int32_t version = parser->getSchemaVersion();
+  const bool attachments = version >= ops::kDiskAttachments;
+  const std::string path = CUbString::Format("{1}/{2}/{3}/{4}", ops::kVms, vmId,
+                                             attachments ? "diskattachments" : "disks", disk.id)
+                               .str();
+  std::string request;
+  if (!attachments) {
+    if (!deactivateDisk(vmId, disk)) return false;
+    SActionInfoLib action;
+    action.detach = true;
+    if (!parser->serializeAction(action, request)) {
+      Error(function, "Failed to serialize action object");
+      return false;
+    }
+  }
+  std::string answer;
+  if (!connection->del(path, request, answer)) {
+    Error(function, "Failed to detach disk [%s] from VM [%s]", disk.id.c_str(), vmId.c_str());
+    return false;
+  }
+
+  // The DELETE was accepted: the wait only holds the caller until the engine shows the disk
+  // gone, at most retryCount checks, and running out is no failure.
+  if (retryCount > 0) {
+    const Poll result = PollUntil(retryCount - 1, pauseMs(), [&](std::uint64_t) {
+      if (version < ops::kApiV4) {
+        if (!queries->checkExistence(path)) return Poll::kDone;
+        Debug(function, "Obtained disk from link [%s] is alive - waiting for detach", path.c_str());
+        return Poll::kWait;
+      }
+      std::vector<SDiskAttachmentInfoLib> attached;
+      if (!queries->getDiskAttachmentInfoListForVM(vmId, attached, 0)) return Poll::kFailed;
+      for (const SDiskAttachmentInfoLib& attachment : attached) {
+        if (attachment.id != disk.id) continue;
+        Debug(function, "Disk [%s] is still attached to VM [%s] - waiting for detach",
+              disk.id.c_str(), vmId.c_str());
+        return Poll::kWait;
+      }
+      return Poll::kDone;
+    });
+    if (result == Poll::kFailed) return false;
+    if (result == Poll::kWait) return true;
+  }
+  Debug(function, "Detached disk [%s] from VM [%s]", disk.id.c_str(), vmId.c_str());
+  return true;
+}
+
+bool TzRhevOperations::createDisk(SDiskInfoLib& disk) {
+  if (disk.storageDomainId.empty() && !disk.storageDomainName.empty()) {
+    SStorageDomainInfoLib domain;
+    if (!queries->getStorageDomainInfo(disk.storageDomainName, "", domain, 0)) {
+      Error(HV_FUNC, "Failed to find storage domain [%s] to create disk [%s]",
+            disk.storageDomainName.c_str(), disk.name.c_str());
+      return false;
+    }
+    disk.storageDomainId = domain.id;
+  }
+  std::string request;
+  if (!parser->serializeDiskInfo(disk, request)) return false;
+  std::string answer;
+  if (!connection->post(ops::kDisks, request, answer)) return false;
+  if (!parser->parseDiskInfo(answer, disk)) {
+    Error(HV_FUNC, "Failed to parse createDisk response [%s]", answer.c_str());
+    return false;
+  }
+  Debug(HV_FUNC, "createDisk returned success: Disk ID[%s] Name[%s]", disk.id.c_str(),
+        disk.name.c_str());
+
+  bool flag = false;
+  if (parser->getSchemaVersion() < ops::kApiV4) {
+    const auto creation = disk.links.find("creation_status");
+    if (creation != disk.links.end() && !creation->second.empty()) {
+      if (!pollOnStatus(creation->second, flag, &TzRhevOperations::checkCreationStatusCallBack) ||
+          !flag) {
+        Error(HV_FUNC, "Creation of disk [%s] has not completed", disk.id.c_str());
+        return false;
+      }
+    }
+  }
+  const std::string link = CUbString::Format("{1}/{2}", ops::kDisks, disk.id).str();
+  return pollOnStatus(link, flag, &TzRhevOperations::checkDiskStatusCallBack);
+}
+
+bool TzRhevOperations::deleteDisk(const std::string& diskId) {
+  if (diskId.empty()) {
+    Error(HV_FUNC, "Must pass diskId");
+    return false;
+  }
+  const std::string link = CUbString::Format("{1}/{2}", ops::kDisks, diskId).str();
+  SDiskInfoLib disk;
+  std::string body;
+  switch (LookupRecord(link, body, disk, &TzRhevParser::parseDiskInfo, true)) {
+    case Lookup::kFound:
+      break;
+    case Lookup::kNotFound:
+      Debug(HV_FUNC, "Disk [%s] does not exist", diskId.c_str());
+      return true;
+    case Lookup::kFailed:
+    case Lookup::kUnreadable:
+      Error(HV_FUNC, "Failed to getDiskInfoFromLink");
+      return false;
+  }
+  SActionInfoLib answer;
+  if (SendAction(HTTP_REQ_DELETE, disk.href.empty() ? link : disk.href, SActionInfoLib(),
+                 "Failed to serialize action object", body, &answer) != ActionOutcome::kAnswered) {
+    return false;
+  }
+  if (ops::SameWord(answer.status, "complete")) return true;
+  Error(HV_FUNC, "Delete VM returned state: %s", answer.status.c_str());
+  return false;
+}
+
+bool TzRhevOperations::updateDisk(const std::string& vmId, const SDiskInfoLib& disk) {
+  if (vmId.empty()) {
+    Error(HV_FUNC, "Cannot update standalone disk. vmId not set");
+    return false;
+  }
+  if (disk.id.empty()) {
+    Error(HV_FUNC, "Cannot update disk with no 'id' set");
+    return false;
+  }
+  if (parser->getSchemaVersion() >= ops::kDiskAttachments) {
+    Debug(HV_FUNC, "Updated disk not supported for version %d",
+          static_cast<int>(parser->getSchemaVersion()));
+    return true;
+  }
+  SDiskInfoLib flags;
+  flags.bootable = disk.bootable;
+  flags.shareable = disk.shareable;
+  flags.readOnly = disk.readOnly;
+  flags.wipeAfterDelete = disk.wipeAfterDelete;
+  std::string request;
+  if (!parser->serializeDiskInfo(flags, request)) return false;
+  DebugLvl(HV_FUNC, 2, "update disk using xml [%s]", request.c_str());
+  std::string answer;
+  if (!connection->put(
+          CUbString::Format("{1}/{2}/{3}/{4}", ops::kVms, vmId, "disks", disk.id).str(), request,
+          answer)) {
+    return false;
+  }
+  Debug(HV_FUNC, "Received response [%s] for PUT", answer.c_str());
+  return true;
+}
+
+bool TzRhevOperations::moveDisk(const SDiskInfoLib& disk, const std::string& storageDomainId) {
+  SActionInfoLib request;
+  request.storageDomainId = storageDomainId;
+  std::string answerBody;
+  SActionInfoLib answer;
+  switch (SendAction(HTTP_REQ_POST,
+                     CUbString::Format("{1}/{2}/{3}", ops::kDisks, disk.id, "move").str(), request,
+                     "Failed to serialize action object", answerBody, &answer)) {
+    case ActionOutcome::kAnswered:
+      break;
+    case ActionOutcome::kNotSent:
+      Error(HV_FUNC, "Storage migration request of disk [%s] has failed. Error: [%s]",
+            disk.name.c_str(), answerBody.c_str());
+      return false;
+    case ActionOutcome::kNotWritten:
+    case ActionOutcome::kUnreadable:
+      return false;
+  }
+  if (!ops::SameWord(answer.status, "complete")) {
+    Error(HV_FUNC, "Disk [%s] move operation has not completed, returned state: %s",
+          disk.id.c_str(), answer.status.c_str());
+    return false;
+  }
+  Debug(HV_FUNC, "Storage migration of disk [%s][%s] has been started successfully",
+        disk.id.c_str(), disk.name.c_str());
+  return true;
+}
+
+}  // namespace Hypervale

@@ -1,0 +1,233 @@
+// The generic status wait with its checkers, and the waits on engine jobs.
+#include <algorithm>
+#include <limits>
+
+#include "host/platformInfo.h"
+#include "operations/operationsInternal.h"
+
+namespace Hypervale {
+namespace {
+
+// A job may run for hours (a live merge of large disks), but never for ever.
+const unsigned long kDefaultJobMaxWaitSec = 21600;
+
+}  // namespace
+
+bool TzRhevOperations::pollOnStatus(const std::string& link, bool& flag, checkerCbk checker) {
+  const char* function = HV_FUNC;
+  if (!checker) {
+    Error(function, "No status checker given for link [%s]", link.c_str());
+    return false;
+  }
+  std::string response;
+  const Poll result = PollUntil(retryCount, pauseMs(), [&](std::uint64_t remaining) {
+    if (!queries->getFromLink(link, response, false)) {
+      Error(function, "Failed to get response from link [%s]", link.c_str());
+      return Poll::kFailed;
+    }
+    answerUnreadable = false;
+    if ((this->*checker)(response, flag)) {
+      Debug(function, "Continue to wait...[%lu]", static_cast<unsigned long>(remaining));
+      DebugLvl(function, 2, "resp [%s]", response.c_str());
+      return Poll::kWait;
+    }
+    // A broken answer is no proof that the resource got anywhere, whichever checker read it.
+    if (answerUnreadable) {
+      Error(function, "Stopped waiting on an unreadable answer from link [%s]", link.c_str());
+      return Poll::kFailed;
+    }
+    Debug(function, "Done waiting");
+    DebugLvl(function, 2, "resp [%s]", response.c_str());
+    return Poll::kDone;
+  });
+  if (result == Poll::kWait) {
+    Error(function, "Timed out waiting for status - last resp [%s]", response.c_str());
+  }
+  return result == Poll::kDone;
+}
+
+bool TzRhevOperations::checkCreationStatusCallBack(const std::string& response, bool& flag) {
+  flag = true;
+  SCreationInfoLib creation;
+  if (!parser->parseCreation(response, creation)) {
+    Error(HV_FUNC, "Failed to parse xml response for creation status!");
+    answerUnreadable = true;
+    flag = false;
+    return false;
+  }
+  if (ops::SameWord(creation.status, "complete")) {
+    Debug(HV_FUNC, "creation status [%s] is now complete", creation.status.c_str());
+    return false;
+  }
+  if (ops::SameWord(creation.status, "failed")) {
+    Debug(HV_FUNC, "creation status [%s] has failed", creation.status.c_str());
+    flag = false;
+    return false;
+  }
+  Debug(HV_FUNC, "creation status [%s] - not complete", creation.status.c_str());
+  return true;
+}
+
+bool TzRhevOperations::checkSnapshotStatusCallBack(const std::string& response, bool& flag) {
+  SSnapshotInfoLib snapshot;
+  if (!parser->parseSnapshotInfo(response, snapshot)) {
+    Error(HV_FUNC, "Failed to parse xml response for snapshot!");
+    answerUnreadable = true;
+    flag = false;
+    return false;
+  }
+  if (ops::SameWord(snapshot.snapshotStatus, "locked")) {
+    Debug(HV_FUNC, "snapshot status still locked");
+    return true;
+  }
+  Debug(HV_FUNC, "snapshot status [%s] ready", snapshot.snapshotStatus.c_str());
+  flag = true;
+  return false;
+}
+
+bool TzRhevOperations::checkDiskStatusCallBack(const std::string& response, bool& /*flag*/) {
+  SDiskInfoLib disk;
+  if (!parser->parseDiskInfo(response, disk)) {
+    Error(HV_FUNC, "Failed to parse xml response for Disk!");
+    answerUnreadable = true;
+    return false;
+  }
+  if (ops::SameWord(disk.status, "locked")) {
+    Debug(HV_FUNC, "Disk status still locked");
+    return true;
+  }
+  Debug(HV_FUNC, "Disk status [%s] ready", disk.status.c_str());
+  return false;
+}
+
+bool TzRhevOperations::checkDiskActiveStatusCallBack(const std::string& response, bool& flag) {
+  DebugLvl(HV_FUNC, 2, "schema version = [%d]", static_cast<int>(parser->getSchemaVersion()));
+  SDiskInfoLib disk;
+  if (!parser->parseDiskInfo(response, disk)) {
+    Error(HV_FUNC, "Failed to parse xml response for disk!");
+    answerUnreadable = true;
+    return false;
+  }
+  if (disk.active == flag) {
+    Debug(HV_FUNC, "disk status is now [%s]", ops::BoolText(disk.active));
+    return false;
+  }
+  Debug(HV_FUNC, "disk status is [%s]. Continue to wait", ops::BoolText(disk.active));
+  return true;
+}
+
+bool TzRhevOperations::checkChangePowerStateCallBack(const std::string& response, bool& flag) {
+  SVMInfoLib vm;
+  if (!parser->parseVMInfo(response, vm)) {
+    Error(HV_FUNC, "Failed to parse xml response for VM!");
+    answerUnreadable = true;
+    return false;
+  }
+  if (ops::SameWord(vm.status, flag ? "up" : "down")) {
+    Debug(HV_FUNC, "VM status is now [%s]", vm.status.c_str());
+    return false;
+  }
+  Debug(HV_FUNC, "vm status is [%s]. Continue to wait", vm.status.c_str());
+  return true;
+}
+
+bool TzRhevOperations::pollForRhevJobCompletion(const std::string& jobId) {
+  const char* function = HV_FUNC;
+  if (jobId.empty()) {
+    Error(function, "No job id to wait for");
+    return false;
+  }
+  // Read per wait so that a changed limit applies to the next job.
+  unsigned long maxWaitSec = kDefaultJobMaxWaitSec;
+  
+  const std::uint64_t maxWaitMs = static_cast<std::uint64_t>(maxWaitSec) * 1000;
+  // Each pause counts at least 1 ms, which no real poll undercuts, so that a zero sleep
+  // interval cannot make the bound endless.
+  const std::uint64_t charge = std::max<std::uint64_t>(pauseMs(), 1);
+
+  const std::string link = CUbString::Format("{1}/{2}", ops::kJobs, jobId).str();
+  SJobInfoLib job;
+  std::uint64_t failuresLeft = retryCount;
+  std::uint64_t waitedMs = 0;
+  // Unbounded in polls: the time bound and the failure allowance end the wait.
+  const Poll result =
+      PollUntil(std::numeric_limits<std::uint64_t>::max(), pauseMs(), [&](std::uint64_t) {
+        std::string body;
+        SJobInfoLib latest;
+        // The job is read here rather than through the job query so that a 404 is judged on
+        // this very request.
+        switch (LookupRecord(link, body, latest, &TzRhevParser::parseJobInfo, true)) {
+          case Lookup::kNotFound:
+            Error(function, "Job [%s] does not exist", jobId.c_str());
+            return Poll::kFailed;
+          case Lookup::kFailed:
+          case Lookup::kUnreadable:
+            if (failuresLeft == 0) {
+              Error(function, "Failed to read job [%s] - giving up", jobId.c_str());
+              return Poll::kFailed;
+            }
+            --failuresLeft;
+            break;
+          case Lookup::kFound:
+            job = latest;
+            Debug(function, "job [%s]:[%s] - current state [%s] - waiting for [%s]...",
+                  job.id.c_str(), job.description.c_str(), job.status.c_str(), "FINISHED");
+            if (ops::SameWord(job.status, "FINISHED")) {
+              Debug(function, "Polling completed : job [%s]:[%s] - state [%s]", job.id.c_str(),
+                    job.description.c_str(), job.status.c_str());
+              return Poll::kDone;
+            }
+            if (ops::SameWord(job.status, "FAILED") || ops::SameWord(job.status, "UNKNOWN")) {
+              Error(function, "Job [%s]:[%s] ended in state [%s]", job.id.c_str(),
+                    job.description.c_str(), job.status.c_str());
+              return Poll::kFailed;
+            }
+            break;
+        }
+        // A job stuck in a state that is not an end state must not hold the caller for ever.
+        if (waitedMs >= maxWaitMs) {
+          Error(function, "Job [%s]:[%s] has not ended within [%lu] seconds - last state [%s]",
+                jobId.c_str(), job.description.c_str(), maxWaitSec, job.status.c_str());
+          return Poll::kFailed;
+        }
+        waitedMs += charge;
+        return Poll::kWait;
+      });
+  return result == Poll::kDone;
+}
+
+bool TzRhevOperations::pollVMSnapshotStatus(const SVMInfoLib& /*vm*/,
+                                            const SSnapshotInfoLib& /*snapshot*/,
+                                            const std::string& correlationId) {
+  std::string url;
+  FormatString(url, "%s?search=correlation_id=%s", ops::kJobs, correlationId.c_str());
+  std::string response;
+  if (!connection->get(url, response, true)) return false;
+  std::vector<SJobInfoLib> jobs;
+  if (!parser->parseJobInfoList(response, jobs)) {
+    Error(HV_FUNC, "Failed to read the jobs of correlation Id [%s]", correlationId.c_str());
+    return false;
+  }
+  // No job, or one of another operation, leaves the caller to its own checks.
+  if (jobs.empty()) {
+    Error(HV_FUNC, "no job found for correlation Id [%s]", correlationId.c_str());
+    return true;
+  }
+  const SJobInfoLib& first = jobs.front();
+  if (first.description.find(correlationId) == std::string::npos) {
+    Error(HV_FUNC, "Correlation Id [%s] does not match with job [%s][%s]", correlationId.c_str(),
+          first.description.c_str(), first.id.c_str());
+    return true;
+  }
+  return pollForRhevJobCompletion(first.id);
+}
+
+bool TzRhevOperations::WaitForUnlockSnapshot(const std::string& vmId,
+                                             const std::string& snapshotId) {
+  const std::string link =
+      CUbString::Format("{1}/{2}/{3}/{4}", ops::kVms, vmId, "snapshots", snapshotId).str();
+  bool unlocked = false;
+  return pollOnStatus(link, unlocked, &TzRhevOperations::checkSnapshotStatusCallBack) && unlocked;
+}
+
+}  // namespace Hypervale

@@ -1,0 +1,129 @@
+// State-changing requests and the waits that follow them to completion.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "host/kwDebug.h"
+#include "hypervale/records.h"
+#include "transport/libCurl.h"
+
+namespace Hypervale {
+
+class TzRhevConnection;
+class TzRhevParser;
+class TzRhevQueries;
+
+class TzRhevOperations : public KwDebug {
+ public:
+  // A checker of pollOnStatus: reads the last answer; true keeps waiting, false stops.
+  typedef bool (TzRhevOperations::*checkerCbk)(const std::string& response, bool& flag);
+
+  TzRhevOperations(TzRhevConnection* connection, TzRhevParser* parser, TzRhevQueries* queries);
+  ~TzRhevOperations() override;
+  TzRhevOperations(const TzRhevOperations&) = delete;
+  TzRhevOperations& operator=(const TzRhevOperations&) = delete;
+
+  std::uint64_t getSleepInterval() const { return sleepInterval; }
+  std::uint64_t getRetryCount() const { return retryCount; }
+
+  // Status polling and job tracking.
+  bool pollOnStatus(const std::string& link, bool& flag, checkerCbk checker);
+  bool checkCreationStatusCallBack(const std::string& response, bool& flag);
+  bool checkSnapshotStatusCallBack(const std::string& response, bool& flag);
+  bool checkDiskStatusCallBack(const std::string& response, bool& flag);
+  bool checkDiskActiveStatusCallBack(const std::string& response, bool& flag);
+  bool checkChangePowerStateCallBack(const std::string& response, bool& flag);
+  bool pollForRhevJobCompletion(const std::string& jobId);
+  bool pollVMSnapshotStatus(const SVMInfoLib& vm, const SSnapshotInfoLib& snapshot,
+                            const std::string& correlationId);
+  bool WaitForUnlockSnapshot(const std::string& vmId, const std::string& snapshotId);
+
+  // VMs and NICs.
+  bool createVM(SVMInfoLib& vm);
+  bool deleteVM(const std::string& name, const std::string& id);
+  bool changePowerState(SVMInfoLib& vm, int powerState);
+  bool addNicToVM(const std::string& vmId, SNicInfoLib& nic);
+  bool pollForNicLinkedToVM(const std::string& vmId, const std::string& nicId);
+
+  // Snapshots.
+  bool createVMSnapshot(SVMInfoLib& vm, SSnapshotInfoLib& snapshot);
+  bool createVMSnapshot(const std::string& vmName, const std::string& vmId,
+                        const std::string& description, std::string& snapshotId);
+  bool deleteVMSnapshot(const std::string& vmName, const std::string& vmId,
+                        const std::string& snapshotId);
+  // The correlation id of a snapshot request: the description's middle part and the time.
+  static std::string MakeCorrelationId(const std::string& vmName, const std::string& description,
+                                       long now);
+
+  // Disks.
+  bool attachDisk(const std::string& vmId, const SDiskInfoLib& disk, bool active, bool bootable,
+                  bool readOnly);
+  bool activateDisk(const std::string& vmId, const SDiskInfoLib& disk);
+  bool deactivateDisk(const std::string& vmId, const SDiskInfoLib& disk);
+  bool diskAction(const std::string& vmId, const SDiskInfoLib& disk, const std::string& action);
+  bool detachDisk(const std::string& vmId, const SDiskInfoLib& disk);
+  bool createDisk(SDiskInfoLib& disk);
+  bool deleteDisk(const std::string& diskId);
+  bool updateDisk(const std::string& vmId, const SDiskInfoLib& disk);
+  bool moveDisk(const SDiskInfoLib& disk, const std::string& storageDomainId);
+
+  // Storage domains.
+  bool createStorageDomain(SStorageDomainInfoLib& domain);
+  bool attachAndActivateStorageDomain(const std::string& dataCenterName,
+                                      SStorageDomainInfoLib& domain);
+  bool storageDomainAction(const std::string& dataCenterId, const std::string& domainId,
+                           bool activate);
+  bool pollForStorageDomainStatus(const std::string& dataCenterName, const std::string& domainName,
+                                  const std::string& wantedStatus);
+  bool deleteStorageDomain(SStorageDomainInfoLib& domain);
+  bool destroyStorageDomain(SStorageDomainInfoLib& domain);
+
+ private:
+  // What one check of a wait decided.
+  enum class Poll { kDone, kFailed, kWait };
+  // What a GET of one resource found out. kNotFound is decided on the status of that very
+  // GET, never on a code left over from an earlier request.
+  enum class Lookup { kFound, kNotFound, kFailed, kUnreadable };
+
+  // The one wait loop: runs `check` (given the checks left after this one) up to
+  // `extraChecks` + 1 times and pauses `pauseMs` after every check that asks to wait; the
+  // wait runs out right after the last pause. Returns kWait when it ran out.
+  Poll PollUntil(std::uint64_t extraChecks, std::uint32_t pauseMs,
+                 const std::function<Poll(std::uint64_t remaining)>& check);
+  // The pause between two polls; only the low 32 bits of the configured value count.
+  std::uint32_t pauseMs() const { return static_cast<std::uint32_t>(sleepInterval); }
+
+  // GET `link`; `body` keeps the answer (or, with `reportErrors`, the error body).
+  Lookup GetLink(const std::string& link, std::string& body, bool reportErrors);
+  // GetLink, then the body parsed into `out` (kUnreadable when it does not parse).
+  template <typename Record>
+  Lookup LookupRecord(const std::string& link, std::string& body, Record& out,
+                      bool (TzRhevParser::*parse)(const std::string&, Record&), bool reportErrors);
+  // The VM by id, or by exact name among the search answer; kNotFound when the engine says
+  // there is no such VM.
+  Lookup LookupVM(const std::string& name, const std::string& id, SVMInfoLib& vm);
+  // The domain's status as getStorageDomainStatus reads it, telling an engine that does
+  // not know the domain from a read that failed.
+  Lookup ReadStorageDomainStatus(const SStorageDomainInfoLib& domain, std::string& status);
+
+  // How far an action request got.
+  enum class ActionOutcome { kNotWritten, kNotSent, kUnreadable, kAnswered };
+  // Writes `request` (logging `writeFailure` when that fails), sends it with `method` and,
+  // when `answer` is given, reads the engine's answer into it.
+  ActionOutcome SendAction(HTTP_REQ_TYPE method, const std::string& path,
+                           const SActionInfoLib& request, const char* writeFailure,
+                           std::string& answerBody, SActionInfoLib* answer);
+
+  TzRhevConnection* connection;
+  TzRhevParser* parser;
+  TzRhevQueries* queries;
+  std::uint64_t sleepInterval;  // milliseconds between two polls
+  std::uint64_t retryCount;     // extra polls a wait may make
+  // Set by a checker when the answer it was given could not be read, so that pollOnStatus
+  // ends such a wait as a failure whatever the checker's flag means.
+  bool answerUnreadable = false;
+};
+
+}  // namespace Hypervale

@@ -1,0 +1,173 @@
+// Taking and deleting VM snapshots, each followed through its engine job.
+#include <ctime>
+#include <limits>
+
+#include "operations/operationsInternal.h"
+
+namespace Hypervale {
+
+std::string TzRhevOperations::MakeCorrelationId(const std::string& vmName,
+                                                const std::string& description, long now) {
+  // The description reads "_QZ_BACKUP_" + VM name + "_" + middle + "_" + final part; the
+  // middle part and the time make the id. A description no longer than the prefix has an
+  // empty middle part rather than none.
+  const std::string::size_type prefixLength = std::string("_QZ_BACKUP_").size() + vmName.size() + 1;
+  std::string middle;
+  if (description.size() > prefixLength) {
+    const std::string::size_type last = description.rfind('_');
+    middle = (last == std::string::npos || last < prefixLength)
+                 ? description.substr(prefixLength)
+                 : description.substr(prefixLength, last - prefixLength);
+  }
+  std::string id;
+  FormatString(id, "%s_%ld", middle.c_str(), now);
+  return id;
+}
+
+bool TzRhevOperations::createVMSnapshot(SVMInfoLib& vm, SSnapshotInfoLib& snapshot) {
+  if (vm.id.empty()) {
+    Error(HV_FUNC, "Must pass VM id to create VM Snapshot");
+    return false;
+  }
+  std::string request;
+  if (!parser->serializeSnapshotInfo(snapshot, request)) {
+    Error(HV_FUNC, "Failed to serialize SSnapshotLib");
+    return false;
+  }
+  const std::string correlationId =
+      MakeCorrelationId(vm.name, snapshot.description, static_cast<long>(std::time(nullptr)));
+  std::string url;
+  FormatString(url, "%s/%s/snapshots?correlation_id=%s", ops::kVms, vm.id.c_str(),
+               correlationId.c_str());
+  std::string answer;
+  if (!connection->post(url, request, answer)) return false;
+  if (!parser->parseSnapshotInfo(answer, snapshot)) {
+    Error(HV_FUNC, "Failed to parse createVMSnapshot response [%s]", answer.c_str());
+    return false;
+  }
+  DebugLvl(HV_FUNC, 2, "createVMSnapshot request accepted : Snap ID[%s] Desc[%s]",
+           snapshot.id.c_str(), snapshot.description.c_str());
+
+  if (!pollVMSnapshotStatus(vm, snapshot, correlationId)) {
+    Error(HV_FUNC, "Failed to create Snapshot of VM [%s]", vm.name.c_str());
+    return false;
+  }
+  if (!WaitForUnlockSnapshot(vm.id, snapshot.id)) {
+    Error(HV_FUNC, "Status of snapshot [%s] is not OK", snapshot.id.c_str());
+    return false;
+  }
+  if (!queries->getSnapshotInfo(vm.id, snapshot, 0)) {
+    Error(HV_FUNC, "VM Snapshot [%s][%s] not found", snapshot.id.c_str(),
+          snapshot.description.c_str());
+    return false;
+  }
+  if (!ops::SameWord(snapshot.snapshotType, "regular")) {
+    Error(HV_FUNC, "Type of snapshot [%s] created is [%s]", snapshot.id.c_str(),
+          snapshot.snapshotType.c_str());
+    return false;
+  }
+  Debug(HV_FUNC, "VM Snapshot created successfuly. ID[%s] Desc[%s]", snapshot.id.c_str(),
+        snapshot.description.c_str());
+  return true;
+}
+
+bool TzRhevOperations::createVMSnapshot(const std::string& vmName, const std::string& vmId,
+                                        const std::string& description, std::string& snapshotId) {
+  SVMInfoLib vm;
+  if (!queries->getVMInfo(vmName, vmId, vm, 0)) return false;
+  SSnapshotInfoLib snapshot;
+  snapshot.description = description;
+  const bool created = createVMSnapshot(vm, snapshot);
+  snapshotId = snapshot.id;
+  return created;
+}
+
+bool TzRhevOperations::deleteVMSnapshot(const std::string& vmName, const std::string& vmId,
+                                        const std::string& snapshotId) {
+  const char* function = HV_FUNC;
+  if (snapshotId.empty()) {
+    Error(function, "Snapshot can't be empty for deletion");
+    return false;
+  }
+  SVMInfoLib vm;
+  if (!queries->getVMInfo(vmName, vmId, vm, 0)) {
+    Error(function, "Invalid vm name[%s] id[%s]", vmName.c_str(), vmId.c_str());
+    return false;
+  }
+  const std::string link =
+      CUbString::Format("{1}/{2}/{3}/{4}", ops::kVms, vm.id, "snapshots", snapshotId).str();
+  SSnapshotInfoLib snapshot;
+  snapshot.id = snapshotId;
+  std::string body;
+  const Lookup read = LookupRecord(link, body, snapshot, &TzRhevParser::parseSnapshotInfo, true);
+  if (read != Lookup::kFound) {
+    Error(function, "Invalid snapshotId [%s] for vm [%s]", snapshotId.c_str(), vm.id.c_str());
+    return read == Lookup::kNotFound;
+  }
+  // A locked snapshot is refused, not waited for: the caller decides when to try again.
+  if (!ops::SameWord(snapshot.snapshotStatus, "ok")) {
+    Error(function, "Cannot delete snapshotId [%s], current status [%s]. Status must be ok",
+          snapshotId.c_str(), snapshot.snapshotStatus.c_str());
+    return false;
+  }
+  if (!ops::SameWord(vm.status, "Down") && !ops::SameWord(vm.status, "Up") &&
+      !ops::SameWord(vm.status, "Paused")) {
+    Error(function, "Cannot delete snapshot of vm[%s][%s]: current state: [%s]", vm.name.c_str(),
+          vm.id.c_str(), vm.status.c_str());
+    return false;
+  }
+
+  SActionInfoLib action;
+  switch (SendAction(HTTP_REQ_DELETE, link, SActionInfoLib(), "Failed to serialize action object",
+                     body, &action)) {
+    case ActionOutcome::kAnswered:
+      break;
+    case ActionOutcome::kNotWritten:
+      return false;
+    case ActionOutcome::kNotSent:
+      Error(function, "Failed to delete snapshotId [%s] for vm [%s]", snapshotId.c_str(),
+            vm.id.c_str());
+      return false;
+    case ActionOutcome::kUnreadable:
+      Error(function, "Cannot parse action xml [%s] - cancel poll", body.c_str());
+      return false;
+  }
+
+  if (!pollForRhevJobCompletion(action.jobId)) {
+    if (GetLink(link, body, false) == Lookup::kNotFound) return true;
+    Error(function, "Cannot poll - Unable to parse job xml [%s]", body.c_str());
+    return false;
+  }
+
+  // Only the engine's 404 proves the snapshot gone; a 5xx or no answer is one more try.
+  // Twice the usual number of checks, and at least one even with retryCount 0.
+  const std::uint64_t checks = retryCount == 0 ? 1
+                               : retryCount > std::numeric_limits<std::uint64_t>::max() / 2
+                                   ? std::numeric_limits<std::uint64_t>::max()
+                                   : 2 * retryCount;
+  const std::uint32_t pause = pauseMs() + 10000u;  // 32-bit, as the host's sleep takes it
+  const Poll gone = PollUntil(checks - 1, pause, [&](std::uint64_t) {
+    switch (GetLink(link, body, false)) {
+      case Lookup::kNotFound:
+        Debug(function, "Deleted snapshotId [%s] for vm [%s]", snapshotId.c_str(), vm.id.c_str());
+        return Poll::kDone;
+      case Lookup::kFound:
+        Error(function, "Obtained snapshotId [%s] for vm [%s] - waiting for delete",
+              snapshotId.c_str(), vm.id.c_str());
+        break;
+      case Lookup::kFailed:
+      case Lookup::kUnreadable:
+        Error(function, "Failed to read snapshotId [%s] for vm [%s] - HTTP [%ld], trying again",
+              snapshotId.c_str(), vm.id.c_str(), static_cast<long>(connection->getLastErrorCode()));
+        break;
+    }
+    return Poll::kWait;
+  });
+  if (gone == Poll::kWait) {
+    Debug(function, "Failed to delete snapshotId [%s] for vm [%s] after max retry limit %lu",
+          snapshotId.c_str(), vm.id.c_str(), static_cast<unsigned long>(retryCount));
+  }
+  return gone == Poll::kDone;
+}
+
+}  // namespace Hypervale

@@ -1,0 +1,222 @@
+// Creating storage domains through a host, attaching and activating them in a data center,
+// and removing them again (maintenance, then destroy through the host).
+#include "operations/operationsInternal.h"
+
+namespace Hypervale {
+
+bool TzRhevOperations::createStorageDomain(SStorageDomainInfoLib& domain) {
+  const std::string dataCenterName = domain.dataCenterName;
+  if (dataCenterName.empty()) {
+    Error(HV_FUNC, "Datacenter name can't be empty to create storage domain");
+    return false;
+  }
+  if (domain.hostName.empty()) {
+    Error(HV_FUNC, "Host name can't be empty to create storage domain");
+    return false;
+  }
+  domain.dataCenterName.clear();  // the create request is not tied to a data center
+  std::string request;
+  if (!parser->serializeStorageDomainInfo(domain, request)) return false;
+  Debug(HV_FUNC, "storage domain create xml [%s]", request.c_str());
+  std::string answer;
+  if (!connection->post(ops::kStorageDomains, request, answer)) return false;
+  if (!parser->parseStorageDomainInfo(answer, domain)) {
+    Error(HV_FUNC, "Failed to parse create storage domain response [%s]", answer.c_str());
+    return false;
+  }
+  Debug(HV_FUNC, "Storage domain created with ID [%s], Name[%s], Status [%s]", domain.id.c_str(),
+        domain.name.c_str(), domain.status.c_str());
+  if (!pollForStorageDomainStatus("", domain.name, "unattached")) return false;
+  if (attachAndActivateStorageDomain(dataCenterName, domain)) return true;
+  destroyStorageDomain(domain);  // remove the half-set-up domain; the attach failure counts
+  return false;
+}
+
+bool TzRhevOperations::attachAndActivateStorageDomain(const std::string& dataCenterName,
+                                                      SStorageDomainInfoLib& domain) {
+  SDataCenterInfoLib dataCenter;
+  if (!queries->getDataCenterInfo(dataCenterName, "", dataCenter, 0)) return false;
+  domain.dataCenterName = dataCenterName;
+  std::string request;
+  if (!parser->serializeStorageDomainInfo(domain, request)) return false;
+  std::string answer;
+  if (!connection->post(
+          CUbString::Format("{1}/{2}/{3}", ops::kDataCenters, dataCenter.id, "storagedomains")
+              .str(),
+          request, answer)) {
+    return false;
+  }
+  if (!parser->parseStorageDomainInfo(answer, domain)) {
+    Error(HV_FUNC, "Failed to parse create storage domain response [%s]", answer.c_str());
+    return false;
+  }
+  Debug(HV_FUNC, "Storage domain [%s] attached to datacenter [%s], Status [%s]",
+        domain.name.c_str(), dataCenterName.c_str(), domain.status.c_str());
+  if (!storageDomainAction(dataCenter.id, domain.id, true)) return false;
+  return pollForStorageDomainStatus(dataCenterName, domain.name, "active");
+}
+
+bool TzRhevOperations::storageDomainAction(const std::string& dataCenterId,
+                                           const std::string& domainId, bool activate) {
+  // From 4.0.2 on the engine activates a domain when it is attached.
+  if (activate && parser->getSchemaVersion() >= ops::kDiskAttachments) return true;
+  const char* action = activate ? "activate" : "deactivate";
+  const std::string path = CUbString::Format("{1}/{2}/{3}/{4}/{5}", ops::kDataCenters, dataCenterId,
+                                             "storagedomains", domainId, action)
+                               .str();
+  std::string answerBody;
+  SActionInfoLib answer;
+  if (SendAction(HTTP_REQ_POST, path, SActionInfoLib(),
+                 "Failed to serialize action object to activate storage domain", answerBody,
+                 &answer) != ActionOutcome::kAnswered) {
+    return false;
+  }
+  if (ops::SameWord(answer.status, "complete")) return true;
+  Error(HV_FUNC, "%s action on storage domain returned state: %s", action, answer.status.c_str());
+  return false;
+}
+
+bool TzRhevOperations::pollForStorageDomainStatus(const std::string& dataCenterName,
+                                                  const std::string& domainName,
+                                                  const std::string& wantedStatus) {
+  const char* function = HV_FUNC;
+  Debug(function, "Waiting for storage domain [%s] to become [%s] state", domainName.c_str(),
+        wantedStatus.c_str());
+  const Poll result = PollUntil(retryCount, pauseMs(), [&](std::uint64_t remaining) {
+    std::string status;
+    if (!queries->getStorageDomainStatus(dataCenterName, domainName, "", status)) {
+      return Poll::kFailed;
+    }
+    Debug(function, "Current status of storage domain [%s]: %s", domainName.c_str(),
+          status.c_str());
+    if (boost::algorithm::iequals(status, wantedStatus)) {
+      Debug(function, "Done waiting for status : %s", wantedStatus.c_str());
+      return Poll::kDone;
+    }
+    DebugLvl(function, 2, "Continue to wait...[%lu]", static_cast<unsigned long>(remaining));
+    return Poll::kWait;
+  });
+  if (result == Poll::kWait) {
+    Debug(function, "Timed out for polling of state [%s] for storage domain [%s]",
+          wantedStatus.c_str(), domainName.c_str());
+  }
+  return result == Poll::kDone;
+}
+
+TzRhevOperations::Lookup TzRhevOperations::ReadStorageDomainStatus(
+    const SStorageDomainInfoLib& domain, std::string& status) {
+  if (domain.name.empty()) {
+    Error(HV_FUNC, "Storage domain name is needed to read its status [%s]", domain.id.c_str());
+    return Lookup::kFailed;
+  }
+  std::string body;
+  if (domain.dataCenterName.empty() && !domain.id.empty()) {
+    SStorageDomainInfoLib read;
+    const Lookup found =
+        LookupRecord(CUbString::Format("{1}/{2}", ops::kStorageDomains, domain.id).str(), body,
+                     read, &TzRhevParser::parseStorageDomainInfo, true);
+    if (found == Lookup::kFound) status = read.status;
+    return found;
+  }
+  // By name: among all domains, or among those attached to the data center. An answer that
+  // does not list the name means the engine has no such domain there.
+  std::string link =
+      CUbString::Format("{1}?search=name={2}", ops::kStorageDomains, domain.name).str();
+  if (!domain.dataCenterName.empty()) {
+    SDataCenterInfoLib dataCenter;
+    if (!queries->getDataCenterInfo(domain.dataCenterName, "", dataCenter, 0))
+      return Lookup::kFailed;
+    link = CUbString::Format("{1}/{2}/{3}?search=name={4}", ops::kDataCenters, dataCenter.id,
+                             "storagedomains", domain.name)
+               .str();
+  }
+  std::vector<SStorageDomainInfoLib> listed;
+  const Lookup found =
+      LookupRecord(link, body, listed, &TzRhevParser::parseStorageDomainInfoList, true);
+  if (found != Lookup::kFound) return found;
+  for (const SStorageDomainInfoLib& candidate : listed) {
+    if (candidate.name != domain.name) continue;
+    status = candidate.status;
+    return Lookup::kFound;
+  }
+  return Lookup::kNotFound;
+}
+
+bool TzRhevOperations::deleteStorageDomain(SStorageDomainInfoLib& domain) {
+  if (domain.hostName.empty()) {
+    Error(HV_FUNC, "Host can't be empty to estroy storage domain [%s][%s]", domain.id.c_str(),
+          domain.name.c_str());
+    return false;
+  }
+  // Only the engine saying that the domain is not there makes it count as removed; a read
+  // without an answer or with another error says nothing about the domain.
+  std::string status;
+  switch (ReadStorageDomainStatus(domain, status)) {
+    case Lookup::kFound:
+      break;
+    case Lookup::kNotFound:
+      Debug(HV_FUNC, "Storage domain [%s][%s] does not exist - nothing to delete",
+            domain.id.c_str(), domain.name.c_str());
+      return true;
+    case Lookup::kFailed:
+    case Lookup::kUnreadable:
+      Error(HV_FUNC, "Failed to read the status of storage domain [%s][%s]", domain.id.c_str(),
+            domain.name.c_str());
+      return false;
+  }
+  Debug(HV_FUNC, "Storage domain [%s], current Status: %s", domain.name.c_str(), status.c_str());
+  if (!ops::SameWord(status, "active")) {
+    Error(HV_FUNC, "Storage domain [%s] is not in active state. Destroying ...",
+          domain.name.c_str());
+    return destroyStorageDomain(domain);
+  }
+  SDataCenterInfoLib dataCenter;
+  if (!queries->getDataCenterInfo(domain.dataCenterName, "", dataCenter, 0)) return false;
+  if (!storageDomainAction(dataCenter.id, domain.id, false)) return false;
+  if (!pollForStorageDomainStatus(domain.dataCenterName, domain.name, "maintenance")) return false;
+  return destroyStorageDomain(domain);
+}
+
+bool TzRhevOperations::destroyStorageDomain(SStorageDomainInfoLib& domain) {
+  if (domain.id.empty()) {
+    Error(HV_FUNC, "Storage domain id is needed to destroy storage domain [%s]",
+          domain.name.c_str());
+    return false;
+  }
+  const std::string path = CUbString::Format("{1}/{2}?{3}&{4}", ops::kStorageDomains, domain.id,
+                                             "host=" + domain.hostName, "destroy=true")
+                               .str();
+  std::string body;
+  SActionInfoLib answer;
+  switch (SendAction(HTTP_REQ_DELETE, path, SActionInfoLib(), "Failed to serialize action object",
+                     body, &answer)) {
+    case ActionOutcome::kAnswered:
+      break;
+    case ActionOutcome::kNotSent:
+      Error(HV_FUNC, "destroy storage domain [%s][%s] request failed", domain.id.c_str(),
+            domain.name.c_str());
+      return false;
+    case ActionOutcome::kNotWritten:
+    case ActionOutcome::kUnreadable:
+      return false;
+  }
+  if (!ops::SameWord(answer.status, "complete")) {
+    Error(HV_FUNC, "Destroy Storage domain [%s] has not completed, returned state: %s",
+          domain.name.c_str(), answer.status.c_str());
+    return false;
+  }
+  SStorageDomainInfoLib scratch;
+  const Lookup after =
+      LookupRecord(CUbString::Format("{1}/{2}", ops::kStorageDomains, domain.id).str(), body,
+                   scratch, &TzRhevParser::parseStorageDomainInfo, true);
+  if (after == Lookup::kNotFound) {
+    Debug(HV_FUNC, "Storage domain [%s][%s] has been destoryed successfully", domain.id.c_str(),
+          domain.name.c_str());
+    return true;
+  }
+  Error(HV_FUNC, "Storage domain [%s][%s] still exist after destroy", domain.name.c_str(),
+        domain.id.c_str());
+  return false;
+}
+
+}  // namespace Hypervale

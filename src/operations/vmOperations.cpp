@@ -1,0 +1,163 @@
+// Creating, deleting, starting and stopping VMs, and adding a NIC to one.
+#include "operations/operationsInternal.h"
+
+namespace Hypervale {
+
+bool TzRhevOperations::createVM(SVMInfoLib& vm) {
+  const char* function = HV_FUNC;
+  if (vm.clusterId.empty()) {
+    if (!vm.clusterName.empty()) {
+      // Only an existence check: the request names the cluster by name.
+      SClusterInfoLib cluster;
+      if (!queries->getClusterInfo(vm.clusterName, "", cluster, 0)) {
+        Error(function, "Failed to find cluster [%s] to create VM [%s]", vm.clusterName.c_str(),
+              vm.name.c_str());
+        return false;
+      }
+    } else if (!vm.hostName.empty() || !vm.hostId.empty()) {
+      SHostInfoLib host;
+      if (!queries->getHostInfo(vm.hostName, vm.hostId, host, 0)) {
+        Error(function, "Failed to find host [%s/%s] to create VM [%s]", vm.hostName.c_str(),
+              vm.hostId.c_str(), vm.name.c_str());
+        return false;
+      }
+      vm.clusterId = host.clusterId;
+    } else {
+      Error(function, "No host or cluster specified to create VM [%s]", vm.name.c_str());
+      return false;
+    }
+  }
+
+  std::string request;
+  if (!parser->serializeVMInfo(vm, request)) return false;
+  std::string answer;
+  if (!connection->post(ops::kVms, request, answer)) return false;
+  if (!parser->parseVMInfo(answer, vm)) {
+    Error(function, "Failed to parse createVM response [%s]", answer.c_str());
+    return false;
+  }
+  Debug(function, "createVM API returned success: VM ID[%s] Name[%s]", vm.id.c_str(),
+        vm.name.c_str());
+  const std::string id = vm.id;
+  const std::string name = vm.name;
+  if (id.empty()) {
+    Error(function, "createVM response names no VM id [%s]", answer.c_str());
+    return false;
+  }
+
+  const std::string link = CUbString::Format("{1}/{2}", ops::kVms, id).str();
+  const Poll result = PollUntil(retryCount, pauseMs(), [&](std::uint64_t) {
+    std::string body;
+    const Lookup read = LookupRecord(link, body, vm, &TzRhevParser::parseVMInfo, false);
+    if (read == Lookup::kUnreadable) {
+      Error(function, "Failed to parse createVM response [%s]", body.c_str());
+    }
+    if (read != Lookup::kFound) return Poll::kFailed;
+    Debug(function, "Current state of vm [%s][%s] : [%s]", name.c_str(), id.c_str(),
+          vm.status.c_str());
+    if (!ops::SameWord(vm.status, "Down")) return Poll::kWait;
+    Debug(function, "vm[%s][%s] created successfully", name.c_str(), id.c_str());
+    return Poll::kDone;
+  });
+  if (result == Poll::kWait) {
+    Error(function, "Timed out polling for create VM [%s][%s] to be in down statue", name.c_str(),
+          id.c_str());
+  }
+  return result == Poll::kDone;
+}
+
+bool TzRhevOperations::deleteVM(const std::string& name, const std::string& id) {
+  SVMInfoLib vm;
+  switch (LookupVM(name, id, vm)) {
+    case Lookup::kFound:
+      break;
+    case Lookup::kNotFound:
+      Debug(HV_FUNC, "VM [%s][%s] does not exist", name.c_str(), id.c_str());
+      return true;
+    case Lookup::kFailed:
+    case Lookup::kUnreadable:
+      return false;
+  }
+  std::string answerBody;
+  SActionInfoLib answer;
+  const std::string path =
+      vm.href.empty() ? CUbString::Format("{1}/{2}", ops::kVms, vm.id).str() : vm.href;
+  if (SendAction(HTTP_REQ_DELETE, path, SActionInfoLib(), "Failed to serialize action object",
+                 answerBody, &answer) != ActionOutcome::kAnswered) {
+    return false;
+  }
+  if (ops::SameWord(answer.status, "complete")) return true;
+  Error(HV_FUNC, "Delete VM returned state: %s", answer.status.c_str());
+  return false;
+}
+
+bool TzRhevOperations::changePowerState(SVMInfoLib& vm, int powerState) {
+  // Anything but stop (0) and start (1) would post to no action at all.
+  if (powerState != 0 && powerState != 1) {
+    Error(HV_FUNC, "Invalid power state [%d] for VM [%s][%s]: 0 stops, 1 starts", powerState,
+          vm.name.c_str(), vm.id.c_str());
+    return false;
+  }
+  if (!queries->getVMInfo(vm.name, vm.id, vm, 0)) {
+    Error(HV_FUNC, "Failed to get VMInfo for VM [%s][%s]", vm.name.c_str(), vm.id.c_str());
+    return false;
+  }
+  const bool wantUp = powerState == 1;
+  const std::string path =
+      CUbString::Format(wantUp ? "{1}/{2}/start" : "{1}/{2}/stop", ops::kVms, vm.id).str();
+  std::string answer;  // not read: the VM's state tells the outcome
+  if (SendAction(HTTP_REQ_POST, path, SActionInfoLib(), "Failed to serialize action object", answer,
+                 nullptr) != ActionOutcome::kAnswered) {
+    return false;
+  }
+  const char* wanted = wantUp ? "up" : "down";
+  const std::string link = CUbString::Format("{1}/{2}", ops::kVms, vm.id).str();
+  Debug(HV_FUNC, "Wait for VM power status to become [%s] using link [%s]", wanted, link.c_str());
+  bool flag = wantUp;
+  const bool reached = pollOnStatus(link, flag, &TzRhevOperations::checkChangePowerStateCallBack);
+  if (reached) Debug(HV_FUNC, "Power state changed to [%s] for VM id [%s]", wanted, vm.id.c_str());
+  return reached;
+}
+
+bool TzRhevOperations::addNicToVM(const std::string& vmId, SNicInfoLib& nic) {
+  std::string request;
+  if (!parser->serializeNicInfo(nic, request)) return false;
+  Debug(HV_FUNC, "xml request [%s] to add nic to VM [%s]", request.c_str(), vmId.c_str());
+  std::string answer;
+  if (!connection->post(CUbString::Format("{1}/{2}/{3}", ops::kVms, vmId, "nics").str(), request,
+                        answer)) {
+    return false;
+  }
+  if (!parser->parseNicInfo(answer, nic)) {
+    Error(HV_FUNC, "Failed to parse add nic response [%s]", answer.c_str());
+    return false;
+  }
+  Debug(HV_FUNC, "Nic added with ID [%s], Name[%s], plugged status [%s]", nic.id.c_str(),
+        nic.name.c_str(), ops::BoolText(nic.plugged));
+  return pollForNicLinkedToVM(vmId, nic.id);
+}
+
+bool TzRhevOperations::pollForNicLinkedToVM(const std::string& vmId, const std::string& nicId) {
+  const char* function = HV_FUNC;
+  const std::string link =
+      CUbString::Format("{1}/{2}/{3}/{4}", ops::kVms, vmId, "nics", nicId).str();
+  const Poll result = PollUntil(retryCount, pauseMs(), [&](std::uint64_t) {
+    std::string body;
+    SNicInfoLib nic;
+    const Lookup read = LookupRecord(link, body, nic, &TzRhevParser::parseNicInfo, false);
+    if (read == Lookup::kUnreadable) {
+      Error(function, "Failed to parse add nic response [%s]", body.c_str());
+    }
+    if (read != Lookup::kFound) return Poll::kFailed;
+    if (!nic.linked || !nic.plugged) return Poll::kWait;
+    Debug(function, "Done polling for nic [%s] to be linked to VM %s", nicId.c_str(), vmId.c_str());
+    return Poll::kDone;
+  });
+  if (result == Poll::kWait) {
+    Debug(function, "Timed out polling for nic [%s] to be linked to VM %s", nicId.c_str(),
+          vmId.c_str());
+  }
+  return result == Poll::kDone;
+}
+
+}  // namespace Hypervale
