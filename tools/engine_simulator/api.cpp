@@ -1,0 +1,287 @@
+#include "engine_simulator/api.h"
+
+#include <utility>
+
+namespace hvsim {
+
+Api::Api(Generation generation, Inventory inventory, Timing timing, Behaviour behaviour)
+    : renderer_(generation),
+      inventory_(std::move(inventory)),
+      timing_(timing),
+      behaviour_(behaviour) {}
+
+const std::vector<Api::Route>& Api::routes() {
+  static const std::vector<Route> table = {
+      {"GET", "", &Api::getRoot},
+      {"GET", "datacenters", &Api::listDataCenters},
+      {"GET", "datacenters/*", &Api::getDataCenter},
+      {"GET", "datacenters/*/clusters", &Api::listDataCenterClusters},
+      {"GET", "datacenters/*/networks", &Api::listDataCenterNetworks},
+      {"GET", "datacenters/*/storagedomains", &Api::listAttachedDomains},
+      {"POST", "datacenters/*/storagedomains", &Api::attachDomain},
+      {"GET", "datacenters/*/storagedomains/*", &Api::getAttachedDomain},
+      {"GET", "datacenters/*/storagedomains/*/disks", &Api::listAttachedDomainDisks},
+      {"POST", "datacenters/*/storagedomains/*/activate", &Api::activateDomain},
+      {"POST", "datacenters/*/storagedomains/*/deactivate", &Api::deactivateDomain},
+      {"GET", "clusters", &Api::listClusters},
+      {"GET", "clusters/*", &Api::getCluster},
+      {"GET", "hosts", &Api::listHosts},
+      {"GET", "hosts/*", &Api::getHost},
+      {"GET", "networks", &Api::listNetworks},
+      {"GET", "networks/*", &Api::getNetwork},
+      {"GET", "vnicprofiles", &Api::listVnicProfiles},
+      {"GET", "vnicprofiles/*", &Api::getVnicProfile},
+      {"GET", "tags", &Api::listTags},
+      {"GET", "tags/*", &Api::getTag},
+      {"GET", "jobs", &Api::listJobs},
+      {"GET", "jobs/*", &Api::getJob},
+      {"GET", "vms", &Api::listVms},
+      {"POST", "vms", &Api::createVm},
+      {"GET", "vms/*", &Api::getVm},
+      {"DELETE", "vms/*", &Api::deleteVm},
+      {"POST", "vms/*/start", &Api::startVm},
+      {"POST", "vms/*/stop", &Api::stopVm},
+      {"POST", "vms/*/shutdown", &Api::stopVm},
+      {"GET", "vms/*/nics", &Api::listNics},
+      {"POST", "vms/*/nics", &Api::addNic},
+      {"GET", "vms/*/nics/*", &Api::getNic},
+      {"GET", "vms/*/snapshots", &Api::listSnapshots},
+      {"POST", "vms/*/snapshots", &Api::createSnapshot},
+      {"GET", "vms/*/snapshots/*", &Api::getSnapshot},
+      {"DELETE", "vms/*/snapshots/*", &Api::deleteSnapshot},
+      {"GET", "vms/*/snapshots/*/disks", &Api::listSnapshotDisks},
+      {"GET", "vms/*/snapshots/*/disks/*", &Api::getSnapshotDisk},
+      {"GET", "vms/*/disks", &Api::listVmDisks},
+      {"POST", "vms/*/disks", &Api::attachVmDisk},
+      {"GET", "vms/*/disks/*", &Api::getVmDisk},
+      {"PUT", "vms/*/disks/*", &Api::updateVmDisk},
+      {"DELETE", "vms/*/disks/*", &Api::deleteVmDisk},
+      {"POST", "vms/*/disks/*/activate", &Api::activateVmDisk},
+      {"POST", "vms/*/disks/*/deactivate", &Api::deactivateVmDisk},
+      {"GET", "vms/*/diskattachments", &Api::listAttachments},
+      {"POST", "vms/*/diskattachments", &Api::addAttachment},
+      {"GET", "vms/*/diskattachments/*", &Api::getAttachment},
+      {"DELETE", "vms/*/diskattachments/*", &Api::deleteAttachment},
+      {"GET", "disks", &Api::listDisks},
+      {"POST", "disks", &Api::createDisk},
+      {"GET", "disks/*", &Api::getDisk},
+      {"DELETE", "disks/*", &Api::deleteDisk},
+      {"POST", "disks/*/move", &Api::moveDisk},
+      {"GET", "disks/*/creation_status/*", &Api::getCreation},
+      {"GET", "storagedomains", &Api::listStorageDomains},
+      {"POST", "storagedomains", &Api::createStorageDomain},
+      {"GET", "storagedomains/*", &Api::getStorageDomain},
+      {"DELETE", "storagedomains/*", &Api::destroyStorageDomain},
+      {"GET", "storagedomains/*/disks", &Api::listDomainDisks},
+      {"GET", "storagedomains/*/disks/*", &Api::getDomainDisk},
+  };
+  return table;
+}
+
+namespace {
+
+std::vector<std::string> split(const std::string& text) {
+  std::vector<std::string> out;
+  size_t from = 0;
+  while (from < text.size()) {
+    size_t slash = text.find('/', from);
+    if (slash == std::string::npos) slash = text.size();
+    if (slash > from) out.push_back(text.substr(from, slash - from));
+    from = slash + 1;
+  }
+  return out;
+}
+
+// Captures of `pattern` in `segments`, or nullopt when they do not match.
+std::optional<std::vector<std::string>> match(const char* pattern,
+                                              const std::vector<std::string>& segments) {
+  std::vector<std::string> parts = split(pattern);
+  if (parts.size() != segments.size()) return std::nullopt;
+  std::vector<std::string> captures;
+  for (size_t i = 0; i < parts.size(); ++i) {
+    if (parts[i] == "*") {
+      captures.push_back(segments[i]);
+    } else if (parts[i] != segments[i]) {
+      return std::nullopt;
+    }
+  }
+  return captures;
+}
+
+}  // namespace
+
+std::optional<hvtest::Answer> Api::handle(const hvtest::Request& request) {
+  std::string path = normalizePath(request.path);
+  const std::string base = Renderer::kApiBase;
+  if (path != base && path.rfind(base + "/", 0) != 0) return std::nullopt;
+  Call call{request};
+  call.segments = split(path.substr(base.size()));
+  call.query = parseQuery(request.query);
+  call.number = ++requestCounter_;
+  std::lock_guard<std::mutex> lock(mutex_);
+  call.now = Clock::now();
+  tasks_.sweep(inventory_, call.now);
+  try {
+    return dispatch(call);
+  } catch (const Failure& f) {
+    std::string body = f.actionForm && renderer_.v3()
+                           ? renderer_.action({"failed", "", f.reason, f.detail})
+                           : renderer_.fault(f.reason, f.detail);
+    return xml(f.status, std::move(body));
+  }
+}
+
+hvtest::Answer Api::dispatch(Call& call) {
+  bool pathKnown = false;
+  for (const Route& route : routes()) {
+    std::optional<Params> params = match(route.pattern, call.segments);
+    if (!params) continue;
+    pathKnown = true;
+    if (call.request.method == route.method) return (this->*route.handler)(call, *params);
+  }
+  if (pathKnown)
+    throw Failure{405, "Method Not Allowed",
+                  "Method " + call.request.method + " is not allowed here"};
+  throw Failure{404, "Operation Failed", "Entity not found: " + call.request.path};
+}
+
+const XmlNode* Api::optionalBody(Call& call) {
+  if (!call.bodyParsed) {
+    call.bodyParsed = true;
+    if (trim(call.request.body).empty()) return nullptr;
+    std::string error;
+    call.parsedBody = parseXml(call.request.body, &error);
+    if (!call.parsedBody)
+      throw Failure{400, "Bad Request", "Request syntactically incorrect: " + error};
+  }
+  return call.parsedBody ? &*call.parsedBody : nullptr;
+}
+
+const XmlNode& Api::body(Call& call, const char* root) {
+  const XmlNode* node = optionalBody(call);
+  if (!node) throw Failure{400, "Incomplete parameters", std::string("Request body is missing")};
+  if (node->name != root) {
+    throw Failure{400, "Bad Request",
+                  "Request syntactically incorrect: expected <" + std::string(root) + ">"};
+  }
+  return *node;
+}
+
+void Api::seen(Call& call, const std::string& key) {
+  tasks_.observe(key, call.number, inventory_, call.now);
+}
+
+std::string Api::correlationId(const Call& call) const {
+  if (std::optional<std::string> id = queryValue(call.query, "correlation_id")) return *id;
+  return call.request.header("Correlation-Id");
+}
+
+std::string Api::startJob(Call& call, const std::string& description) {
+  Job job;
+  job.id = inventory_.newId(IdKind::Job);
+  job.description = description;
+  job.correlationId = correlationId(call);
+  if (!job.correlationId.empty() && behaviour_.correlationIdInJobDescription) {
+    job.description += " (correlation id " + job.correlationId + ")";
+  }
+  job.startTime = job.lastUpdated = WallClock::now();
+  return inventory_.jobs.add(std::move(job)).id;
+}
+
+void Api::run(Call& call, Task task) {
+  task.holdJob = task.holdJob || behaviour_.jobsNeverEnd;
+  tasks_.start(std::move(task), inventory_, call.now);
+}
+
+std::optional<Search> Api::search(const Call& call) {
+  std::optional<std::string> text = queryValue(call.query, "search");
+  if (!text) return std::nullopt;
+  std::string error;
+  std::optional<Search> parsed = parseSearch(*text, &error);
+  if (!parsed) throw Failure{400, "Operation Failed", error};
+  parsed->caseSensitive = behaviour_.caseSensitiveSearch;
+  if (std::optional<std::string> cs = queryValue(call.query, "case_sensitive")) {
+    parsed->caseSensitive = *cs == "true";
+  }
+  return parsed;
+}
+
+bool Api::passes(const std::optional<Search>& search, const FieldValues& values) {
+  if (!search) return true;
+  std::string unknown;
+  bool ok = searchMatches(*search, values, &unknown);
+  if (!unknown.empty()) {
+    throw Failure{400, "Operation Failed", "Search field [" + unknown + "] is not supported"};
+  }
+  return ok;
+}
+
+hvtest::Answer Api::xml(int status, std::string body) const {
+  return hvtest::Answer::xml(status, std::move(body));
+}
+
+hvtest::Answer Api::created(std::string body, const std::string& location) const {
+  hvtest::Answer answer = hvtest::Answer::xml(201, std::move(body));
+  answer.headers.emplace_back("Location", location);
+  return answer;
+}
+
+hvtest::Answer Api::actionDone(const std::string& jobId) const {
+  ActionAnswer answer;
+  answer.jobId = jobId;
+  return xml(200, renderer_.action(answer));
+}
+
+namespace {
+Failure notFound(const std::string& id) {
+  return Failure{404, "Operation Failed", "Entity not found: " + id};
+}
+}  // namespace
+
+DataCenter& Api::dataCenter(const std::string& id) {
+  if (DataCenter* dc = inventory_.dataCenters.find(id)) return *dc;
+  throw notFound(id);
+}
+
+StorageDomain& Api::storageDomain(const std::string& id) {
+  if (StorageDomain* sd = inventory_.storageDomains.find(id)) return *sd;
+  throw notFound(id);
+}
+
+Vm& Api::vm(const std::string& id) {
+  if (Vm* found = inventory_.vms.find(id)) return *found;
+  throw notFound(id);
+}
+
+Disk& Api::disk(const std::string& id) {
+  if (Disk* found = inventory_.disks.find(id)) return *found;
+  throw notFound(id);
+}
+
+Snapshot& Api::snapshot(Vm& owner, const std::string& id) {
+  if (Snapshot* found = Inventory::findSnapshot(owner, id)) return *found;
+  throw notFound(id);
+}
+
+DiskAttachment& Api::attachment(Vm& owner, const std::string& diskId) {
+  if (DiskAttachment* found = Inventory::findAttachment(owner, diskId)) return *found;
+  throw notFound(diskId);
+}
+
+const DiskAttachment* Api::firstUse(const std::string& diskId) {
+  std::vector<Vm*> users = inventory_.vmsUsingDisk(diskId);
+  return users.empty() ? nullptr : Inventory::findAttachment(*users.front(), diskId);
+}
+
+Host* Api::hostByNameOrId(const XmlNode* hostElement, const std::string& nameOrId) {
+  std::string id = hostElement ? hostElement->attribute("id").value_or("") : "";
+  std::string name = hostElement ? hostElement->textAt("name").value_or("") : "";
+  if (!nameOrId.empty()) {
+    if (Host* byId = inventory_.hosts.find(nameOrId)) return byId;
+    name = nameOrId;
+  }
+  if (!id.empty()) return inventory_.hosts.find(id);
+  return name.empty() ? nullptr : inventory_.hosts.findByName(name);
+}
+
+}  // namespace hvsim

@@ -1,0 +1,475 @@
+// Disks: the top-level collection, creation (with the API v3 creation status), moves, and a
+// VM's disks through its per-VM "disks" collection and its disk attachments.
+#include <algorithm>
+
+#include "engine_simulator/api.h"
+#include "engine_simulator/ovf.h"
+
+namespace hvsim {
+
+namespace {
+
+using Values = std::optional<std::vector<std::string>>;
+
+Failure conflict(const std::string& detail, bool action = false) {
+  return Failure{409, "Operation Failed", "[" + detail + "]", action};
+}
+
+// Below 4.0.2 clients deactivate a disk before they detach it, and the engine insists.
+bool detachNeedsDeactivation(const Generation& g) { return g.code() < 4000002; }
+
+}  // namespace
+
+void Api::listDisksOn(XmlOut& x, Call& call, const StorageDomain& sd, const std::string& hrefBase) {
+  std::vector<std::string> ids;
+  for (Disk* d : inventory_.disksOnDomain(sd.id)) ids.push_back(d->id);
+  for (const std::string& id : ids) seen(call, watch::disk(id));
+  auto uses = inventory_.firstUses();
+  x.open("disks");
+  for (const std::string& id : ids) {
+    if (const Disk* d = inventory_.disks.find(id); d && d->storageDomainId == sd.id) {
+      auto use = uses.find(id);
+      renderer_.disk(x, *d, hrefBase, use == uses.end() ? nullptr : use->second);
+    }
+  }
+  x.close();
+}
+
+hvtest::Answer Api::listDisks(Call& call, const Params&) {
+  std::optional<Search> s = search(call);
+  std::vector<std::string> ids;
+  for (const auto& d : inventory_.disks.items()) {
+    bool keep = passes(s, [&](const std::string& f) -> Values {
+      if (f == "name" || f == "alias") return Values{{d->name}};
+      if (f == "id") return Values{{d->id}};
+      if (f == "status") return Values{{d->status}};
+      return std::nullopt;
+    });
+    if (keep) ids.push_back(d->id);
+  }
+  for (const std::string& id : ids) seen(call, watch::disk(id));
+  auto uses = inventory_.firstUses();
+  return xml(200, renderer_.document([&](XmlOut& x) {
+    x.open("disks");
+    for (const std::string& id : ids) {
+      auto use = uses.find(id);
+      if (const Disk* d = inventory_.disks.find(id)) {
+        renderer_.disk(x, *d, "disks", use == uses.end() ? nullptr : use->second);
+      }
+    }
+    x.close();
+  }));
+}
+
+hvtest::Answer Api::getDisk(Call& call, const Params& p) {
+  disk(p[0]);
+  seen(call, watch::disk(p[0]));
+  const Disk& found = disk(p[0]);
+  const DiskAttachment* use = firstUse(found.id);
+  return xml(200, renderer_.document([&](XmlOut& x) { renderer_.disk(x, found, "disks", use); }));
+}
+
+Disk& Api::newDisk(Call& call, const XmlNode& element) {
+  Disk d;
+  d.id = inventory_.newId(IdKind::Disk);
+  d.name = element.textAt("name").value_or(element.textAt("alias").value_or(""));
+  if (d.name.empty()) d.name = "disk-" + d.id.substr(d.id.size() - 6);
+  d.description = element.textAt("description").value_or("");
+  const XmlNode* sdRef = element.find("storage_domains/storage_domain");
+  if (!sdRef) sdRef = element.child("storage_domain");
+  if (!sdRef) {
+    throw Failure{400, "Incomplete parameters", "Disk [storage_domains.storage_domain] required"};
+  }
+  std::string sdId = sdRef->attribute("id").value_or("");
+  std::string sdName = sdRef->attribute("name").value_or(sdRef->textAt("name").value_or(""));
+  const StorageDomain* sd = !sdId.empty() ? inventory_.storageDomains.find(sdId)
+                                          : inventory_.storageDomains.findByName(sdName);
+  if (!sd) {
+    throw Failure{404, "Operation Failed",
+                  "Entity not found: Storage Domain: " + (sdId.empty() ? sdName : sdId)};
+  }
+  std::optional<uint64_t> size = element.numberAt("provisioned_size");
+  if (!size) size = element.numberAt("size");
+  if (!size || *size == 0) {
+    throw Failure{400, "Incomplete parameters", "Disk [provisioned_size] required for add"};
+  }
+  d.storageDomainId = sd->id;
+  d.provisionedSize = *size;
+  d.format = element.textAt("format").value_or("cow");
+  d.sparse = element.flagAt("sparse").value_or(true);
+  d.shareable = element.flagAt("shareable").value_or(false);
+  d.wipeAfterDelete = element.flagAt("wipe_after_delete").value_or(false);
+  d.actualSize = element.numberAt("initial_size").value_or(d.sparse ? 0 : d.provisionedSize);
+  d.imageId = inventory_.newId(IdKind::Image);
+  d.status = "locked";
+  if (renderer_.v3()) d.creationId = inventory_.newId(IdKind::Creation);
+  Disk& added = inventory_.disks.add(std::move(d));
+  std::string id = added.id;
+  Task task;
+  task.name = "disk create";
+  task.watch = {watch::disk(id)};
+  if (!added.creationId.empty()) task.watch.push_back(watch::creation(added.creationId));
+  task.delay = timing_.diskCreate;
+  task.jobId = startJob(call, "Adding Disk " + added.name);
+  task.finish = [id](Inventory& inv) {
+    if (Disk* found = inv.disks.find(id); found && found->status == "locked") found->status = "ok";
+  };
+  run(call, std::move(task));
+  return *inventory_.disks.find(id);
+}
+
+hvtest::Answer Api::createDisk(Call& call, const Params&) {
+  const XmlNode& doc = body(call, "disk");
+  Disk& added = newDisk(call, doc);
+  std::string answer =
+      renderer_.document([&](XmlOut& x) { renderer_.disk(x, added, "disks", nullptr, true); });
+  if (renderer_.v3()) return xml(202, std::move(answer));  // asynchronous: see creation_status
+  return created(std::move(answer), renderer_.href("disks/" + added.id));
+}
+
+hvtest::Answer Api::getCreation(Call& call, const Params& p) {
+  Disk& found = disk(p[0]);
+  if (!renderer_.v3() || found.creationId != p[1]) {
+    throw Failure{404, "Operation Failed", "Entity not found: " + p[1]};
+  }
+  seen(call, watch::creation(p[1]));
+  bool complete = !tasks_.busy(watch::creation(p[1]));
+  return xml(200, renderer_.creation(found.id, p[1], complete));
+}
+
+hvtest::Answer Api::deleteDisk(Call& call, const Params& p) {
+  Disk& found = disk(p[0]);
+  optionalBody(call);
+  if (found.status == "locked") {
+    throw conflict("Cannot remove Virtual Disk. Disk " + found.name +
+                   " is locked. Please try again in a few minutes.");
+  }
+  for (Vm* user : inventory_.vmsUsingDisk(found.id)) {
+    DiskAttachment* att = Inventory::findAttachment(*user, found.id);
+    if (att && att->active && user->status != "down") {
+      throw conflict("Cannot remove Virtual Disk. Disk is plugged to running VM " + user->name +
+                     ".");
+    }
+  }
+  std::string jobId = startJob(call, "Removing Disk " + found.name);
+  inventory_.removeDisk(found.id);
+  endJob(inventory_, jobId, "finished");
+  return actionDone(jobId);
+}
+
+hvtest::Answer Api::moveDisk(Call& call, const Params& p) {
+  Disk& found = disk(p[0]);
+  const XmlNode& doc = body(call, "action");
+  const XmlNode* target = doc.child("storage_domain");
+  std::string targetId = target ? target->attribute("id").value_or("") : "";
+  std::string targetName = target ? target->textAt("name").value_or("") : "";
+  const StorageDomain* sd = !targetId.empty() ? inventory_.storageDomains.find(targetId)
+                                              : inventory_.storageDomains.findByName(targetName);
+  if (!target)
+    throw Failure{400, "Incomplete parameters",
+                  "Action [storage_domain.id|name] required for move"};
+  if (!sd) throw Failure{404, "Operation Failed", "Entity not found: " + targetId + targetName};
+  if (found.status == "locked") {
+    throw conflict("Cannot move Virtual Disk. Disk " + found.name + " is locked.", true);
+  }
+  if (sd->id == found.storageDomainId) {
+    throw conflict("Cannot move Virtual Disk. The disk is already on the target Storage Domain.",
+                   true);
+  }
+  found.status = "locked";
+  std::string diskId = found.id, sdId = sd->id;
+  // A running VM keeps using the disk: the engine moves it live, behind a snapshot.
+  for (Vm* user : inventory_.vmsUsingDisk(diskId)) {
+    if (user->status != "up") continue;
+    Snapshot snap =
+        captureSnapshot(inventory_, *user, {diskId}, "Auto-generated for Live Storage Migration");
+    snap.id = inventory_.newId(IdKind::Snapshot);
+    startSnapshot(
+        call, *user, std::move(snap),
+        "Creating VM Snapshot Auto-generated for Live Storage Migration for VM " + user->name,
+        timing_.diskMove);
+  }
+  Disk& moving = disk(diskId);
+  Task task;
+  task.name = "disk move";
+  task.watch = {watch::disk(diskId)};
+  task.delay = timing_.diskMove;
+  task.jobId = startJob(call, "Moving Disk " + moving.name + " to " + sd->name);
+  task.finish = [diskId, sdId](Inventory& inv) {
+    if (Disk* d = inv.disks.find(diskId)) {
+      d->storageDomainId = sdId;
+      if (d->status == "locked") d->status = "ok";
+    }
+  };
+  std::string jobId = task.jobId;
+  run(call, std::move(task));
+  return actionDone(jobId);
+}
+
+hvtest::Answer Api::listVmDisks(Call& call, const Params& p) {
+  Vm& owner = vm(p[0]);
+  std::vector<std::string> ids;
+  for (const DiskAttachment& att : owner.attachments) ids.push_back(att.diskId);
+  for (const std::string& id : ids) {
+    seen(call, watch::disk(id));
+    seen(call, watch::attachment(owner.id, id));
+  }
+  return xml(200, renderer_.document([&](XmlOut& x) {
+    x.open("disks");
+    for (const DiskAttachment& att : owner.attachments) renderer_.vmDisk(x, inventory_, owner, att);
+    x.close();
+  }));
+}
+
+hvtest::Answer Api::getVmDisk(Call& call, const Params& p) {
+  Vm& owner = vm(p[0]);
+  attachment(owner, p[1]);
+  seen(call, watch::disk(p[1]));
+  seen(call, watch::attachment(owner.id, p[1]));
+  const DiskAttachment& att = attachment(owner, p[1]);
+  return xml(200,
+             renderer_.document([&](XmlOut& x) { renderer_.vmDisk(x, inventory_, owner, att); }));
+}
+
+DiskAttachment& Api::plug(Call& call, Vm& owner, const XmlNode& diskElement, const XmlNode& flags,
+                          bool defaultActive, bool createdForIt) {
+  std::string diskId = diskElement.attribute("id").value_or("");
+  Disk& d = disk(diskId);
+  std::string snapshotId;
+  if (const XmlNode* snapRef = diskElement.child("snapshot")) {
+    snapshotId = snapRef->attribute("id").value_or("");
+    Vm* source = inventory_.vmOfSnapshot(snapshotId);
+    if (!source) throw Failure{404, "Operation Failed", "Entity not found: " + snapshotId};
+    const Snapshot& snap = snapshot(*source, snapshotId);
+    bool holds = std::any_of(snap.images.begin(), snap.images.end(),
+                             [&](const SnapshotImage& i) { return i.diskId == diskId; });
+    if (!holds) {
+      throw Failure{404, "Operation Failed",
+                    "Entity not found: disk " + diskId + " in snapshot " + snapshotId};
+    }
+    if (snap.status == "locked") {
+      throw conflict("Cannot attach Virtual Disk. The snapshot " + snap.description +
+                     " is locked.");
+    }
+  } else {
+    if (d.status == "locked" && !createdForIt) {
+      throw conflict("Cannot attach Virtual Disk. Disk " + d.name + " is locked.");
+    }
+    std::vector<Vm*> users = inventory_.vmsUsingDisk(diskId);
+    if (!d.shareable && !users.empty() && users.front() != &owner) {
+      throw conflict(
+          "Cannot attach Virtual Disk. The disk is not shareable and is already "
+          "attached to VM " +
+          users.front()->name + ".");
+    }
+  }
+  if (Inventory::findAttachment(owner, diskId)) {
+    throw conflict("Cannot attach Virtual Disk. The disk is already attached to VM " + owner.name +
+                   ".");
+  }
+  DiskAttachment att;
+  att.diskId = diskId;
+  att.snapshotId = snapshotId;
+  att.interface = flags.textAt("interface").value_or("virtio");
+  if (att.interface.empty()) att.interface = "virtio";
+  att.bootable = flags.flagAt("bootable").value_or(false);
+  att.readOnly = flags.flagAt("read_only").value_or(false);
+  att.active = false;
+  att.logicalName = Inventory::nextLogicalName(owner, att.interface);
+  owner.attachments.push_back(att);
+  DiskAttachment& added = owner.attachments.back();
+  if (flags.flagAt("active").value_or(defaultActive)) setActive(call, owner, added, true, true);
+  return *Inventory::findAttachment(owner, diskId);
+}
+
+void Api::setActive(Call& call, Vm& owner, DiskAttachment& att, bool active, bool immediately) {
+  std::string vmId = owner.id, diskId = att.diskId;
+  // Once plugged, the guest reports the device after a while (when it runs an agent).
+  Task report;
+  report.name = "logical name";
+  report.watch = {watch::attachment(vmId, diskId)};
+  report.delay = timing_.logicalName;
+  report.finish = [vmId, diskId](Inventory& inv) {
+    Vm* v = inv.vms.find(vmId);
+    DiskAttachment* a = v ? Inventory::findAttachment(*v, diskId) : nullptr;
+    if (a && a->active) a->logicalNameReady = true;
+  };
+  if (immediately) {
+    att.active = active;
+    if (!active) att.logicalNameReady = false;
+    if (active && !att.logicalNameReady) run(call, std::move(report));
+    return;
+  }
+  Task task;
+  task.name = active ? "disk activate" : "disk deactivate";
+  task.watch = {watch::attachment(vmId, diskId)};
+  task.delay = timing_.diskActivation;
+  task.finish = [vmId, diskId, active](Inventory& inv) {
+    Vm* v = inv.vms.find(vmId);
+    DiskAttachment* a = v ? Inventory::findAttachment(*v, diskId) : nullptr;
+    if (!a) return;
+    a->active = active;
+    if (!active) a->logicalNameReady = false;
+  };
+  if (active && !att.logicalNameReady) task.then = std::make_shared<Task>(std::move(report));
+  run(call, std::move(task));
+}
+
+hvtest::Answer Api::attachVmDisk(Call& call, const Params& p) {
+  Vm& owner = vm(p[0]);
+  const XmlNode& doc = body(call, "disk");
+  std::string diskId;
+  if (doc.attribute("id").value_or("").empty()) {
+    Disk& added = newDisk(call, doc);
+    diskId = added.id;
+    XmlNode ref;
+    ref.name = "disk";
+    ref.attributes.emplace_back("id", diskId);
+    plug(call, owner, ref, doc, true, true);
+  } else {
+    diskId = doc.attribute("id").value_or("");
+    plug(call, owner, doc, doc, false);
+  }
+  const DiskAttachment& att = attachment(owner, diskId);
+  return created(
+      renderer_.document([&](XmlOut& x) { renderer_.vmDisk(x, inventory_, owner, att); }),
+      renderer_.href("vms/" + owner.id + "/disks/" + diskId));
+}
+
+hvtest::Answer Api::updateVmDisk(Call& call, const Params& p) {
+  Vm& owner = vm(p[0]);
+  DiskAttachment& att = attachment(owner, p[1]);
+  Disk& d = disk(p[1]);
+  const XmlNode& doc = body(call, "disk");
+  att.bootable = doc.flagAt("bootable").value_or(att.bootable);
+  att.readOnly = doc.flagAt("read_only").value_or(att.readOnly);
+  if (std::optional<std::string> iface = doc.textAt("interface"); iface && !iface->empty()) {
+    att.interface = *iface;
+  }
+  d.shareable = doc.flagAt("shareable").value_or(d.shareable);
+  d.wipeAfterDelete = doc.flagAt("wipe_after_delete").value_or(d.wipeAfterDelete);
+  return xml(200,
+             renderer_.document([&](XmlOut& x) { renderer_.vmDisk(x, inventory_, owner, att); }));
+}
+
+void Api::detach(Call&, Vm& owner, const std::string& diskId) {
+  DiskAttachment& att = attachment(owner, diskId);
+  if (detachNeedsDeactivation(renderer_.generation()) && att.active && owner.status != "down") {
+    throw conflict("Cannot detach Virtual Disk. The disk is plugged to the running VM " +
+                   owner.name + "; deactivate it first.");
+  }
+  auto& list = owner.attachments;
+  list.erase(std::remove_if(list.begin(), list.end(),
+                            [&](const DiskAttachment& a) { return a.diskId == diskId; }),
+             list.end());
+}
+
+hvtest::Answer Api::deleteVmDisk(Call& call, const Params& p) {
+  Vm& owner = vm(p[0]);
+  DiskAttachment& att = attachment(owner, p[1]);
+  const XmlNode* doc = optionalBody(call);
+  bool detachOnly = doc && doc->flagAt("detach").value_or(false);
+  // API v3 deletes the disk unless asked to detach it; v4 only ever detaches here.
+  if (!renderer_.v3() || !att.snapshotId.empty()) detachOnly = true;
+  std::string name = disk(p[1]).name;
+  if (detachOnly) {
+    detach(call, owner, p[1]);
+  } else {
+    if (att.active && owner.status != "down") {
+      throw conflict("Cannot remove Virtual Disk. Disk is plugged to running VM " + owner.name +
+                     ".");
+    }
+    inventory_.removeDisk(p[1]);
+  }
+  std::string jobId = startJob(
+      call, (detachOnly ? "Detaching Disk " : "Removing Disk ") + name + " from VM " + owner.name);
+  endJob(inventory_, jobId, "finished");
+  return actionDone(jobId);
+}
+
+hvtest::Answer Api::diskAction(Call& call, const Params& p, bool activate) {
+  Vm& owner = vm(p[0]);
+  DiskAttachment& att = attachment(owner, p[1]);
+  optionalBody(call);
+  if (att.active == activate || tasks_.busy(watch::attachment(owner.id, att.diskId))) {
+    throw conflict(activate ? "Cannot activate VM Disk. The disk is already activated."
+                            : "Cannot deactivate VM Disk. The disk is already deactivated.",
+                   true);
+  }
+  std::string name = disk(p[1]).name;
+  std::string jobId = startJob(call, std::string(activate ? "Plugging" : "Unplugging") + " disk " +
+                                         name + " (VM " + owner.name + ")");
+  endJob(inventory_, jobId, "finished");
+  setActive(call, owner, att, activate, false);
+  return actionDone(jobId);
+}
+
+hvtest::Answer Api::activateVmDisk(Call& call, const Params& p) {
+  return diskAction(call, p, true);
+}
+
+hvtest::Answer Api::deactivateVmDisk(Call& call, const Params& p) {
+  return diskAction(call, p, false);
+}
+
+hvtest::Answer Api::listAttachments(Call& call, const Params& p) {
+  if (renderer_.v3()) throw Failure{404, "Operation Failed", "Entity not found: diskattachments"};
+  Vm& owner = vm(p[0]);
+  std::vector<std::string> ids;
+  for (const DiskAttachment& att : owner.attachments) ids.push_back(att.diskId);
+  for (const std::string& id : ids) seen(call, watch::attachment(owner.id, id));
+  return xml(200, renderer_.document([&](XmlOut& x) {
+    x.open("disk_attachments");
+    for (const DiskAttachment& att : owner.attachments) renderer_.diskAttachment(x, owner, att);
+    x.close();
+  }));
+}
+
+hvtest::Answer Api::getAttachment(Call& call, const Params& p) {
+  if (renderer_.v3()) throw Failure{404, "Operation Failed", "Entity not found: diskattachments"};
+  Vm& owner = vm(p[0]);
+  attachment(owner, p[1]);
+  seen(call, watch::attachment(owner.id, p[1]));
+  const DiskAttachment& att = attachment(owner, p[1]);
+  return xml(200, renderer_.document([&](XmlOut& x) { renderer_.diskAttachment(x, owner, att); }));
+}
+
+hvtest::Answer Api::addAttachment(Call& call, const Params& p) {
+  if (renderer_.v3()) throw Failure{404, "Operation Failed", "Entity not found: diskattachments"};
+  Vm& owner = vm(p[0]);
+  const XmlNode& doc = body(call, "disk_attachment");
+  const XmlNode* diskElement = doc.child("disk");
+  if (!diskElement) {
+    throw Failure{400, "Incomplete parameters", "DiskAttachment [disk] required for add"};
+  }
+  std::string diskId = diskElement->attribute("id").value_or("");
+  if (diskId.empty()) {
+    Disk& added = newDisk(call, *diskElement);
+    diskId = added.id;
+    XmlNode ref;
+    ref.name = "disk";
+    ref.attributes.emplace_back("id", diskId);
+    plug(call, owner, ref, doc, true, true);
+  } else {
+    plug(call, owner, *diskElement, doc, true);
+  }
+  const DiskAttachment& att = attachment(owner, diskId);
+  return created(renderer_.document([&](XmlOut& x) { renderer_.diskAttachment(x, owner, att); }),
+                 renderer_.href("vms/" + owner.id + "/diskattachments/" + diskId));
+}
+
+hvtest::Answer Api::deleteAttachment(Call& call, const Params& p) {
+  if (renderer_.v3()) throw Failure{404, "Operation Failed", "Entity not found: diskattachments"};
+  Vm& owner = vm(p[0]);
+  DiskAttachment& att = attachment(owner, p[1]);
+  bool removeDisk =
+      queryValue(call.query, "detach_only") == std::string("false") && att.snapshotId.empty();
+  std::string name = disk(p[1]).name;
+  detach(call, owner, p[1]);
+  if (removeDisk) inventory_.removeDisk(p[1]);
+  std::string jobId = startJob(call, "Detaching Disk " + name + " from VM " + owner.name);
+  endJob(inventory_, jobId, "finished");
+  return actionDone(jobId);
+}
+
+}  // namespace hvsim

@@ -1,0 +1,408 @@
+// VMs: listing, creation (also from an OVF), removal, power, NICs and snapshots.
+#include <algorithm>
+
+#include "engine_simulator/api.h"
+#include "engine_simulator/ovf.h"
+
+namespace hvsim {
+
+namespace {
+
+Failure conflict(const std::string& detail, bool action = false) {
+  return Failure{409, "Operation Failed", "[" + detail + "]", action};
+}
+
+bool hasLockedSnapshot(const Vm& vm) {
+  for (const Snapshot& s : vm.snapshots) {
+    if (s.status == "locked") return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+hvtest::Answer Api::listVms(Call& call, const Params&) {
+  std::optional<Search> s = search(call);
+  std::vector<Vm*> shown;
+  for (const auto& vm : inventory_.vms.items()) {
+    if (passes(s, vmFields(inventory_, *vm))) shown.push_back(vm.get());
+  }
+  for (Vm* vm : shown) seen(call, watch::vm(vm->id));
+  std::string out;
+  out.reserve(shown.size() * 4096 + 256);
+  XmlOut x(out);
+  x.declaration();
+  x.open("vms");
+  for (Vm* vm : shown) renderer_.vm(x, *vm);
+  x.close();
+  return xml(200, std::move(out));
+}
+
+hvtest::Answer Api::getVm(Call& call, const Params& p) {
+  Vm& found = vm(p[0]);
+  seen(call, watch::vm(found.id));
+  return xml(200, renderer_.document([&](XmlOut& x) { renderer_.vm(x, found); }));
+}
+
+hvtest::Answer Api::createVm(Call& call, const Params&) {
+  const XmlNode& doc = body(call, "vm");
+  std::string ovf;
+  if (const XmlNode* config = doc.find("initialization/configuration")) {
+    ovf = config->textAt("data").value_or("");
+  }
+  std::string name = doc.textAt("name").value_or("");
+  if (name.empty()) name = ovfVmName(ovf);
+  if (name.empty()) {
+    throw Failure{400, "Incomplete parameters", "Vm [name] required for add"};
+  }
+  const XmlNode* clusterRef = doc.child("cluster");
+  const Cluster* cluster = nullptr;
+  if (clusterRef) {
+    std::string id = clusterRef->attribute("id").value_or("");
+    std::string clusterName = clusterRef->textAt("name").value_or("");
+    cluster =
+        !id.empty() ? inventory_.clusters.find(id) : inventory_.clusters.findByName(clusterName);
+    if (!cluster) {
+      throw Failure{404, "Operation Failed",
+                    "Entity not found: Cluster: " + (id.empty() ? "name=" + clusterName : id)};
+    }
+  }
+  if (!cluster)
+    throw Failure{400, "Incomplete parameters", "Vm [cluster.id|name] required for add"};
+  if (inventory_.vms.findByName(name)) {
+    throw conflict(
+        "Cannot add VM. The VM name is already in use, please choose a unique name "
+        "and try again.");
+  }
+  Vm vm;
+  vm.id = doc.attribute("id").value_or("");
+  if (vm.id.empty() || doc.flagAt("initialization/regenerate_ids").value_or(false)) {
+    vm.id = inventory_.newId(IdKind::Vm);
+  } else if (inventory_.vms.find(vm.id)) {
+    throw conflict("Cannot add VM. VM with the same identifier already exists.");
+  }
+  vm.name = name;
+  vm.description = doc.textAt("description").value_or("");
+  vm.clusterId = cluster->id;
+  vm.ovf = ovf;
+  vm.memory = doc.numberAt("memory").value_or(vm.memory);
+  unsigned cores = static_cast<unsigned>(doc.numberAt("cpu/topology/cores").value_or(0));
+  unsigned sockets = static_cast<unsigned>(doc.numberAt("cpu/topology/sockets").value_or(0));
+  if (sockets) vm.sockets = sockets;
+  if (cores) vm.cores = cores;
+  vm.osType = doc.textAt("os/type").value_or(vm.osType);
+  vm.creationTime = WallClock::now();
+  vm.status = "image_locked";
+  Snapshot active;
+  active.id = inventory_.newId(IdKind::Snapshot);
+  active.description = "Active VM";
+  active.type = "active";
+  active.date = vm.creationTime;
+  vm.snapshots.push_back(active);
+  Vm& added = inventory_.vms.add(std::move(vm));
+  std::string id = added.id;
+
+  Task task;
+  task.name = "vm create";
+  task.watch = {watch::vm(id)};
+  task.delay = timing_.vmCreate;
+  task.jobId =
+      startJob(call, "Creating VM " + name + " from Template Blank in Cluster " + cluster->name);
+  task.finish = [id](Inventory& inv) {
+    if (Vm* v = inv.vms.find(id); v && v->status == "image_locked") v->status = "down";
+  };
+  run(call, std::move(task));
+  Vm& shown = *inventory_.vms.find(id);
+  return created(renderer_.document([&](XmlOut& x) { renderer_.vm(x, shown); }),
+                 renderer_.href("vms/" + id));
+}
+
+hvtest::Answer Api::deleteVm(Call& call, const Params& p) {
+  Vm& found = vm(p[0]);
+  optionalBody(call);
+  if (found.status != "down") {
+    throw conflict("Cannot remove VM. VM is " +
+                   std::string(found.status == "image_locked" ? "locked" : "running") + ".");
+  }
+  if (hasLockedSnapshot(found)) throw conflict("Cannot remove VM. VM is during a snapshot.");
+  std::string jobId = startJob(call, "Removing VM " + found.name + " from system");
+  inventory_.removeVm(found.id);
+  endJob(inventory_, jobId, "finished");
+  return actionDone(jobId);
+}
+
+hvtest::Answer Api::startVm(Call& call, const Params& p) {
+  Vm& found = vm(p[0]);
+  optionalBody(call);
+  if (found.status != "down") {
+    throw conflict(found.status == "image_locked" ? "Cannot run VM: VM is locked."
+                                                  : "Cannot run VM. VM is running.",
+                   true);
+  }
+  const Host* chosen = nullptr;
+  for (const auto& host : inventory_.hosts.items()) {
+    if (host->clusterId == found.clusterId && host->status == "up") {
+      chosen = host.get();
+      break;
+    }
+  }
+  if (!chosen) {
+    throw conflict(
+        "Cannot run VM. There is no host that satisfies current scheduling "
+        "constraints.",
+        true);
+  }
+  found.status = "powering_up";
+  found.hostId = chosen->id;
+  if (found.fqdn.empty()) found.fqdn = found.name + ".example.com";
+  std::string id = found.id;
+  Task task;
+  task.name = "vm start";
+  task.watch = {watch::vm(id)};
+  task.delay = timing_.vmStart;
+  task.jobId = startJob(call, "Launching VM " + found.name);
+  task.finish = [id](Inventory& inv) {
+    if (Vm* v = inv.vms.find(id); v && v->status == "powering_up") v->status = "up";
+  };
+  std::string jobId = task.jobId;
+  run(call, std::move(task));
+  return actionDone(jobId);
+}
+
+hvtest::Answer Api::stopVm(Call& call, const Params& p) {
+  Vm& found = vm(p[0]);
+  optionalBody(call);
+  if (found.status == "down" || found.status == "image_locked") {
+    throw conflict("Cannot stop VM. VM is not running.", true);
+  }
+  found.status = "powering_down";
+  std::string id = found.id;
+  Task task;
+  task.name = "vm stop";
+  task.watch = {watch::vm(id)};
+  task.delay = timing_.vmStop;
+  task.jobId = startJob(call, "Stopping VM " + found.name);
+  task.finish = [id](Inventory& inv) {
+    if (Vm* v = inv.vms.find(id); v && v->status == "powering_down") {
+      v->status = "down";
+      v->hostId.clear();
+    }
+  };
+  std::string jobId = task.jobId;
+  run(call, std::move(task));
+  return actionDone(jobId);
+}
+
+hvtest::Answer Api::listNics(Call& call, const Params& p) {
+  Vm& found = vm(p[0]);
+  for (const Nic& nic : found.nics) seen(call, watch::nic(nic.id));
+  return xml(200, renderer_.document([&](XmlOut& x) {
+    x.open("nics");
+    for (const Nic& nic : found.nics) renderer_.nic(x, found, nic);
+    x.close();
+  }));
+}
+
+hvtest::Answer Api::getNic(Call& call, const Params& p) {
+  Vm& found = vm(p[0]);
+  seen(call, watch::nic(p[1]));
+  for (const Nic& nic : found.nics) {
+    if (nic.id == p[1]) {
+      return xml(200, renderer_.document([&](XmlOut& x) { renderer_.nic(x, found, nic); }));
+    }
+  }
+  throw Failure{404, "Operation Failed", "Entity not found: " + p[1]};
+}
+
+hvtest::Answer Api::addNic(Call& call, const Params& p) {
+  Vm& found = vm(p[0]);
+  const XmlNode& doc = body(call, "nic");
+  Nic nic;
+  nic.name = doc.textAt("name").value_or("");
+  if (nic.name.empty()) throw Failure{400, "Incomplete parameters", "Nic [name] required for add"};
+  for (const Nic& other : found.nics) {
+    if (other.name == nic.name) {
+      throw conflict("Cannot add Interface. The VM Network Interface name is already in use.");
+    }
+  }
+  nic.interface = doc.textAt("interface").value_or("virtio");
+  if (const XmlNode* profile = doc.child("vnic_profile")) {
+    nic.vnicProfileId = profile->attribute("id").value_or("");
+    if (!inventory_.vnicProfiles.find(nic.vnicProfileId)) {
+      throw Failure{404, "Operation Failed", "Entity not found: VnicProfile: " + nic.vnicProfileId};
+    }
+  }
+  nic.id = inventory_.newId(IdKind::Nic);
+  nic.mac = inventory_.newMac();
+  nic.plugged = doc.flagAt("plugged").value_or(true);
+  nic.linked = false;
+  found.nics.push_back(nic);
+  std::string vmId = found.id, nicId = nic.id;
+  Task task;
+  task.name = "nic link";
+  task.watch = {watch::nic(nicId)};
+  task.delay = timing_.nicLink;
+  task.finish = [vmId, nicId](Inventory& inv) {
+    if (Vm* v = inv.vms.find(vmId)) {
+      for (Nic& n : v->nics) {
+        if (n.id == nicId) n.linked = true;
+      }
+    }
+  };
+  run(call, std::move(task));
+  Vm& owner = vm(vmId);
+  const Nic& shown = owner.nics.back();
+  return created(renderer_.document([&](XmlOut& x) { renderer_.nic(x, owner, shown); }),
+                 renderer_.href("vms/" + vmId + "/nics/" + nicId));
+}
+
+hvtest::Answer Api::listSnapshots(Call& call, const Params& p) {
+  Vm& found = vm(p[0]);
+  std::vector<std::string> ids;
+  for (const Snapshot& s : found.snapshots) ids.push_back(s.id);
+  for (const std::string& id : ids) seen(call, watch::snapshot(id));
+  Vm& owner = vm(p[0]);
+  return xml(200, renderer_.document([&](XmlOut& x) {
+    x.open("snapshots");
+    for (const Snapshot& s : owner.snapshots) renderer_.snapshot(x, owner, s);
+    x.close();
+  }));
+}
+
+hvtest::Answer Api::getSnapshot(Call& call, const Params& p) {
+  vm(p[0]);
+  seen(call, watch::snapshot(p[1]));
+  Vm& owner = vm(p[0]);
+  const Snapshot& found = snapshot(owner, p[1]);
+  return xml(200, renderer_.document([&](XmlOut& x) { renderer_.snapshot(x, owner, found); }));
+}
+
+void Api::startSnapshot(Call& call, Vm& owner, Snapshot snap, const std::string& jobDescription,
+                        Delay delay) {
+  std::string vmId = owner.id, snapId = snap.id;
+  snap.status = "locked";
+  owner.snapshots.push_back(std::move(snap));
+  Task task;
+  task.name = "snapshot create";
+  task.watch = {watch::snapshot(snapId)};
+  task.delay = delay;
+  task.jobId = startJob(call, jobDescription);
+  task.holdResource = behaviour_.snapshotsStayLocked;
+  task.finish = [vmId, snapId](Inventory& inv) {
+    Vm* v = inv.vms.find(vmId);
+    Snapshot* s = v ? Inventory::findSnapshot(*v, snapId) : nullptr;
+    if (s && s->status == "locked") s->status = "ok";
+  };
+  run(call, std::move(task));
+}
+
+hvtest::Answer Api::createSnapshot(Call& call, const Params& p) {
+  Vm& owner = vm(p[0]);
+  const XmlNode& doc = body(call, "snapshot");
+  std::optional<std::string> description = doc.textAt("description");
+  if (!description) {
+    throw Failure{400, "Incomplete parameters", "Snapshot [description] required for add"};
+  }
+  if (owner.status == "image_locked" || hasLockedSnapshot(owner)) {
+    throw conflict("Cannot create Snapshot. Snapshot is currently being created for VM " +
+                   owner.name + ".");
+  }
+  // A subset of disks may be named (v3 <disks>, v4 <disk_attachments>); else all of them.
+  std::vector<std::string> chosen;
+  if (const XmlNode* list = doc.child("disks")) {
+    for (const XmlNode& d : list->children) chosen.push_back(d.attribute("id").value_or(""));
+  }
+  if (const XmlNode* list = doc.child("disk_attachments")) {
+    for (const XmlNode& a : list->children) {
+      if (const XmlNode* d = a.child("disk")) chosen.push_back(d->attribute("id").value_or(""));
+    }
+  }
+  for (const DiskAttachment& att : owner.attachments) {
+    if (!att.snapshotId.empty()) continue;
+    if (!chosen.empty() && std::find(chosen.begin(), chosen.end(), att.diskId) == chosen.end()) {
+      continue;
+    }
+    const Disk& d = disk(att.diskId);
+    if (d.status == "locked") {
+      throw conflict("Cannot create Snapshot. Disk " + d.name +
+                     " is locked. Please try again "
+                     "in a few minutes.");
+    }
+  }
+  Snapshot snap = captureSnapshot(inventory_, owner, chosen, *description);
+  snap.id = inventory_.newId(IdKind::Snapshot);
+  snap.persistMemory = doc.flagAt("persist_memorystate").value_or(false);
+  std::string snapId = snap.id, vmId = owner.id;
+  startSnapshot(call, owner, std::move(snap),
+                "Creating VM Snapshot " + *description + " for VM " + owner.name,
+                timing_.snapshotCreate);
+  Vm& shownVm = vm(vmId);
+  const Snapshot& shown = snapshot(shownVm, snapId);
+  return created(renderer_.document([&](XmlOut& x) { renderer_.snapshot(x, shownVm, shown); }),
+                 renderer_.href("vms/" + vmId + "/snapshots/" + snapId));
+}
+
+hvtest::Answer Api::deleteSnapshot(Call& call, const Params& p) {
+  Vm& owner = vm(p[0]);
+  Snapshot& snap = snapshot(owner, p[1]);
+  optionalBody(call);
+  if (snap.type == "active") {
+    throw conflict("Cannot remove Snapshot. The active snapshot of a VM cannot be removed.");
+  }
+  if (snap.status == "locked") {
+    throw conflict(
+        "Cannot remove Snapshot. Snapshot is currently being created or removed for "
+        "VM " +
+        owner.name + ".");
+  }
+  for (const auto& other : inventory_.vms.items()) {
+    for (const DiskAttachment& att : other->attachments) {
+      if (att.snapshotId == snap.id) {
+        throw conflict("Cannot remove Snapshot. The snapshot's disks are attached to VM " +
+                       other->name + ".");
+      }
+    }
+  }
+  snap.status = "locked";
+  std::string vmId = owner.id, snapId = snap.id;
+  Task task;
+  task.name = "snapshot remove";
+  task.watch = {watch::snapshot(snapId)};
+  task.delay = timing_.snapshotRemove;
+  task.jobId = startJob(call, "Removing Snapshot " + snap.description + " of VM " + owner.name);
+  task.finish = [vmId, snapId](Inventory& inv) {
+    if (Vm* v = inv.vms.find(vmId)) {
+      auto& list = v->snapshots;
+      list.erase(std::remove_if(list.begin(), list.end(),
+                                [&](const Snapshot& s) { return s.id == snapId; }),
+                 list.end());
+    }
+  };
+  std::string jobId = task.jobId;
+  run(call, std::move(task));
+  return actionDone(jobId);
+}
+
+hvtest::Answer Api::listSnapshotDisks(Call&, const Params& p) {
+  Vm& owner = vm(p[0]);
+  const Snapshot& snap = snapshot(owner, p[1]);
+  return xml(200, renderer_.document([&](XmlOut& x) {
+    x.open("disks");
+    for (const SnapshotImage& image : snap.images) renderer_.snapshotDisk(x, snap, image);
+    x.close();
+  }));
+}
+
+hvtest::Answer Api::getSnapshotDisk(Call&, const Params& p) {
+  Vm& owner = vm(p[0]);
+  const Snapshot& snap = snapshot(owner, p[1]);
+  for (const SnapshotImage& image : snap.images) {
+    if (image.diskId == p[2]) {
+      return xml(200,
+                 renderer_.document([&](XmlOut& x) { renderer_.snapshotDisk(x, snap, image); }));
+    }
+  }
+  throw Failure{404, "Operation Failed", "Entity not found: " + p[2]};
+}
+
+}  // namespace hvsim

@@ -1,0 +1,166 @@
+// hypervale-engine-simulator: the engine simulator as a stand-alone program, for trying the
+// library or its examples by hand against a stateful local engine.
+#include <signal.h>
+
+#include <cstdlib>
+#include <exception>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "engine_simulator/engine_simulator.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    R"(Usage: hypervale-engine-simulator [options]
+
+Simulates the virtualization engine's REST API (XML) on 127.0.0.1, plain HTTP and HTTPS on the
+same port, until SIGINT or SIGTERM. The API is under /ovirt-engine/api; the CA certificate is
+served without authentication at
+  /ovirt-engine/services/pki-resource?resource=ca-certificate&format=X509-PEM-CA
+
+Options:
+  --generation G      engine release to simulate: 3.6, 4.0.0, 4.0.1, 4.0.2, 4.1 (default),
+                      or any later 4.x[.y]; 3.x answers in API v3 form
+  --seed FILE         inventory from a seed file (see tools/engine_simulator/seeds/)
+  --vms N             generated inventory with N VMs (default 10) when no seed is given
+  --polls N           every asynchronous change completes after N polls (default 1)
+  --delay-ms MS       ... and not before MS milliseconds (default 0)
+  --port N            port to listen on; 0 (default) picks a free one
+  --user U            user name for Basic authentication (default admin@internal)
+  --password-file F   read the password from file F (trailing newline ignored)
+  --no-auth           accept requests without authentication
+  --ca-out FILE       write the CA certificate (PEM) to FILE, for the client to trust
+  --help              show this text
+
+One of --password-file and --no-auth is required. On start it prints one line,
+"listening on 127.0.0.1:PORT".
+)";
+
+[[noreturn]] void usageError(const std::string& message) {
+  std::cerr << "hypervale-engine-simulator: " << message << "\nTry --help.\n";
+  std::exit(2);
+}
+
+unsigned long number(const std::string& flag, const std::string& text, unsigned long max) {
+  char* end = nullptr;
+  unsigned long value = std::strtoul(text.c_str(), &end, 10);
+  if (text.empty() || *end != '\0' || text[0] == '-' || value > max) {
+    usageError("bad value for " + flag + ": " + text);
+  }
+  return value;
+}
+
+std::string readPassword(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) usageError("cannot read password file " + file);
+  std::ostringstream text;
+  text << in.rdbuf();
+  std::string password = text.str();
+  while (!password.empty() && (password.back() == '\n' || password.back() == '\r')) {
+    password.pop_back();
+  }
+  if (password.empty()) usageError("password file " + file + " is empty");
+  return password;
+}
+
+struct Args {
+  hvsim::SimulatorOptions options;
+  std::optional<std::string> passwordFile;
+  bool noAuth = false;
+  std::optional<std::string> caOut;
+};
+
+Args parseArgs(int argc, char** argv) {
+  Args args;
+  unsigned polls = 1;
+  unsigned long delayMs = 0;
+  for (int i = 1; i < argc; ++i) {
+    std::string flag = argv[i];
+    std::optional<std::string> inlineValue;
+    if (size_t eq = flag.find('='); flag.rfind("--", 0) == 0 && eq != std::string::npos) {
+      inlineValue = flag.substr(eq + 1);
+      flag.resize(eq);
+    }
+    auto value = [&]() -> std::string {
+      if (inlineValue) return *inlineValue;
+      if (i + 1 >= argc) usageError(flag + " needs a value");
+      return argv[++i];
+    };
+    if (flag == "--help" || flag == "-h") {
+      std::cout << kUsage;
+      std::exit(0);
+    } else if (flag == "--generation") {
+      args.options.generation = value();
+    } else if (flag == "--seed") {
+      args.options.seedFile = value();
+    } else if (flag == "--vms") {
+      args.options.generate.vms = static_cast<unsigned>(number(flag, value(), 1000000));
+    } else if (flag == "--polls") {
+      polls = static_cast<unsigned>(number(flag, value(), 1000000));
+    } else if (flag == "--delay-ms") {
+      delayMs = number(flag, value(), 3600000);
+    } else if (flag == "--port") {
+      args.options.server.port = static_cast<uint16_t>(number(flag, value(), 65535));
+    } else if (flag == "--user") {
+      args.options.server.user = value();
+    } else if (flag == "--password-file") {
+      args.passwordFile = value();
+    } else if (flag == "--no-auth") {
+      args.noAuth = true;
+    } else if (flag == "--ca-out") {
+      args.caOut = value();
+    } else if (flag == "--password") {
+      usageError("the password is read from a file only: use --password-file");
+    } else {
+      usageError("unknown option " + flag);
+    }
+  }
+  if (args.passwordFile) {
+    args.options.server.password = readPassword(*args.passwordFile);
+  } else if (!args.noAuth) {
+    usageError("give --password-file or --no-auth");
+  }
+  args.options.server.requireAuth = !args.noAuth;
+  hvsim::Delay delay = hvsim::Delay::afterPolls(polls);
+  delay.time = std::chrono::milliseconds(delayMs);
+  args.options.timing = hvsim::Timing::uniform(delay);
+  return args;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Args args = parseArgs(argc, argv);
+
+  // Blocked before any thread starts, so only sigwait() below ever takes these signals.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  try {
+    hvsim::EngineSimulator simulator(args.options);
+    if (args.caOut) {
+      std::ofstream out(*args.caOut, std::ios::binary | std::ios::trunc);
+      out << simulator.engine().caPem();
+      if (!out.flush()) {
+        std::cerr << "hypervale-engine-simulator: cannot write " << *args.caOut << "\n";
+        return 1;
+      }
+    }
+    std::cerr << "engine " << simulator.generation().fullVersion() << "\n";
+    std::cout << "listening on 127.0.0.1:" << simulator.port() << std::endl;
+    int sig = 0;
+    sigwait(&signals, &sig);
+    simulator.stop();
+  } catch (const std::exception& e) {
+    std::cerr << "hypervale-engine-simulator: " << e.what() << "\n";
+    return 1;
+  }
+  return 0;
+}
