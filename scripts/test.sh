@@ -18,5 +18,7 @@ run_suite() {
 
 echo "== normal build =="
 run_suite build
+echo "== installed library, consumed from outside the tree =="
+scripts/check-install.sh build
 echo "== sanitizer build (ASan + UBSan) =="
 run_suite build-asan -DHYPERVALE_SANITIZE=ON
