@@ -158,6 +158,7 @@ class HYPERVALE_API TzHypervale : public KwEvent {
                                const std::string& targetDomainName, bool& pending);
 
  private:
+  bool AttachedDiskIds(const std::string& vmId, std::vector<std::string>& diskIds);
   bool ReadAttachmentInto(const std::string& vmId, const std::string& diskId, SDiskInfoLib& disk);
 
   struct HostIndex;

@@ -2,6 +2,8 @@
 // to a proxy VM and detaching them again, VM and disk creation, power changes.
 #include <boost/regex.hpp>
 
+#include <algorithm>
+
 #include "facade/guard.h"
 #include "host/ubString.h"
 #include "hypervale/hypervale.h"
@@ -251,21 +253,34 @@ bool TzHypervale::detachDisk(const std::string& vmId, const SDiskInfoLib& disk) 
   return UnexpectedFailure(*this, HV_FUNC);
 }
 
-bool TzHypervale::IsDiskAttached(const std::string& vmId, const std::string& diskId) try {
+bool TzHypervale::AttachedDiskIds(const std::string& vmId, std::vector<std::string>& diskIds) {
+  // Engines before 4.0.2 are addressed in the older form, where a VM lists its disks itself
+  // and has no disk attachments to ask for.
+  if (parser->getSchemaVersion() < kApi402) {
+    std::vector<SDiskInfoLib> disks;
+    if (!queries->getDiskInfoListForVM(vmId, disks, kDisksOnly)) return false;
+    for (const auto& disk : disks) diskIds.push_back(disk.id);
+    return true;
+  }
   std::vector<SDiskAttachmentInfoLib> attachments;
-  if (!queries->getDiskAttachmentInfoListForVM(vmId, attachments, kDisksOnly)) {
+  if (!queries->getDiskAttachmentInfoListForVM(vmId, attachments, kDisksOnly)) return false;
+  for (const auto& attachment : attachments) diskIds.push_back(attachment.diskId);
+  return true;
+}
+
+bool TzHypervale::IsDiskAttached(const std::string& vmId, const std::string& diskId) try {
+  std::vector<std::string> attached;
+  if (!AttachedDiskIds(vmId, attached)) {
     Error(HV_FUNC, "Failed to get disk list of VM [%s]", vmId.c_str());
     return false;
   }
-  if (attachments.empty()) {
+  if (attached.empty()) {
     Error(HV_FUNC, "No disks attached to VM [%s]", vmId.c_str());
     return false;
   }
-  for (const auto& attachment : attachments) {
-    if (attachment.diskId == diskId) {
-      Debug(HV_FUNC, "Disk [%s] found attached to VM [%s]", diskId.c_str(), vmId.c_str());
-      return true;
-    }
+  if (std::find(attached.begin(), attached.end(), diskId) != attached.end()) {
+    Debug(HV_FUNC, "Disk [%s] found attached to VM [%s]", diskId.c_str(), vmId.c_str());
+    return true;
   }
   Debug(HV_FUNC, "Disk [%s] found not attached to VM [%s]", diskId.c_str(), vmId.c_str());
   return false;
@@ -282,18 +297,18 @@ bool TzHypervale::DetachSnappedDisksFromProxy(const std::string& proxyVmId, cons
     Error(HV_FUNC, "Failed to get disk list of snapshot [%s]", snapshotId.c_str());
     return false;
   }
-  std::vector<SDiskAttachmentInfoLib> attachments;
-  if (!queries->getDiskAttachmentInfoListForVM(proxyVmId, attachments, kDisksOnly)) {
+  std::vector<std::string> attached;
+  if (!AttachedDiskIds(proxyVmId, attached)) {
     Error(HV_FUNC, "Failed to get disk list of VM [%s]", proxyVmId.c_str());
     return false;
   }
-  if (attachments.empty()) {
+  if (attached.empty()) {
     Error(HV_FUNC, "No disks attached to VM [%s]", proxyVmId.c_str());
     return false;
   }
   for (const auto& snapshotDisk : snapshotDisks) {
-    for (const auto& attachment : attachments) {
-      if (attachment.diskId != snapshotDisk.id) continue;
+    for (const auto& attachedId : attached) {
+      if (attachedId != snapshotDisk.id) continue;
       Debug(HV_FUNC, "Disk [%s] found to be attached to [%s], hence detaching",
             snapshotDisk.id.c_str(), proxyVmId.c_str());
       SDiskInfoLib disk;
