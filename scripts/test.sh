@@ -22,3 +22,9 @@ echo "== installed library, consumed from outside the tree =="
 scripts/check-install.sh build
 echo "== sanitizer build (ASan + UBSan) =="
 run_suite build-asan -DHYPERVALE_SANITIZE=ON
+
+echo "== ThreadSanitizer build of the concurrency test =="
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHYPERVALE_TSAN=ON >/dev/null
+cmake --build build-tsan -j"$jobs" --target concurrency_test
+TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1} \
+  ctest --test-dir build-tsan --output-on-failure -R Concurrency --timeout 300
