@@ -6,19 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "support/record_test_support.h"
 #include "support/test_support.h"
 #include "xml/rhevParser.h"
 
 namespace Hypervale {
-namespace recordtest {
-// Shared by the record tests of this executable; defined in xml_inventory_test.cpp.
-TzRhevParser ParserAt(unsigned major, unsigned minor, unsigned build);
-std::string RootOf(const std::string& body);
-std::string Join(std::initializer_list<std::string> fields);
-void ExpectSendsShapeOf(const std::string& request, const std::string& sent,
-                        const std::vector<std::string>& notSent);
-}  // namespace recordtest
-
 namespace {
 
 using hvtest::Fixture;
@@ -82,16 +74,10 @@ TEST(DiskReaderTest, RealBodies) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::string(c.fixture) + " " + to_string(c.index));
-    TzRhevParser parser;
-    const std::string body = Fixture(c.fixture);
     SDiskInfoLib disk;
-    if (body.find("<disks>") != std::string::npos) {
-      std::vector<SDiskInfoLib> disks;
-      ASSERT_TRUE(parser.parseDiskInfoList(body, disks));
-      disk = disks.at(c.index);
-    } else {
-      ASSERT_TRUE(parser.parseDiskInfo(body, disk));
-    }
+    ASSERT_TRUE(recordtest::ReadOneOf(Fixture(c.fixture), "disks", c.index, disk,
+                                      &TzRhevParser::parseDiskInfo,
+                                      &TzRhevParser::parseDiskInfoList));
     EXPECT_EQ(Summary(disk), c.summary);
   }
 }

@@ -9,6 +9,7 @@
 
 #include "host/xmlDocument.h"
 #include "host/xmlText.h"
+#include "support/record_test_support.h"
 #include "support/test_support.h"
 #include "xml/rhevParser.h"
 
@@ -271,16 +272,10 @@ TEST(HostReaderTest, RealBodies) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fixture);
-    TzRhevParser parser;
-    const std::string body = Fixture(c.fixture);
     SHostInfoLib host;
-    if (body.find("<hosts>") != std::string::npos) {
-      std::vector<SHostInfoLib> hosts;
-      ASSERT_TRUE(parser.parseHostInfoList(body, hosts));
-      host = hosts.at(c.index);
-    } else {
-      ASSERT_TRUE(parser.parseHostInfo(body, host));
-    }
+    ASSERT_TRUE(recordtest::ReadOneOf(Fixture(c.fixture), "hosts", c.index, host,
+                                      &TzRhevParser::parseHostInfo,
+                                      &TzRhevParser::parseHostInfoList));
     EXPECT_EQ(Summary(host), c.summary);
   }
 }

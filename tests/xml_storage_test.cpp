@@ -7,20 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "support/record_test_support.h"
 #include "support/test_support.h"
 #include "xml/rhevParser.h"
 
 namespace Hypervale {
-namespace recordtest {
-// Shared by the record tests of this executable; defined in xml_inventory_test.cpp.
-TzRhevParser ParserAt(unsigned major, unsigned minor, unsigned build);
-std::string RootOf(const std::string& body);
-std::string Join(std::initializer_list<std::string> fields);
-std::set<std::string> ShapeOf(const std::string& body);
-void ExpectSendsShapeOf(const std::string& request, const std::string& sent,
-                        const std::vector<std::string>& notSent);
-}  // namespace recordtest
-
 namespace {
 
 using hvtest::Fixture;
@@ -64,16 +55,10 @@ TEST(StorageDomainReaderTest, RealBodies) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fixture);
-    TzRhevParser parser;
-    const std::string body = Fixture(c.fixture);
     SStorageDomainInfoLib domain;
-    if (body.find("<storage_domains>") != std::string::npos) {
-      std::vector<SStorageDomainInfoLib> domains;
-      ASSERT_TRUE(parser.parseStorageDomainInfoList(body, domains));
-      domain = domains.at(c.index);
-    } else {
-      ASSERT_TRUE(parser.parseStorageDomainInfo(body, domain));
-    }
+    ASSERT_TRUE(recordtest::ReadOneOf(Fixture(c.fixture), "storage_domains", c.index, domain,
+                                      &TzRhevParser::parseStorageDomainInfo,
+                                      &TzRhevParser::parseStorageDomainInfoList));
     EXPECT_EQ(Summary(domain), c.summary);
     EXPECT_NE(domain.href.find("/storagedomains/" + domain.id), std::string::npos);
   }

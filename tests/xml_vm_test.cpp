@@ -5,19 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "support/record_test_support.h"
 #include "support/test_support.h"
 #include "xml/rhevParser.h"
 
 namespace Hypervale {
-namespace recordtest {
-// Shared by the record tests of this executable; defined in xml_inventory_test.cpp.
-TzRhevParser ParserAt(unsigned major, unsigned minor, unsigned build);
-std::string RootOf(const std::string& body);
-std::string Join(std::initializer_list<std::string> fields);
-void ExpectSendsShapeOf(const std::string& request, const std::string& sent,
-                        const std::vector<std::string>& notSent);
-}  // namespace recordtest
-
 namespace {
 
 using hvtest::Fixture;
@@ -75,16 +67,9 @@ TEST(VmReaderTest, RealBodies) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fixture);
-    TzRhevParser parser;
-    const std::string body = Fixture(c.fixture);
     SVMInfoLib vm;
-    if (body.find("<vms>") != std::string::npos) {
-      std::vector<SVMInfoLib> vms;
-      ASSERT_TRUE(parser.parseVMInfoList(body, vms));
-      vm = vms.at(c.index);
-    } else {
-      ASSERT_TRUE(parser.parseVMInfo(body, vm));
-    }
+    ASSERT_TRUE(recordtest::ReadOneOf(Fixture(c.fixture), "vms", c.index, vm,
+                                      &TzRhevParser::parseVMInfo, &TzRhevParser::parseVMInfoList));
     EXPECT_EQ(Summary(vm), c.summary);
     EXPECT_NE(vm.href.find("/vms/" + vm.id), std::string::npos);
   }
