@@ -11,8 +11,11 @@
 #include <string>
 
 #include "engine_simulator/engine_simulator.h"
+#include "test_engine/program.h"
 
 namespace {
+
+constexpr const char* kProgram = "hypervale-engine-simulator";
 
 constexpr const char* kUsage =
     R"(Usage: hypervale-engine-simulator [options]
@@ -41,8 +44,7 @@ One of --password-file and --no-auth is required. On start it prints one line,
 )";
 
 [[noreturn]] void usageError(const std::string& message) {
-  std::cerr << "hypervale-engine-simulator: " << message << "\nTry --help.\n";
-  std::exit(2);
+  hvtest::program::UsageError(kProgram, message);
 }
 
 unsigned long number(const std::string& flag, const std::string& text, unsigned long max) {
@@ -52,19 +54,6 @@ unsigned long number(const std::string& flag, const std::string& text, unsigned 
     usageError("bad value for " + flag + ": " + text);
   }
   return value;
-}
-
-std::string readPassword(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) usageError("cannot read password file " + file);
-  std::ostringstream text;
-  text << in.rdbuf();
-  std::string password = text.str();
-  while (!password.empty() && (password.back() == '\n' || password.back() == '\r')) {
-    password.pop_back();
-  }
-  if (password.empty()) usageError("password file " + file + " is empty");
-  return password;
 }
 
 struct Args {
@@ -120,7 +109,7 @@ Args parseArgs(int argc, char** argv) {
     }
   }
   if (args.passwordFile) {
-    args.options.server.password = readPassword(*args.passwordFile);
+    args.options.server.password = hvtest::program::ReadPasswordFile(kProgram, *args.passwordFile);
   } else if (!args.noAuth) {
     usageError("give --password-file or --no-auth");
   }
@@ -136,27 +125,15 @@ Args parseArgs(int argc, char** argv) {
 int main(int argc, char** argv) {
   Args args = parseArgs(argc, argv);
 
-  // Blocked before any thread starts, so only sigwait() below ever takes these signals.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  const sigset_t signals = hvtest::program::BlockStopSignals();
 
   try {
     hvsim::EngineSimulator simulator(args.options);
-    if (args.caOut) {
-      std::ofstream out(*args.caOut, std::ios::binary | std::ios::trunc);
-      out << simulator.engine().caPem();
-      if (!out.flush()) {
-        std::cerr << "hypervale-engine-simulator: cannot write " << *args.caOut << "\n";
-        return 1;
-      }
-    }
     std::cerr << "engine " << simulator.generation().fullVersion() << "\n";
-    std::cout << "listening on 127.0.0.1:" << simulator.port() << std::endl;
-    int sig = 0;
-    sigwait(&signals, &sig);
+    if (!hvtest::program::ServeUntilStopped(kProgram, signals, simulator.port(),
+                                            simulator.engine().caPem(), args.caOut)) {
+      return 1;
+    }
     simulator.stop();
   } catch (const std::exception& e) {
     std::cerr << "hypervale-engine-simulator: " << e.what() << "\n";

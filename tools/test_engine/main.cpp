@@ -11,10 +11,13 @@
 #include <sstream>
 #include <string>
 
+#include "test_engine/program.h"
 #include "test_engine/script_dir.h"
 #include "test_engine/test_engine.h"
 
 namespace {
+
+constexpr const char* kProgram = "hypervale-test-engine";
 
 constexpr const char* kUsage =
     R"(Usage: hypervale-test-engine [options]
@@ -56,21 +59,7 @@ struct Args {
 };
 
 [[noreturn]] void usageError(const std::string& message) {
-  std::cerr << "hypervale-test-engine: " << message << "\nTry --help.\n";
-  std::exit(2);
-}
-
-std::string readPassword(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) usageError("cannot read password file " + file);
-  std::ostringstream text;
-  text << in.rdbuf();
-  std::string password = text.str();
-  while (!password.empty() && (password.back() == '\n' || password.back() == '\r')) {
-    password.pop_back();
-  }
-  if (password.empty()) usageError("password file " + file + " is empty");
-  return password;
+  hvtest::program::UsageError(kProgram, message);
 }
 
 Args parseArgs(int argc, char** argv) {
@@ -115,7 +104,7 @@ Args parseArgs(int argc, char** argv) {
     }
   }
   if (args.passwordFile) {
-    args.options.password = readPassword(*args.passwordFile);
+    args.options.password = hvtest::program::ReadPasswordFile(kProgram, *args.passwordFile);
   } else if (!args.noAuth) {
     usageError("give --password-file or --no-auth");
   }
@@ -128,30 +117,18 @@ Args parseArgs(int argc, char** argv) {
 int main(int argc, char** argv) {
   Args args = parseArgs(argc, argv);
 
-  // Blocked before any thread starts, so only sigwait() below ever takes these signals.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  const sigset_t signals = hvtest::program::BlockStopSignals();
 
   try {
     hvtest::TestEngine engine(args.options);
-    if (args.caOut) {
-      std::ofstream out(*args.caOut, std::ios::binary | std::ios::trunc);
-      out << engine.caPem();
-      if (!out.flush()) {
-        std::cerr << "hypervale-test-engine: cannot write " << *args.caOut << "\n";
-        return 1;
-      }
-    }
     if (args.scriptDir) {
       size_t n = hvtest::loadScriptDirectory(engine, *args.scriptDir);
       std::cerr << "scripted " << n << " answer(s) from " << *args.scriptDir << "\n";
     }
-    std::cout << "listening on 127.0.0.1:" << engine.port() << std::endl;
-    int sig = 0;
-    sigwait(&signals, &sig);
+    if (!hvtest::program::ServeUntilStopped(kProgram, signals, engine.port(), engine.caPem(),
+                                            args.caOut)) {
+      return 1;
+    }
     engine.stop();
   } catch (const std::exception& e) {
     std::cerr << "hypervale-test-engine: " << e.what() << "\n";
