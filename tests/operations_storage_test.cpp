@@ -1,4 +1,4 @@
-// Storage domain creation, attachment, activation and removal, against the loopback engine.
+// Storage domain creation, attachment, activation and removal.
 #include <gtest/gtest.h>
 
 #include "support/operations_fixture.h"
@@ -6,35 +6,19 @@
 namespace Hypervale {
 namespace {
 
-using hvtest::Answer;
-using hvtest::Api;
-using hvtest::DomainXml;
-using hvtest::Flow;
-using hvtest::ListXml;
+using namespace hvtest;
 
-Answer Ok(const std::string& body) { return Answer::xml(200, body); }
-const Answer kComplete = Answer::xml(200, hvtest::ActionXml("complete"));
-const Answer kNotFound = Answer::engineFault(404, "Not Found", "Entity not found");
+const std::string kApi = ApiXml(4, 1, 0);
+const std::string kDestroy = "DELETE storagedomains/sd1?host=host1&destroy=true";
+const std::string kInDc = "GET datacenters/dc1/storagedomains?search=name=data1";
+const Exchange kDataCenter = {
+    "GET datacenters?search=name=DC",
+    Ok("<data_centers><data_center id=\"dc1\"><name>DC</name></data_center></data_centers>")};
+const Exchange kDestroyed = {kDestroy, Ok(ActionXml("complete"))};
+const Exchange kGone = {"GET storagedomains/sd1", Fault(404)};
 
-const std::string kDomains = Api("storagedomains");
-const std::string kDomain = Api("storagedomains/sd1");
-const std::string kDomainSearch = Api("storagedomains?search=name=data1");
-const std::string kDcSearch = Api("datacenters?search=name=DC");
-const std::string kDcDomains = Api("datacenters/dc1/storagedomains");
-const std::string kDcDomainSearch = kDcDomains + "?search=name=data1";
-const std::string kActivate = kDcDomains + "/sd1/activate";
-const std::string kDeactivate = kDcDomains + "/sd1/deactivate";
-const std::string kDestroy = kDomain + "?host=host1&destroy=true";
-
-const Flow::Step kDataCenter{
-    "GET",
-    kDcSearch,
-    {Ok("<data_centers><data_center id=\"dc1\"><name>DC</name></data_center>"
-        "</data_centers>")}};
-const Flow::Step kDestroyed{"DELETE", kDestroy, {kComplete}};
-
-Answer Listed(const std::string& status) {
-  return Ok(ListXml("storage_domains", {DomainXml("sd1", "data1", status)}));
+Exchange Listed(const std::string& request, const char* status) {
+  return {request, Ok(ListXml("storage_domains", {DomainXml("sd1", "data1", status)}))};
 }
 
 SStorageDomainInfoLib Domain(const char* dataCenter, const char* host = "host1") {
@@ -43,211 +27,114 @@ SStorageDomainInfoLib Domain(const char* dataCenter, const char* host = "host1")
   domain.name = "data1";
   domain.hostName = host;
   domain.dataCenterName = dataCenter;
-  domain.storageType = "nfs";
   return domain;
 }
 
-class StorageOperationsTest : public hvtest::OperationsTest {};
+class StorageOperationsTest : public OperationsTest {};
 
 TEST_F(StorageOperationsTest, CreateAttachesAndActivatesOrDestroysAgain) {
-  const Flow::Step created{"POST", kDomains, {Answer::xml(201, DomainXml("sd1", "data1", ""))}};
-  const Flow::Step unattached{"GET", kDomainSearch, {Listed("unattached")}};
-  const Flow::Step attached{"POST", kDcDomains, {Ok(DomainXml("sd1", "data1", "maintenance"))}};
-  const Flow::Step becomesActive{"GET", kDcDomainSearch, {Listed("maintenance"), Listed("Active")}};
-  const std::vector<std::string> upToAttach = {"POST " + kDomains, "GET " + kDomainSearch,
-                                               "GET " + kDcSearch, "POST " + kDcDomains};
-  auto then = [&](std::vector<std::string> rest) {
-    std::vector<std::string> all = upToAttach;
-    all.insert(all.end(), rest.begin(), rest.end());
+  const Exchanges created = {{"POST storagedomains", Ok(DomainXml("sd1", "data1", ""))},
+                             Listed("GET storagedomains?search=name=data1", "unattached"),
+                             kDataCenter};
+  const Exchange attach = {"POST datacenters/dc1/storagedomains",
+                           Ok(DomainXml("sd1", "data1", "maintenance"))};
+  const Exchanges active = {kDataCenter, Listed(kInDc, "maintenance"), kDataCenter,
+                            Listed(kInDc, "Active")};
+  auto flow = [&](Exchanges middle, const Exchanges& end) {
+    Exchanges all = created;
+    all.insert(all.end(), middle.begin(), middle.end());
+    all.insert(all.end(), end.begin(), end.end());
     return all;
   };
-  const std::vector<std::string> waitActive = {"GET " + kDcSearch, "GET " + kDcDomainSearch,
-                                               "GET " + kDcSearch, "GET " + kDcDomainSearch};
   struct Case {
-    Flow flow;
-    SStorageDomainInfoLib domain;
+    std::string api;
+    Exchanges exchanges;
+    bool result;
   };
-  std::vector<std::string> withActivate = then({"POST " + kActivate});
-  withActivate.insert(withActivate.end(), waitActive.begin(), waitActive.end());
   const Case cases[] = {
-      {{"before 4.0.2",
-        hvtest::ApiXml(4, 0, 1),
-        {created,
-         unattached,
-         kDataCenter,
-         attached,
-         {"POST", kActivate, {kComplete}},
-         becomesActive},
-        true,
-        withActivate,
-        {{"POST", kDomains, "<host><name>host1</name></host>", true},
-         {"POST", kDomains, "DC", false},
-         {"POST", kDcDomains, "<name>data1</name>", true},
-         {"POST", kDcDomains, "<host>", false}}},
-       Domain("DC")},
-      {{"from 4.0.2 on",
-        hvtest::ApiXml(4, 0, 2),
-        {created, unattached, kDataCenter, attached, becomesActive},
-        true,
-        then(waitActive),
-        {}},
-       Domain("DC")},
-      {{"attach fails",
-        hvtest::ApiXml(4, 1, 0),
-        {created,
-         unattached,
-         kDataCenter,
-         {"POST", kDcDomains, {Answer::engineFault(400, "Operation Failed", "no")}},
-         kDestroyed,
-         {"GET", kDomain, {kNotFound}}},
-        false,
-        then({"DELETE " + kDestroy, "GET " + kDomain}),
-        {}},
-       Domain("DC")},
-      {{"no data center",
-        hvtest::ApiXml(4, 1, 0),
-        {},
-        false,
-        {},
-        {},
-        "Datacenter name can't be empty to create storage domain"},
-       Domain("")},
-      {{"no host",
-        hvtest::ApiXml(4, 1, 0),
-        {},
-        false,
-        {},
-        {},
-        "Host name can't be empty to create storage domain"},
-       Domain("DC", "")},
+      {ApiXml(4, 0, 1),
+       flow({attach,
+             {"POST datacenters/dc1/storagedomains/sd1/activate", Ok(ActionXml("complete"))}},
+            active),
+       true},
+      {ApiXml(4, 0, 2), flow({attach}, active), true},  // attached means activated
+      {kApi, flow({{attach.request, Fault(400)}, kDestroyed}, {kGone}), false},
   };
   for (const auto& c : cases) {
-    SStorageDomainInfoLib domain = c.domain;
-    run(c.flow, [&] { return ops->createStorageDomain(domain); });
+    SStorageDomainInfoLib domain = Domain("DC");
+    expectFlow(c.api, c.exchanges, c.result, [&] { return ops->createStorageDomain(domain); });
+    EXPECT_NE(bodyOf("POST storagedomains").find("<host><name>host1</name></host>"),
+              std::string::npos);
+    EXPECT_EQ(bodyOf("POST storagedomains").find("DC"), std::string::npos);
+    EXPECT_NE(bodyOf(attach.request).find("<storage_domain><name>data1</name></storage_domain>"),
+              std::string::npos);
   }
 }
 
 TEST_F(StorageOperationsTest, DeleteGoesThroughMaintenanceOnlyFromActive) {
-  const std::string api = hvtest::ApiXml(4, 1, 0);
-  const std::vector<std::string> readInDc = {"GET " + kDcSearch, "GET " + kDcDomainSearch};
   struct Case {
-    Flow flow;
-    SStorageDomainInfoLib domain;
+    const char* dataCenter;
+    Exchanges exchanges;
   };
   const Case cases[] = {
-      {{"active",
-        api,
-        {kDataCenter,
-         {"GET", kDcDomainSearch, {Listed("Active"), Listed("maintenance")}},
-         {"POST", kDeactivate, {kComplete}},
-         kDestroyed,
-         {"GET", kDomain, {kNotFound}}},
-        true,
-        {"GET " + kDcSearch, "GET " + kDcDomainSearch, "GET " + kDcSearch, "POST " + kDeactivate,
-         "GET " + kDcSearch, "GET " + kDcDomainSearch, "DELETE " + kDestroy, "GET " + kDomain},
-        {{"DELETE", kDestroy, "<async>false</async>", true}}},
-       Domain("DC")},
-      {{"maintenance",
-        api,
-        {kDataCenter,
-         {"GET", kDcDomainSearch, {Listed("maintenance")}},
-         kDestroyed,
-         {"GET", kDomain, {kNotFound}}},
-        true,
-        {"GET " + kDcSearch, "GET " + kDcDomainSearch, "DELETE " + kDestroy, "GET " + kDomain},
-        {},
-        "Storage domain [data1] is not in active state. Destroying ..."},
-       Domain("DC")},
-      {{"unattached",
-        api,
-        {{"GET", kDomain, {Ok(DomainXml("sd1", "data1", "unattached")), kNotFound}}, kDestroyed},
-        true,
-        {"GET " + kDomain, "DELETE " + kDestroy, "GET " + kDomain},
-        {}},
-       Domain("")},
-      {{"no host",
-        api,
-        {},
-        false,
-        {},
-        {},
-        "Host can't be empty to estroy storage domain [sd1][data1]"},
-       Domain("", "")},
+      {"DC",
+       {kDataCenter,
+        Listed(kInDc, "Active"),
+        kDataCenter,
+        {"POST datacenters/dc1/storagedomains/sd1/deactivate", Ok(ActionXml("complete"))},
+        kDataCenter,
+        Listed(kInDc, "maintenance"),
+        kDestroyed,
+        kGone}},
+      {"DC", {kDataCenter, Listed(kInDc, "maintenance"), kDestroyed, kGone}},
+      {"",
+       {{"GET storagedomains/sd1", Ok(DomainXml("sd1", "data1", "unattached"))},
+        kDestroyed,
+        kGone}},
   };
   for (const auto& c : cases) {
-    SStorageDomainInfoLib domain = c.domain;
-    run(c.flow, [&] { return ops->deleteStorageDomain(domain); });
+    SStorageDomainInfoLib domain = Domain(c.dataCenter);
+    expectFlow(kApi, c.exchanges, true, [&] { return ops->deleteStorageDomain(domain); });
+    EXPECT_NE(bodyOf(kDestroy).find("<async>false</async>"), std::string::npos);
   }
+  EXPECT_TRUE(logs.containsError("Storage domain [data1] is not in active state. Destroying ..."));
 }
 
 TEST_F(StorageOperationsTest, DeleteCountsADomainAbsentOnlyWhenTheEngineSaysSo) {
-  const std::string api = hvtest::ApiXml(4, 1, 0);
   struct Case {
-    const char* name;
     const char* dataCenter;
-    Flow::Step read;
-    bool stale404;
+    Exchanges exchanges;
     bool result;
   };
   const Case cases[] = {
-      {"404", "", {"GET", kDomain, {kNotFound}}, false, true},
-      {"not listed in the data center",
-       "DC",
-       {"GET",
-        kDcDomainSearch,
-        {Ok(ListXml("storage_domains", {DomainXml("sd9", "data9", "active")}))}},
-       false,
+      {"", {kGone}, true},
+      {"DC",
+       {kDataCenter, {kInDc, Ok(ListXml("storage_domains", {DomainXml("x", "other", "")}))}},
        true},
-      {"server error",
-       "",
-       {"GET", kDomain, {Answer::engineFault(500, "Internal", "boom")}},
-       false,
-       false},
-      {"no answer", "", {"GET", kDomain, {Answer::drop()}}, false, false},
-      {"unreadable after an older 404", "", {"GET", kDomain, {Ok("<html/>")}}, true, false},
+      {"", {{"GET storagedomains/sd1", Fault(500)}}, false},
+      {"", {{"GET storagedomains/sd1", Answer::drop()}}, false},
+      {"", {{"GET storagedomains/sd1", Ok("<html/>")}}, false},  // after an older 404
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    engine->reset();
-    connectAs(api);
-    if (c.stale404) leaveStale404();
-    engine->script(std::get<0>(kDataCenter), std::get<1>(kDataCenter), std::get<2>(kDataCenter));
-    engine->script(std::get<0>(c.read), std::get<1>(c.read), std::get<2>(c.read));
-    engine->answer("DELETE", kDestroy, kComplete);
     SStorageDomainInfoLib domain = Domain(c.dataCenter);
-    EXPECT_EQ(ops->deleteStorageDomain(domain), c.result);
-    EXPECT_EQ(count("DELETE", kDestroy), 0u);
+    expectFlow(kApi, c.exchanges, c.result, [&] {
+      leaveStale404();
+      return ops->deleteStorageDomain(domain);
+    });
   }
 }
 
 TEST_F(StorageOperationsTest, DestroyRequiresCompleteAndTheDomainGone) {
-  const std::string api = hvtest::ApiXml(4, 1, 0);
-  const Flow flows[] = {
-      {"still there",
-       api,
-       {kDestroyed, {"GET", kDomain, {Ok(DomainXml("sd1", "data1", ""))}}},
-       false,
-       {"DELETE " + kDestroy, "GET " + kDomain},
-       {},
+  const std::pair<Exchanges, const char*> cases[] = {
+      {{kDestroyed, {"GET storagedomains/sd1", Ok(DomainXml("sd1", "data1", ""))}},
        "Storage domain [data1][sd1] still exist after destroy"},
-      {"not complete",
-       api,
-       {{"DELETE", kDestroy, {Ok(hvtest::ActionXml("failed"))}}},
-       false,
-       {"DELETE " + kDestroy},
-       {},
+      {{{kDestroy, Ok(ActionXml("failed"))}},
        "Destroy Storage domain [data1] has not completed, returned state: failed"},
-      {"refused",
-       api,
-       {{"DELETE", kDestroy, {Answer::engineFault(409, "Busy", "locked")}}},
-       false,
-       std::vector<std::string>(4, "DELETE " + kDestroy),
-       {},
-       "destroy storage domain [sd1][data1] request failed"},
   };
-  for (const auto& flow : flows) {
+  for (const auto& [exchanges, error] : cases) {
     SStorageDomainInfoLib domain = Domain("");
-    run(flow, [&] { return ops->destroyStorageDomain(domain); });
+    expectFlow(kApi, exchanges, false, [&] { return ops->destroyStorageDomain(domain); });
+    EXPECT_TRUE(logs.containsError(error));
   }
 }
 

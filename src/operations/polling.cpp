@@ -139,7 +139,7 @@ bool TzRhevOperations::pollForRhevJobCompletion(const std::string& jobId) {
   }
   // Read per wait so that a changed limit applies to the next job.
   unsigned long maxWaitSec = kDefaultJobMaxWaitSec;
-  
+  TzPlatformInfo().getNumber("VirtualServer", "nRhevJobMaxWaitSec", &maxWaitSec);
   const std::uint64_t maxWaitMs = static_cast<std::uint64_t>(maxWaitSec) * 1000;
   // Each pause counts at least 1 ms, which no real poll undercuts, so that a zero sleep
   // interval cannot make the bound endless.

@@ -22,12 +22,12 @@ TzRhevOperations::TzRhevOperations(TzRhevConnection* c, TzRhevParser* p, TzRhevQ
 TzRhevOperations::~TzRhevOperations() = default;
 
 TzRhevOperations::Poll TzRhevOperations::PollUntil(
-    std::uint64_t extraChecks, std::uint32_t pauseMs,
+    std::uint64_t extraChecks, std::uint32_t pause,
     const std::function<Poll(std::uint64_t remaining)>& check) {
   for (std::uint64_t remaining = extraChecks;; --remaining) {
     const Poll result = check(remaining);
     if (result != Poll::kWait) return result;
-    UBSLEEP(pauseMs, __FILE__, __LINE__);
+    UBSLEEP(pause, __FILE__, __LINE__);
     if (remaining == 0) return Poll::kWait;
   }
 }

@@ -88,9 +88,9 @@ class TzRhevOperations : public KwDebug {
   enum class Lookup { kFound, kNotFound, kFailed, kUnreadable };
 
   // The one wait loop: runs `check` (given the checks left after this one) up to
-  // `extraChecks` + 1 times and pauses `pauseMs` after every check that asks to wait; the
-  // wait runs out right after the last pause. Returns kWait when it ran out.
-  Poll PollUntil(std::uint64_t extraChecks, std::uint32_t pauseMs,
+  // `extraChecks` + 1 times and pauses `pause` milliseconds after every check that asks to wait;
+  // the wait runs out right after the last pause. Returns kWait when it ran out.
+  Poll PollUntil(std::uint64_t extraChecks, std::uint32_t pause,
                  const std::function<Poll(std::uint64_t remaining)>& check);
   // The pause between two polls; only the low 32 bits of the configured value count.
   std::uint32_t pauseMs() const { return static_cast<std::uint32_t>(sleepInterval); }

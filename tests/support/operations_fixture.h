@@ -5,7 +5,6 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <tuple>
 #include <vector>
 
 #include "operations/rhevOperations.h"
@@ -16,8 +15,10 @@
 
 namespace hvtest {
 
-// API root of an engine announcing major.minor.build (v4 form).
+// API roots: one announcing major.minor.build (v4 form), and a recorded 3.6.7 one.
 std::string ApiXml(int major, int minor, int build);
+std::string V3Api();
+
 std::string VmXml(const std::string& id, const std::string& status);
 std::string JobXml(const std::string& id, const std::string& description,
                    const std::string& status);
@@ -28,24 +29,15 @@ std::string AttachmentXml(const std::string& diskId, bool active);
 std::string ActionXml(const std::string& status, const std::string& jobId = "");
 std::string DomainXml(const std::string& id, const std::string& name, const std::string& status);
 std::string ListXml(const std::string& root, const std::vector<std::string>& items);
-// "/ovirt-engine/api/" + path.
-std::string Api(const std::string& path);
+Answer Ok(const std::string& body);
+Answer Fault(int status);  // an engine fault document with that status
 
-// One scripted engine conversation: the API root to connect with, the answers per request
-// (method, target, answers in turn), and what the call must return, send and log.
-struct Flow {
-  using Step = std::tuple<std::string, std::string, std::vector<Answer>>;
-  // method, target, fragment, whether that request's body holds it
-  using BodyCheck = std::tuple<std::string, std::string, std::string, bool>;
-
-  const char* name;
-  std::string api;
-  std::vector<Step> script;
-  bool result;
-  std::vector<std::string> trail;  // "METHOD target" of every request, in order
-  std::vector<BodyCheck> bodies;
-  const char* error = nullptr;  // an error line the call must log
+// A request as "METHOD path" (path relative to "/ovirt-engine/api/") and its answer.
+struct Exchange {
+  std::string request;
+  Answer answer;
 };
+using Exchanges = std::vector<Exchange>;
 
 class OperationsTest : public EngineTest {
  protected:
@@ -54,20 +46,30 @@ class OperationsTest : public EngineTest {
   void connectAs(const std::string& apiBody, int retryCount = 2, int sleepMs = 100);
   // A fresh operations object, reading the configuration as it is now.
   void rebuildOperations();
-  // "METHOD target" of every request since connecting, in order.
+  // Each request gets its answers in the listed order; the last one repeats.
+  void serve(const Exchanges& exchanges);
+  // Connects to a fresh engine, serves the exchanges, runs `call`, and checks its result
+  // and that exactly the listed requests were sent, in that order.
+  void expectFlow(const std::string& api, const Exchanges& exchanges, bool result,
+                  const std::function<bool()>& call);
+  // Every request since connecting as "METHOD path", in order.
   std::vector<std::string> trail() const;
-  // Body of the first request with this method and target ("" when there was none).
-  std::string bodyOf(const std::string& method, const std::string& target) const;
+  // Body of the first request sent as "METHOD path" ("" when there was none).
+  std::string bodyOf(const std::string& request) const;
+  size_t requestsOf(const std::string& request) const;
+  // Sleeps recorded since the last call.
+  std::vector<unsigned long> newSleeps();
   // Makes the connection's last error code 404 through a request of its own, so that a
   // later decision can be checked not to rest on it.
   void leaveStale404();
-  // Connects as the flow says, scripts the engine, runs `call` and checks the flow.
-  void run(const Flow& flow, const std::function<bool()>& call);
 
   Hypervale::TzRhevConnection connection;
   Hypervale::TzRhevParser parser;
   std::unique_ptr<Hypervale::TzRhevQueries> queries;
   std::unique_ptr<Hypervale::TzRhevOperations> ops;
+
+ private:
+  size_t sleepsSeen_ = 0;
 };
 
 }  // namespace hvtest
