@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs the whole suite twice:
-# a normal build and an AddressSanitizer + UndefinedBehaviorSanitizer build.
+# Installs what is missing, then builds and runs the whole suite twice (a normal build and an
+# AddressSanitizer + UndefinedBehaviorSanitizer build), checks the installed library from
+# outside the tree, runs the concurrency test under ThreadSanitizer and fuzzes the XML parser
+# for a bounded time. Any failure or sanitizer report fails the command.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -28,3 +30,6 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHYPERVALE_TSAN=ON >
 cmake --build build-tsan -j"$jobs" --target concurrency_test
 TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1} \
   ctest --test-dir build-tsan --output-on-failure -R Concurrency --timeout 300
+
+echo "== fuzzing the XML parser (bounded) =="
+scripts/fuzz.sh

@@ -25,7 +25,7 @@ class HYPERVALE_API KwDebug {
   void DebugLvl(const char* function, int level, const char* format, ...) const HV_PRINTF(4, 5);
 
  private:
-  KwDebugFileInstance* instance_;
+  [[maybe_unused]] KwDebugFileInstance* instance_;  // the library always logs to the default
 };
 
 // The facade's log base; same operations as KwDebug.

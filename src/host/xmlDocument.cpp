@@ -23,6 +23,9 @@ namespace {
 using namespace xercesc;
 
 constexpr XMLSize_t kEntityExpansionLimit = 1000;
+// Engine bodies nest about a dozen levels. Xerces reads text content recursively, so a
+// hostile body nested a hundred thousand levels deep would exhaust the stack.
+constexpr int kMaxNestingDepth = 256;
 
 // Records the first problem instead of letting Xerces throw through our callers.
 class FirstErrorHandler : public ErrorHandler {
@@ -61,6 +64,26 @@ bool HasDocumentTypeDeclaration(const std::string& body) {
     } else {
       return body.compare(pos, 9, "<!DOCTYPE") == 0;
     }
+  }
+  return false;
+}
+
+// Walks the tree without recursion, for the same reason as the limit itself.
+bool NestsDeeperThan(const DOMNode* root, int limit) {
+  int depth = 0;
+  const DOMNode* node = root;
+  while (node) {
+    if (const DOMNode* child = node->getFirstChild()) {
+      if (++depth > limit) return true;
+      node = child;
+      continue;
+    }
+    while (node != root && !node->getNextSibling()) {
+      node = node->getParentNode();
+      --depth;
+    }
+    if (node == root) break;
+    node = node->getNextSibling();
   }
   return false;
 }
@@ -114,9 +137,21 @@ bool ParsedXml::parse(const std::string& body, const char* bufferId) {
       return false;
     }
     DOMDocument* document = parser_->getDocument();
+    // The check before parsing reads ASCII-compatible encodings only; a UTF-16 or UTF-32
+    // body brings its declaration this far.
+    if (document && document->getDoctype()) {
+      error_ = "the body carries a document type declaration, which is refused";
+      return false;
+    }
     root_ = document ? document->getDocumentElement() : nullptr;
     if (!root_) {
       error_ = "the body has no document element";
+      return false;
+    }
+    if (NestsDeeperThan(root_, kMaxNestingDepth)) {
+      error_ =
+          "the body nests elements more than " + std::to_string(kMaxNestingDepth) + " levels deep";
+      root_ = nullptr;
       return false;
     }
     return true;

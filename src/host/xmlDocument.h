@@ -13,8 +13,9 @@ namespace xml {
 
 // One parse of an in-memory body. Hostile input is refused rather than obeyed: a document
 // type declaration (the only way to reach external entities or define expanding ones) is
-// rejected before Xerces sees the body, external DTDs are never loaded and entity expansion
-// is bounded anyway.
+// rejected before Xerces sees the body (after parsing, in encodings other than ASCII's
+// supersets), external DTDs are never loaded and entity expansion is bounded anyway.
+// Elements nested deeper than 256 levels are refused too.
 class ParsedXml {
  public:
   ParsedXml();

@@ -1,0 +1,105 @@
+#!/usr/bin/env bash
+# Builds the fuzzer's seed inputs from the real engine bodies in tests/fixtures.
+#   make_corpus.sh OUTPUT_DIR      writes one seed per (body, entry point, generation)
+#   make_corpus.sh --name BYTE     prints the entry point a first input byte selects
+# A seed is: selector byte, generation byte, body (see tests/fuzz/fuzz_dispatch.h).
+set -euo pipefail
+
+# Same order as enum EntryPoint in fuzz_dispatch.h; fuzz_regression_test checks they agree.
+names=(detect_version api_info fault_logged fault_quiet action_logged action_quiet last_error
+       job job_list creation data_center data_center_list cluster cluster_list host host_list
+       tag tag_list network network_list vnic_profile vnic_profile_list nic nic_list vm vm_list
+       storage_domain storage_domain_list disk disk_list disk_attachment disk_attachment_list
+       snapshot snapshot_list)
+
+if [ "${1:-}" = "--name" ]; then
+  echo "${names[$(( ${2:?byte} % ${#names[@]} ))]}"
+  exit 0
+fi
+
+out=${1:?usage: make_corpus.sh OUTPUT_DIR}
+fixtures="$(cd "$(dirname "$0")/../fixtures" && pwd)"
+mkdir -p "$out"
+
+index_of() {
+  local i
+  for i in "${!names[@]}"; do
+    [ "${names[$i]}" = "$1" ] && { echo "$i"; return; }
+  done
+  echo "unknown entry point $1" >&2
+  exit 1
+}
+
+# Entry points that read a body whose document element is the given name.
+entry_points_for_root() {
+  case $1 in
+    api) echo detect_version api_info ;;
+    fault) echo fault_logged fault_quiet last_error action_quiet ;;
+    action) echo action_logged action_quiet last_error fault_quiet ;;
+    usage_message) echo last_error ;;
+    jobs) echo job_list ;;
+    data_centers) echo data_center_list ;;
+    clusters) echo cluster_list ;;
+    hosts) echo host_list ;;
+    tags) echo tag_list ;;
+    networks) echo network_list ;;
+    vnic_profiles) echo vnic_profile_list ;;
+    nics) echo nic_list ;;
+    vms) echo vm_list ;;
+    storage_domains) echo storage_domain_list ;;
+    disks) echo disk_list ;;
+    disk_attachments) echo disk_attachment_list ;;
+    snapshots) echo snapshot_list ;;
+    job | creation | data_center | cluster | host | tag | network | vnic_profile | nic | vm | \
+      storage_domain | disk | disk_attachment | snapshot) echo "$1" ;;
+    *) echo "" ;;
+  esac
+}
+
+# Document element of a body, and the first item of a list as a document of its own (so the
+# object readers without a fixture of their own get a real body too).
+root_of() {
+  perl -0777 -ne 's/<\?.*?\?>//gs; s/<!--.*?-->//gs; /<([A-Za-z_][\w.-]*)/ and print $1' "$1"
+}
+first_item_of() {
+  perl -0777 -ne '
+    s/<\?.*?\?>//gs; s/<!--.*?-->//gs;
+    s/^\s*<[A-Za-z_][\w.-]*[^>]*>//s or exit;
+    my $element = qr{(<([A-Za-z_][\w.-]*)\b[^>]*?(?:/>|>(?:[^<]++|(?1))*</\2\s*>))}s;
+    print $1 if /$element/;' "$1"
+}
+
+write_seed() {  # selector generation body_file name
+  printf "\\$(printf %03o "$1")\\$(printf %03o "$2")" >"$out/$4"
+  cat "$3" >>"$out/$4"
+}
+
+item=$(mktemp)
+trap 'rm -f "$item"' EXIT
+count=0
+for file in "$fixtures"/v3/*.xml "$fixtures"/v4/*.xml; do
+  generation_dir=$(basename "$(dirname "$file")")
+  # Generations (fuzz_dispatch.cpp): v3 bodies under 3.5.0 and 3.6.7, v4 under 4.0.0 and 4.3.10.
+  if [ "$generation_dir" = v3 ]; then generations="2 3"; else generations="4 7"; fi
+  stem="${generation_dir}-$(basename "$file" .xml)"
+  root=$(root_of "$file")
+  for entry in $(entry_points_for_root "$root"); do
+    for g in $generations; do
+      write_seed "$(index_of "$entry")" "$g" "$file" "$stem-$entry-g$g"
+      count=$((count + 1))
+    done
+  done
+  case $root in
+    *s) ;;
+    *) continue ;;
+  esac
+  first_item_of "$file" >"$item"
+  [ -s "$item" ] || continue
+  for entry in $(entry_points_for_root "$(root_of "$item")"); do
+    for g in $generations; do
+      write_seed "$(index_of "$entry")" "$g" "$item" "$stem-first-$entry-g$g"
+      count=$((count + 1))
+    done
+  done
+done
+echo "$count seed inputs in $out"
