@@ -20,12 +20,7 @@ class QueriesTest : public hvtest::EngineTest {
   void SetUp() override {
     EngineTest::SetUp();
     serveApiRoot("v4/api.xml");
-    std::string response;
-    ASSERT_TRUE(connection.connect(server(), "admin", hvtest::TestPassword(), response));
-    SAPIInfoLib api;
-    ASSERT_TRUE(parser.DetectVersion(response, api));
-    connection.setParser(&parser);
-    engine->clearRequests();
+    connectWorkers(connection, parser);
   }
 
   std::vector<std::string> targets() const {

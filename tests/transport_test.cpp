@@ -24,16 +24,7 @@ class ConnectionTest : public hvtest::EngineTest {
     serveApiRoot("v4/api.xml");
   }
 
-  // Connects as the facade does: the parser reads errors only after the first connect.
-  void connectAndAttachParser() {
-    std::string response;
-    ASSERT_TRUE(connection.connect(server(), "admin", hvtest::TestPassword(), response));
-    SAPIInfoLib api;
-    ASSERT_TRUE(parser.DetectVersion(response, api));
-    connection.setParser(&parser);
-    engine->clearRequests();
-    logs.clear();
-  }
+  void connectAndAttachParser() { connectWorkers(connection, parser); }
 
   TzRhevParser parser;
   TzRhevConnection connection;

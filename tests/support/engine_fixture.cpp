@@ -1,5 +1,8 @@
 #include "support/engine_fixture.h"
 
+#include "transport/rhevConnection.h"
+#include "xml/rhevParser.h"
+
 namespace hvtest {
 
 void EngineTest::SetUp() {
@@ -22,6 +25,17 @@ void EngineTest::TearDown() {
 }
 
 std::string EngineTest::server() const { return "localhost:" + std::to_string(engine->port()); }
+
+void EngineTest::connectWorkers(Hypervale::TzRhevConnection& connection,
+                                Hypervale::TzRhevParser& parser) {
+  std::string response;
+  ASSERT_TRUE(connection.connect(server(), "admin", TestPassword(), response));
+  Hypervale::SAPIInfoLib api;
+  ASSERT_TRUE(parser.DetectVersion(response, api));
+  connection.setParser(&parser);
+  engine->clearRequests();
+  logs.clear();
+}
 
 void EngineTest::serveApiRoot(const std::string& fixture) {
   engine->answer("GET", "/ovirt-engine/api", Answer::xml(200, Fixture(fixture)));

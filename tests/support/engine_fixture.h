@@ -10,6 +10,11 @@
 #include "support/test_support.h"
 #include "test_engine/test_engine.h"
 
+namespace Hypervale {
+class TzRhevConnection;
+class TzRhevParser;
+}  // namespace Hypervale
+
 namespace hvtest {
 
 // Deliberately distinctive so a leak into any log line is found.
@@ -24,6 +29,9 @@ class EngineTest : public ::testing::Test {
   std::string server() const;
   // Answers GET of the API root with the fixture's body.
   void serveApiRoot(const std::string& fixture);
+  // Connects the two workers as the facade does (the parser reads fault bodies only after
+  // the first connect), then forgets the requests and log lines of the connect.
+  void connectWorkers(Hypervale::TzRhevConnection& connection, Hypervale::TzRhevParser& parser);
   // Requests to `target` (method "*" for any) seen by the engine so far.
   size_t count(const std::string& method, const std::string& target) const {
     return engine->requestCount(method, target);

@@ -69,15 +69,9 @@ void OperationsTest::connectAs(const std::string& apiBody, int retryCount, int s
   config.set("nRHEVMAPIRETRYCT", std::to_string(retryCount))
       .set("nRHEVMAPISLEEPINTERVAL", std::to_string(sleepMs));
   engine->answer("GET", "/ovirt-engine/api", Answer::xml(200, apiBody));
-  std::string response;
-  ASSERT_TRUE(connection.connect(server(), "admin", TestPassword(), response));
-  Hypervale::SAPIInfoLib api;
-  ASSERT_TRUE(parser.DetectVersion(response, api));
-  connection.setParser(&parser);
+  connectWorkers(connection, parser);
   queries = std::make_unique<Hypervale::TzRhevQueries>(&connection, &parser);
   rebuildOperations();
-  engine->clearRequests();
-  logs.clear();
   newSleeps();
 }
 
