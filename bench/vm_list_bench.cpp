@@ -2,7 +2,6 @@
 // the process's peak memory. Used with the simulator program serving a generated inventory
 // (bench/run_vm_list_bench.sh).
 #include <hypervale/hypervale.h>
-
 #include <sys/resource.h>
 
 #include <chrono>

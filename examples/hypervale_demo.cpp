@@ -118,7 +118,8 @@ class Steps {
     const bool ok = step(detail);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (!ok && detail.empty()) {
-      detail = hv_.getLastError().empty() ? "details with --log FILE" : "engine: " + hv_.getLastError();
+      detail =
+          hv_.getLastError().empty() ? "details with --log FILE" : "engine: " + hv_.getLastError();
     }
     std::printf("%-4s %-40s %7.2fs  %s\n", ok ? "ok" : "FAIL", name, seconds, detail.c_str());
     std::fflush(stdout);
@@ -132,8 +133,8 @@ class Steps {
   }
 
   int summary(double seconds) const {
-    std::printf("\n%d steps: %d passed, %d failed, %d skipped in %.2fs\n", passed_ + failed_ + skipped_,
-                passed_, failed_, skipped_, seconds);
+    std::printf("\n%d steps: %d passed, %d failed, %d skipped in %.2fs\n",
+                passed_ + failed_ + skipped_, passed_, failed_, skipped_, seconds);
     return failed_ == 0 && skipped_ == 0 ? 0 : 1;
   }
 
@@ -253,9 +254,8 @@ int RunDemo(const Settings& s, const std::string& server, const std::string& pas
   }
 
   if (snapped) {
-    steps.run("remove snapshot", [&](std::string&) {
-      return hv.deleteVMSnapshot(vm.name, vm.id, snapshot.id);
-    });
+    steps.run("remove snapshot",
+              [&](std::string&) { return hv.deleteVMSnapshot(vm.name, vm.id, snapshot.id); });
   } else {
     steps.skip("remove snapshot");
   }

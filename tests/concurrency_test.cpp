@@ -111,9 +111,8 @@ TEST(ConcurrencyTest, FacadesOnSeveralThreadsKeepTheirOwnState) {
   for (size_t e = 0; e < engines.size(); ++e) {
     const std::string server = "localhost:" + std::to_string(engines[e]->port());
     for (size_t a = 0; a < kAgentsPerEngine; ++a) {
-      agents.emplace_back([&outcomes, server, e, a] {
-        outcomes[e * kAgentsPerEngine + a] = RunAgent(server, a);
-      });
+      agents.emplace_back(
+          [&outcomes, server, e, a] { outcomes[e * kAgentsPerEngine + a] = RunAgent(server, a); });
     }
   }
   for (auto& agent : agents) agent.join();

@@ -1,8 +1,7 @@
 // Backup and restore procedures: snapshots, the disks of a VM or a snapshot, attaching them
 // to a proxy VM and detaching them again, VM and disk creation, power changes.
-#include <boost/regex.hpp>
-
 #include <algorithm>
+#include <boost/regex.hpp>
 
 #include "facade/guard.h"
 #include "host/ubString.h"
