@@ -148,12 +148,14 @@ bool TzHypervale::getStorageDomainInfoList(std::vector<SStorageDomainInfoLib>& l
 // Data centers and clusters.
 
 bool TzHypervale::FillDataCenterInfoListDetails(std::vector<SDataCenterInfoLib>& list,
-                                                UINT64 detailFlags) {
+                                                UINT64 detailFlags) try {
   return FillEach(
       list, [&](SDataCenterInfoLib& dc) { return FillDataCenterInfoDetails(dc, detailFlags); });
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
 }
 
-bool TzHypervale::FillDataCenterInfoDetails(SDataCenterInfoLib& dc, UINT64 detailFlags) {
+bool TzHypervale::FillDataCenterInfoDetails(SDataCenterInfoLib& dc, UINT64 detailFlags) try {
   nameCache->CacheName(dc.id, dc.name);
   if (detailFlags & kDataCenterDomains) {
     if (!queries->getStorageDomainInfoListFromLink(LinkOf(dc, "storagedomains"), dc.storageDomains,
@@ -169,15 +171,19 @@ bool TzHypervale::FillDataCenterInfoDetails(SDataCenterInfoLib& dc, UINT64 detai
     FillClusterInfoListDetails(dc.clusters, detailFlags);
   }
   return true;
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
 }
 
 bool TzHypervale::FillClusterInfoListDetails(std::vector<SClusterInfoLib>& list,
-                                             UINT64 detailFlags) {
+                                             UINT64 detailFlags) try {
   return FillEach(
       list, [&](SClusterInfoLib& cluster) { return FillClusterInfoDetails(cluster, detailFlags); });
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
 }
 
-bool TzHypervale::FillClusterInfoDetails(SClusterInfoLib& cluster, UINT64 detailFlags) {
+bool TzHypervale::FillClusterInfoDetails(SClusterInfoLib& cluster, UINT64 detailFlags) try {
   nameCache->CacheName(cluster.id, cluster.name);
   if (detailFlags & kClusterHosts) {
     if (!queries->getHostInfoListForCluster(cluster.name, cluster.hosts, detailFlags)) return false;
@@ -188,11 +194,13 @@ bool TzHypervale::FillClusterInfoDetails(SClusterInfoLib& cluster, UINT64 detail
     FillVMInfoListDetails(cluster.vms, detailFlags);
   }
   return true;
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
 }
 
 // Hosts.
 
-bool TzHypervale::FillHostInfoListDetails(std::vector<SHostInfoLib>& list, UINT64 detailFlags) {
+bool TzHypervale::FillHostInfoListDetails(std::vector<SHostInfoLib>& list, UINT64 detailFlags) try {
   std::vector<SVMInfoLib> vms;
   std::vector<SDataCenterInfoLib> dataCenters;
   if (!_FillHostInfoDetailsSetup(detailFlags, vms, dataCenters)) return false;
@@ -201,30 +209,38 @@ bool TzHypervale::FillHostInfoListDetails(std::vector<SHostInfoLib>& list, UINT6
   return FillEach(list, [&](SHostInfoLib& host) {
     return FillHostIndexed(host, detailFlags, vmsByHost, dataCenters, dataCenterByCluster);
   });
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
 }
 
-bool TzHypervale::FillHostInfoDetails(SHostInfoLib& host, UINT64 detailFlags) {
+bool TzHypervale::FillHostInfoDetails(SHostInfoLib& host, UINT64 detailFlags) try {
   std::vector<SVMInfoLib> vms;
   std::vector<SDataCenterInfoLib> dataCenters;
   if (!_FillHostInfoDetailsSetup(detailFlags, vms, dataCenters)) return false;
   return _FillHostInfoDetails(host, detailFlags, vms, dataCenters);
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
 }
 
 bool TzHypervale::_FillHostInfoDetailsSetup(UINT64 detailFlags, std::vector<SVMInfoLib>& vms,
-                                            std::vector<SDataCenterInfoLib>& dataCenters) {
+                                            std::vector<SDataCenterInfoLib>& dataCenters) try {
   if ((detailFlags & kHostVms) && !getVMInfoList(vms, detailFlags)) return false;
   if (detailFlags & kHostDataCenter) {
     if (!queries->getDataCenterInfoList(dataCenters, kDataCentersForHosts)) return false;
     if (!FillDataCenterInfoListDetails(dataCenters, kDataCentersForHosts)) return false;
   }
   return true;
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
 }
 
 bool TzHypervale::_FillHostInfoDetails(SHostInfoLib& host, UINT64 detailFlags,
                                        std::vector<SVMInfoLib>& vms,
-                                       std::vector<SDataCenterInfoLib>& dataCenters) {
+                                       std::vector<SDataCenterInfoLib>& dataCenters) try {
   return FillHostIndexed(host, detailFlags, HostIndex(vms), dataCenters,
                          DataCenterIndex(dataCenters));
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
 }
 
 bool TzHypervale::FillHostIndexed(SHostInfoLib& host, UINT64 detailFlags,
@@ -254,7 +270,7 @@ bool TzHypervale::FillHostIndexed(SHostInfoLib& host, UINT64 detailFlags,
 
 bool TzHypervale::_FillVnicProfileInfoDetails(const std::string& dataCenterId,
                                               std::vector<SVnicProfileInfoLib>& profiles,
-                                              UINT64 detailFlags) {
+                                              UINT64 detailFlags) try {
   std::vector<SNetworkInfoLib> networks;
   if (!queries->getNetworkInfoList(dataCenterId, networks, detailFlags) || networks.empty()) {
     return false;
@@ -267,34 +283,44 @@ bool TzHypervale::_FillVnicProfileInfoDetails(const std::string& dataCenterId,
     if (networkIds.count(profile.networkId)) profiles.push_back(profile);
   }
   return true;
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
 }
 
 // VMs and disks.
 
-bool TzHypervale::FillVMInfoListDetails(std::vector<SVMInfoLib>& list, UINT64 detailFlags) {
+bool TzHypervale::FillVMInfoListDetails(std::vector<SVMInfoLib>& list, UINT64 detailFlags) try {
   std::vector<SDataCenterInfoLib> dataCenters;
   if (!_FillVMInfoDetailsSetup(detailFlags, dataCenters)) return false;
   const DataCenterIndex dataCenterByCluster(dataCenters);
   return FillEach(list, [&](SVMInfoLib& vm) {
     return FillVMIndexed(vm, detailFlags, dataCenters, dataCenterByCluster);
   });
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
 }
 
-bool TzHypervale::FillVMInfoDetails(SVMInfoLib& vm, UINT64 detailFlags) {
+bool TzHypervale::FillVMInfoDetails(SVMInfoLib& vm, UINT64 detailFlags) try {
   std::vector<SDataCenterInfoLib> dataCenters;
   if (!_FillVMInfoDetailsSetup(detailFlags, dataCenters)) return false;
   return _FillVMInfoDetails(vm, detailFlags, dataCenters);
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
 }
 
 bool TzHypervale::_FillVMInfoDetailsSetup(UINT64 detailFlags,
-                                          std::vector<SDataCenterInfoLib>& dataCenters) {
+                                          std::vector<SDataCenterInfoLib>& dataCenters) try {
   if (!(detailFlags & kVmDataCenter)) return true;
   return getDataCenterInfoList(dataCenters, kDataCentersForVms);
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
 }
 
 bool TzHypervale::_FillVMInfoDetails(SVMInfoLib& vm, UINT64 detailFlags,
-                                     std::vector<SDataCenterInfoLib>& dataCenters) {
+                                     std::vector<SDataCenterInfoLib>& dataCenters) try {
   return FillVMIndexed(vm, detailFlags, dataCenters, DataCenterIndex(dataCenters));
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
 }
 
 bool TzHypervale::FillVMIndexed(SVMInfoLib& vm, UINT64 detailFlags,
@@ -342,36 +368,45 @@ void TzHypervale::CopyDiskAttachmentInfoToDiskInfo(SDiskInfoLib& disk,
   disk.active = attachment.active;
 }
 
-bool TzHypervale::FillDiskInfoListDetails(std::vector<SDiskInfoLib>& list, UINT64 detailFlags) {
+bool TzHypervale::FillDiskInfoListDetails(std::vector<SDiskInfoLib>& list, UINT64 detailFlags) try {
   return FillEach(list, [&](SDiskInfoLib& disk) { return FillDiskInfoDetails(disk, detailFlags); });
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
 }
 
-bool TzHypervale::FillDiskInfoDetails(SDiskInfoLib& disk, UINT64 /*detailFlags*/) {
+bool TzHypervale::FillDiskInfoDetails(SDiskInfoLib& disk, UINT64 /*detailFlags*/) try {
   if (!disk.storageDomainId.empty() && disk.storageDomainName.empty()) {
     disk.storageDomainName = nameCache->GetStorageDomainName(disk.storageDomainId);
   }
   return true;
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
 }
 
 // Storage domains.
 
 bool TzHypervale::FillStorageDomainInfoListDetails(std::vector<SStorageDomainInfoLib>& list,
-                                                   UINT64 detailFlags) {
+                                                   UINT64 detailFlags) try {
   std::vector<SVMInfoLib> vms;
   if ((detailFlags & kDomainUsers) && !getVMInfoList(vms, kVmsForStorageDomains)) return false;
   return FillEach(list, [&](SStorageDomainInfoLib& domain) {
     return _FillStorageDomainInfoDetails(domain, detailFlags, vms);
   });
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
 }
 
-bool TzHypervale::FillStorageDomainInfoDetails(SStorageDomainInfoLib& domain, UINT64 detailFlags) {
+bool TzHypervale::FillStorageDomainInfoDetails(SStorageDomainInfoLib& domain,
+                                               UINT64 detailFlags) try {
   if (!(detailFlags & kDomainUsers)) return true;
   std::vector<SVMInfoLib> vms;
   return _FillStorageDomainInfoDetails(domain, detailFlags, vms);
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
 }
 
 bool TzHypervale::_FillStorageDomainInfoDetails(SStorageDomainInfoLib& domain, UINT64 detailFlags,
-                                                std::vector<SVMInfoLib>& vms) {
+                                                std::vector<SVMInfoLib>& vms) try {
   nameCache->CacheName(domain.id, domain.name);
   if (!(detailFlags & kDomainUsers)) return true;
   const auto disksLink = domain.links.find("disks");
@@ -389,6 +424,8 @@ bool TzHypervale::_FillStorageDomainInfoDetails(SStorageDomainInfoLib& domain, U
     }
   }
   return true;
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
 }
 
 // Jobs, snapshots and tags.
