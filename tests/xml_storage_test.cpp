@@ -20,9 +20,11 @@ using recordtest::RootOf;
 using std::to_string;
 
 std::string Summary(const SStorageDomainInfoLib& d) {
+  std::string dataCenters;
+  for (const auto& id : d.dataCenterIds) dataCenters += id + ";";
   return Join({d.id, d.name, d.type, d.status, d.storageType, d.storageAddress, d.storagePath,
                to_string(d.available), to_string(d.used), to_string(d.committed),
-               d.storageFormat + d.hostName + d.dataCenterName});
+               d.storageFormat + d.hostName + d.dataCenterName, dataCenters});
 }
 
 TEST(StorageDomainReaderTest, RealBodies) {
@@ -32,26 +34,28 @@ TEST(StorageDomainReaderTest, RealBodies) {
     const char* summary;
   };
   const Case cases[] = {
-      // Outside a data center attached domains carry no "status" ("external_status" is not it).
+      // Outside a data center attached domains carry no "status" ("external_status" is not it)
+      // but name their data center; inside one, the lone "data_center" reference is not read.
       {"v3/storage_domain.xml", 0,
        "ee745353-c069-4de8-8d76-ec2e155e2ca0|data|data||nfs|192.168.1.106|"
-       "/home/pkliczewski/export/hosted|849329782784|140660178944|15032385536|"},
+       "/home/pkliczewski/export/hosted|849329782784|140660178944|15032385536||"
+       "00000001-0001-0001-0001-0000000002c0;"},
       {"v3/storage_domains.xml", 0,
        "f291819d-6f09-4a5b-9e48-0bc40898362b|Export|export||nfs|192.168.252.65|/srv/export|"
-       "25769803776|37580963840|0|"},
+       "25769803776|37580963840|0||"},
       {"v3/data_center_storage_domains.xml", 0,
        "d0a7d751-46bc-495a-a312-e5d010059f96|RHEVM31-1|data|active|iscsi|||137438953472|"
-       "136365211648|228707008512|"},
+       "136365211648|228707008512||"},
       {"v4/storage_domain.xml", 0,
        "4a4233bf-3173-4d3d-b4e3-c5c978383669|master-data1|data||nfs|"
        "venus-vdsb.usersys.redhat.com|/home/nfsshare/boris/master/data1|187904819200|"
-       "19327352832|1073741824|"},
+       "19327352832|1073741824||5a55d518-028a-0113-02dd-00000000028a;"},
       {"v4/storage_domains.xml", 3,
-       "733470ee-8a37-4a22-8d9f-fa008c35096b|ovirt-glance|image|unattached|glance|||0|0|0|"},
+       "733470ee-8a37-4a22-8d9f-fa008c35096b|ovirt-glance|image|unattached|glance|||0|0|0||"},
       // The addresses of an iSCSI domain's logical units are not the domain's.
       {"v4/data_center_storage_domains.xml", 0,
        "6ddff4e6-b15f-448a-a436-18671a4b3118|okscsi|data|active|iscsi|||39728447488|5368709120|"
-       "0|"},
+       "0||2812e1c2-fb19-4bf9-ac42-74c069a5e507;"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.fixture);
@@ -79,7 +83,8 @@ TEST(StorageDomainReaderTest, StatusFormsSizesAndChildOrder) {
     SStorageDomainInfoLib domain;
     ASSERT_TRUE(parser.parseStorageDomainInfo(body, domain));
     // storage/type is not the domain's type.
-    EXPECT_EQ(Summary(domain), "|||active|nfs|nfs1|/e|4294967296|4294967297|18446744073709551615|");
+    EXPECT_EQ(Summary(domain),
+              "|||active|nfs|nfs1|/e|4294967296|4294967297|18446744073709551615||");
   }
 }
 

@@ -24,6 +24,9 @@ struct SStorageDomainInfoLib : SBaseResourceInfoLib {
   std::uint64_t available = 0;  // bytes; read only
   std::uint64_t used = 0;
   std::uint64_t committed = 0;
+  // Ids from the "data_centers" element: the data center an attached domain belongs to.
+  // Read only; outside a data center it is the only pointer to the domain's status.
+  std::vector<std::string> dataCenterIds;
 
   // Filled by the facade only; no part of the XML form.
   std::vector<SVMInfoLib> vms;

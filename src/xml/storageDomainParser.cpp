@@ -24,6 +24,16 @@ bool TzRhevParser::ConvertFromXML(DOMNode* element, SStorageDomainInfoLib& out) 
     if (ParseFromElementValue(child, "available", out.available)) return;
     if (ParseFromElementValue(child, "committed", out.committed)) return;
     if (ParseStatusFromElement(child, "status", out.status)) return;
+    if (NameIs(child, "data_centers")) {
+      ForEachChildElement(child, [&](DOMNode* dataCenter) {
+        std::string href;
+        std::string id;
+        if (ParseReferenceFromElement(dataCenter, "data_center", href, id) && !id.empty()) {
+          out.dataCenterIds.push_back(id);
+        }
+      });
+      return;
+    }
     if (NameIs(child, "storage")) {
       ForEachChildElement(child, [&](DOMNode* storage) {
         if (ParseFromElementValue(storage, "address", out.storageAddress)) return;
