@@ -220,14 +220,14 @@ TEST_F(ProceduresTest, ExistenceChecksAskTheRightPaths) {
 
 class StorageProceduresTest : public ProceduresTest {
  protected:
-  void serveDomain(std::initializer_list<std::string> disks,
-                   std::initializer_list<std::string> vms) {
+  // `vm`, when given, is the one VM of the engine.
+  void serveDomain(std::initializer_list<std::string> disks, const std::string& vm = "") {
     serve("/ovirt-engine/api/storagedomains?search=name=backup-sd",
           ListXml("storage_domains",
                   {StorageDomainXml("sd1", "backup-sd",
                                     {{"disks", Href("storagedomains", "sd1") + "/disks"}}, "")}));
     serve(Href("storagedomains", "sd1") + "/disks", ListXml("disks", disks));
-    serve("/ovirt-engine/api/vms", ListXml("vms", vms));
+    serve("/ovirt-engine/api/vms", vm.empty() ? ListXml("vms", {}) : ListXml("vms", {vm}));
   }
 
   SStorageDomainInfoLib domain() const {
@@ -241,7 +241,7 @@ class StorageProceduresTest : public ProceduresTest {
 };
 
 TEST_F(StorageProceduresTest, DomainWithOnlyOvfStoresIsDestroyed) {
-  serveDomain({DiskXml("o1", "OVF_STORE", "sd1"), DiskXml("o2", "OVF_STORE", "sd1")}, {});
+  serveDomain({DiskXml("o1", "OVF_STORE", "sd1"), DiskXml("o2", "OVF_STORE", "sd1")});
   serve("/ovirt-engine/api/storagedomains?search=name=backup-sd",
         ListXml("storage_domains",
                 {StorageDomainXml("sd1", "backup-sd",
@@ -270,9 +270,12 @@ TEST_F(StorageProceduresTest, RealDisksOrUsersKeepTheDomain) {
   const Case cases[] = {
       {DiskXml("o1", "ovf_store", "sd1"), ""},
       {DiskXml("k1", "data", "sd1"), ""},
+      {DiskXml("o1", "OVF_STORE", "sd1"),
+       VmXml("v9", "vm9", "", "c1", {{"disks", Href("vms", "v9") + "/disks"}})},
   };
+  serve(Href("vms", "v9") + "/disks", ListXml("disks", {DiskXml("o1", "OVF_STORE", "sd1")}));
   for (const auto& c : cases) {
-    serveDomain({c.disk}, {});
+    serveDomain({c.disk}, c.vm);
     SStorageDomainInfoLib d = domain();
     bool empty = true;
     ASSERT_TRUE(facade->deleteStorageDomain(d, empty));
@@ -300,7 +303,7 @@ TEST_F(StorageProceduresTest, EmptinessThatCannotBeEstablishedKeepsTheDomain) {
   for (const char* target : failing) {
     engine->reset();
     serveApiRoot("v4/api.xml");
-    serveDomain({}, {});
+    serveDomain({});
     engine->answer("GET", target, Answer::xml(503, "<html>busy</html>"));
     SStorageDomainInfoLib d = domain();
     bool empty = true;
@@ -321,28 +324,46 @@ TEST_F(StorageProceduresTest, EmptinessThatCannotBeEstablishedKeepsTheDomain) {
 
 TEST_F(StorageProceduresTest, ExistenceAndActivityInAnyCase) {
   struct Case {
-    const char* status;
-    bool exists;
+    const char* status;  // in the data center; nullptr: the data center cannot be read
     bool active;
   };
   const Case cases[] = {
-      {"Active", true, true}, {"ACTIVE", true, true}, {"maintenance", true, false}};
+      {"Active", true}, {"ACTIVE", true}, {"maintenance", false}, {nullptr, false}};
   serve("/ovirt-engine/api/datacenters?search=name=DC1",
         ListXml("data_centers", {DataCenterXml("d1", "DC1")}));
+  // Outside its data center an attached domain shows no status, only its data center.
+  std::string attached = StorageDomainXml("sd1", "backup-sd");
+  attached.insert(attached.rfind("</storage_domain>"),
+                  "<data_centers><data_center id=\"d1\"/></data_centers>");
+  serve("/ovirt-engine/api/storagedomains?search=name=backup-sd",
+        ListXml("storage_domains", {attached}));
   for (const auto& c : cases) {
+    const std::string inDataCenter =
+        c.status ? StorageDomainXml("sd1", "backup-sd", {}, c.status) : "";
+    const auto answer = [&](const std::string& body) {
+      return c.status ? Answer::xml(200, body) : Answer::xml(503, "<html>busy</html>");
+    };
+    engine->answer("GET", Href("datacenters", "d1") + "/storagedomains/sd1", answer(inDataCenter));
     engine->answer("GET", Href("datacenters", "d1") + "/storagedomains",
-                   Answer::xml(200, ListXml("storage_domains",
-                                            {StorageDomainXml("sd1", "backup-sd", {}, c.status)})));
-    bool exists = false;
-    bool active = false;
-    ASSERT_TRUE(facade->DoesStorageDomainExist("DC1", "backup-sd", exists, active));
-    EXPECT_EQ(exists, c.exists) << c.status;
-    EXPECT_EQ(active, c.active) << c.status;
+                   answer(ListXml("storage_domains", {inDataCenter})));
+    for (const char* dataCenter : {"DC1", ""}) {
+      SCOPED_TRACE(std::string(c.status ? c.status : "unreadable") + " in [" + dataCenter + "]");
+      // Found by name without a data center, the domain exists whatever its data center says.
+      const bool exists = c.status || !*dataCenter;
+      bool found = !exists;
+      bool active = !c.active;
+      ASSERT_TRUE(facade->DoesStorageDomainExist(dataCenter, "backup-sd", found, active));
+      EXPECT_EQ(found, exists);
+      EXPECT_EQ(active, c.active);
+    }
   }
-  bool exists = true;
-  bool active = true;
-  ASSERT_TRUE(facade->DoesStorageDomainExist("DC1", "other", exists, active));
-  EXPECT_FALSE(exists || active);
+  serve("/ovirt-engine/api/storagedomains?search=name=other", ListXml("storage_domains", {}));
+  for (const char* dataCenter : {"DC1", ""}) {
+    bool exists = true;
+    bool active = true;
+    ASSERT_TRUE(facade->DoesStorageDomainExist(dataCenter, "other", exists, active));
+    EXPECT_FALSE(exists || active) << dataCenter;
+  }
 }
 
 TEST_F(StorageProceduresTest, UnknownDataCenterSendsNoCreation) {

@@ -105,8 +105,19 @@ bool TzHypervale::DoesStorageDomainExist(const std::string& dataCenterName,
   exists = false;
   active = false;
   std::string status;
-  queries->getStorageDomainStatus(dataCenterName, storageDomainName, "", status);
-  exists = !status.empty();
+  if (dataCenterName.empty()) {
+    // Found by name is existing, whether or not its data center can tell its status.
+    SStorageDomainInfoLib found;
+    if (storageDomainName.empty() ||
+        !queries->getStorageDomainInfo(storageDomainName, "", found, 0)) {
+      return true;
+    }
+    exists = true;
+    queries->getStorageDomainStatusOf(found, status);
+  } else {
+    queries->getStorageDomainStatus(dataCenterName, storageDomainName, "", status);
+    exists = !status.empty();
+  }
   active = boost::algorithm::iequals(status, "active");
   return true;
 } catch (...) {

@@ -276,8 +276,7 @@ bool TzRhevQueries::getStorageDomainStatus(const std::string& dataCenterName,
       Error(HV_FUNC, "Failed to get storage domain %s info", storageDomainName.c_str());
       return false;
     }
-    status = domain.status;
-    return true;
+    return getStorageDomainStatusOf(domain, status);
   }
   SDataCenterInfoLib dc;
   if (!getDataCenterInfo(dataCenterName, "", dc, 0)) return false;
@@ -296,6 +295,34 @@ bool TzRhevQueries::getStorageDomainStatus(const std::string& dataCenterName,
   Error(HV_FUNC, "Storage domain %s not found attached to datacenter %s", storageDomainName.c_str(),
         dataCenterName.c_str());
   return false;
+}
+
+bool TzRhevQueries::getStorageDomainStatusOf(const SStorageDomainInfoLib& domain,
+                                             std::string& status) {
+  // Outside a data center the engine shows the status of unattached domains only; an
+  // attached domain's status is kept by its data center.
+  if (domain.dataCenterIds.empty()) {
+    status = domain.status;
+    return true;
+  }
+  if (domain.dataCenterIds.size() > 1) {
+    Error(HV_FUNC,
+          "Storage domain %s is attached to %zu data centers; its status is per data center",
+          domain.name.c_str(), domain.dataCenterIds.size());
+    return false;
+  }
+  const std::string& dataCenterId = domain.dataCenterIds.front();
+  SStorageDomainInfoLib attached;
+  if (!getStorageDomainInfoFromLink(CUbString::Format("{1}/{2}/{3}/{4}", kDataCenters, dataCenterId,
+                                                      "storagedomains", domain.id)
+                                        .str(),
+                                    attached, 0)) {
+    Error(HV_FUNC, "Failed to read the status of storage domain %s in datacenter %s",
+          domain.name.c_str(), dataCenterId.c_str());
+    return false;
+  }
+  status = attached.status;
+  return true;
 }
 
 // Raw access.

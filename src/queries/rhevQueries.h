@@ -79,6 +79,9 @@ class TzRhevQueries : public KwDebug {
   bool getStorageDomainStatus(const std::string& dataCenterName,
                               const std::string& storageDomainName,
                               const std::string& storageDomainId, std::string& status);
+  // The status of a domain read outside any data center: its own when it is in no data
+  // center, else its status in the one data center it is attached to.
+  bool getStorageDomainStatusOf(const SStorageDomainInfoLib& domain, std::string& status);
 
   // Raw access.
   bool getFromLink(const std::string& link, std::string& response, bool reportErrors);
