@@ -16,6 +16,12 @@ const Exchange kDataCenter = {
     Ok("<data_centers><data_center id=\"dc1\"><name>DC</name></data_center></data_centers>")};
 const Exchange kDestroyed = {kDestroy, Ok(ActionXml("complete"))};
 const Exchange kGone = {"GET storagedomains/sd1", Fault(404)};
+// Outside its data center an attached domain shows no status, only its data center.
+const Exchange kAttached = {"GET storagedomains/sd1",
+                            Ok("<storage_domain id=\"sd1\"><name>data1</name><data_centers>"
+                               "<data_center id=\"dc1\"/></data_centers></storage_domain>")};
+const Exchange kDataCenterById = {"GET datacenters/dc1",
+                                  Ok("<data_center id=\"dc1\"><name>DC</name></data_center>")};
 
 Exchange Listed(const std::string& request, const char* status) {
   return {request, Ok(ListXml("storage_domains", {DomainXml("sd1", "data1", status)}))};
@@ -76,16 +82,20 @@ TEST_F(StorageOperationsTest, DeleteGoesThroughMaintenanceOnlyFromActive) {
     const char* dataCenter;
     Exchanges exchanges;
   };
+  const Exchanges fromActive = {
+      kDataCenter,
+      Listed(kInDc, "Active"),
+      kDataCenter,
+      {"POST datacenters/dc1/storagedomains/sd1/deactivate", Ok(ActionXml("complete"))},
+      kDataCenter,
+      Listed(kInDc, "maintenance"),
+      kDestroyed,
+      kGone};
+  Exchanges attachedFromActive = {kAttached, kDataCenterById};
+  attachedFromActive.insert(attachedFromActive.end(), fromActive.begin(), fromActive.end());
   const Case cases[] = {
-      {"DC",
-       {kDataCenter,
-        Listed(kInDc, "Active"),
-        kDataCenter,
-        {"POST datacenters/dc1/storagedomains/sd1/deactivate", Ok(ActionXml("complete"))},
-        kDataCenter,
-        Listed(kInDc, "maintenance"),
-        kDestroyed,
-        kGone}},
+      {"DC", fromActive},
+      {"", attachedFromActive},  // the data center named by the domain decides
       {"DC", {kDataCenter, Listed(kInDc, "maintenance"), kDestroyed, kGone}},
       {"",
        {{"GET storagedomains/sd1", Ok(DomainXml("sd1", "data1", "unattached"))},
@@ -100,20 +110,26 @@ TEST_F(StorageOperationsTest, DeleteGoesThroughMaintenanceOnlyFromActive) {
   EXPECT_TRUE(logs.containsError("Storage domain [data1] is not in active state. Destroying ..."));
 }
 
-TEST_F(StorageOperationsTest, DeleteCountsADomainAbsentOnlyWhenTheEngineSaysSo) {
+TEST_F(StorageOperationsTest, DeleteTakesADomainForGoneOnlyOnTheEnginesWordAndElseSendsNothing) {
   struct Case {
     const char* dataCenter;
     Exchanges exchanges;
     bool result;
   };
+  const Exchange elsewhere = {kInDc, Ok(ListXml("storage_domains", {DomainXml("x", "other", "")}))};
   const Case cases[] = {
       {"", {kGone}, true},
+      // Not in the named data center: gone only when the engine does not know it at all.
+      {"DC", {kDataCenter, elsewhere, kGone}, true},
       {"DC",
-       {kDataCenter, {kInDc, Ok(ListXml("storage_domains", {DomainXml("x", "other", "")}))}},
-       true},
+       {kDataCenter, elsewhere, {"GET storagedomains/sd1", Ok(DomainXml("sd1", "data1", ""))}},
+       false},
       {"", {{"GET storagedomains/sd1", Fault(500)}}, false},
       {"", {{"GET storagedomains/sd1", Answer::drop()}}, false},
       {"", {{"GET storagedomains/sd1", Ok("<html/>")}}, false},  // after an older 404
+      // Attached, but its data center cannot tell the status; or no status shown at all.
+      {"", {kAttached, {"GET datacenters/dc1", Fault(500)}}, false},
+      {"", {{"GET storagedomains/sd1", Ok(DomainXml("sd1", "data1", ""))}}, false},
   };
   for (const auto& c : cases) {
     SStorageDomainInfoLib domain = Domain(c.dataCenter);
@@ -121,6 +137,9 @@ TEST_F(StorageOperationsTest, DeleteCountsADomainAbsentOnlyWhenTheEngineSaysSo) 
       leaveStale404();
       return ops->deleteStorageDomain(domain);
     });
+    EXPECT_EQ(logs.containsError("Could not establish the status of storage domain [sd1][data1]; "
+                                 "not destroying it"),
+              !c.result);
   }
 }
 

@@ -104,9 +104,15 @@ class TzRhevOperations : public KwDebug {
   // The VM by id, or by exact name among the search answer; kNotFound when the engine says
   // there is no such VM.
   Lookup LookupVM(const std::string& name, const std::string& id, SVMInfoLib& vm);
-  // The domain's status as getStorageDomainStatus reads it, telling an engine that does
-  // not know the domain from a read that failed.
-  Lookup ReadStorageDomainStatus(const SStorageDomainInfoLib& domain, std::string& status);
+  // The domain outside any data center, by id, else by exact name; kNotFound when the engine
+  // has no such domain.
+  Lookup LookupStorageDomain(const SStorageDomainInfoLib& domain, SStorageDomainInfoLib& found);
+  // The domain's status among those attached to its `dataCenterName`; kNotFound when that
+  // data center does not list it.
+  Lookup ReadAttachedStorageDomainStatus(const SStorageDomainInfoLib& domain, std::string& status);
+  // The status that decides a removal, read where the engine keeps it; fills in the data
+  // center an attached domain belongs to. kNotFound only when the domain does not exist.
+  Lookup StatusForRemoval(SStorageDomainInfoLib& domain, std::string& status);
 
   // How far an action request got.
   enum class ActionOutcome { kNotWritten, kNotSent, kUnreadable, kAnswered };

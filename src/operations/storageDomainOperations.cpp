@@ -1,5 +1,7 @@
 // Creating storage domains through a host, attaching and activating them in a data center,
 // and removing them again (maintenance, then destroy through the host).
+#include <vector>
+
 #include "operations/operationsInternal.h"
 
 namespace Hypervale {
@@ -103,36 +105,51 @@ bool TzRhevOperations::pollForStorageDomainStatus(const std::string& dataCenterN
   return result == Poll::kDone;
 }
 
-TzRhevOperations::Lookup TzRhevOperations::ReadStorageDomainStatus(
+TzRhevOperations::Lookup TzRhevOperations::LookupStorageDomain(const SStorageDomainInfoLib& domain,
+                                                               SStorageDomainInfoLib& found) {
+  std::string body;
+  if (!domain.id.empty()) {
+    return LookupRecord(CUbString::Format("{1}/{2}", ops::kStorageDomains, domain.id).str(), body,
+                        found, &TzRhevParser::parseStorageDomainInfo, true);
+  }
+  if (domain.name.empty()) {
+    Error(HV_FUNC, "Name or Id must be specified");
+    return Lookup::kFailed;
+  }
+  // The search lists every domain of that name, so one missing from it does not exist.
+  std::vector<SStorageDomainInfoLib> listed;
+  const Lookup searched = LookupRecord(
+      CUbString::Format("{1}?search=name={2}", ops::kStorageDomains, domain.name).str(), body,
+      listed, &TzRhevParser::parseStorageDomainInfoList, true);
+  if (searched != Lookup::kFound) return searched;
+  int matches = 0;
+  for (const SStorageDomainInfoLib& candidate : listed) {
+    if (candidate.name != domain.name) continue;
+    ++matches;
+    found = candidate;
+  }
+  if (matches == 0) return Lookup::kNotFound;
+  if (matches == 1) return Lookup::kFound;
+  Error(HV_FUNC, "Found %d StorageDomains that match [%s/%s]", matches, domain.name.c_str(),
+        domain.id.c_str());
+  return Lookup::kFailed;
+}
+
+TzRhevOperations::Lookup TzRhevOperations::ReadAttachedStorageDomainStatus(
     const SStorageDomainInfoLib& domain, std::string& status) {
   if (domain.name.empty()) {
     Error(HV_FUNC, "Storage domain name is needed to read its status [%s]", domain.id.c_str());
     return Lookup::kFailed;
   }
+  SDataCenterInfoLib dataCenter;
+  if (!queries->getDataCenterInfo(domain.dataCenterName, "", dataCenter, 0)) return Lookup::kFailed;
   std::string body;
-  if (domain.dataCenterName.empty() && !domain.id.empty()) {
-    SStorageDomainInfoLib read;
-    const Lookup found =
-        LookupRecord(CUbString::Format("{1}/{2}", ops::kStorageDomains, domain.id).str(), body,
-                     read, &TzRhevParser::parseStorageDomainInfo, true);
-    if (found == Lookup::kFound) status = read.status;
-    return found;
-  }
-  // By name: among all domains, or among those attached to the data center. An answer that
-  // does not list the name means the engine has no such domain there.
-  std::string link =
-      CUbString::Format("{1}?search=name={2}", ops::kStorageDomains, domain.name).str();
-  if (!domain.dataCenterName.empty()) {
-    SDataCenterInfoLib dataCenter;
-    if (!queries->getDataCenterInfo(domain.dataCenterName, "", dataCenter, 0))
-      return Lookup::kFailed;
-    link = CUbString::Format("{1}/{2}/{3}?search=name={4}", ops::kDataCenters, dataCenter.id,
-                             "storagedomains", domain.name)
-               .str();
-  }
   std::vector<SStorageDomainInfoLib> listed;
   const Lookup found =
-      LookupRecord(link, body, listed, &TzRhevParser::parseStorageDomainInfoList, true);
+      LookupRecord(CUbString::Format("{1}/{2}/{3}?search=name={4}", ops::kDataCenters,
+                                     dataCenter.id, "storagedomains", domain.name)
+                       .str(),
+                   body, listed, &TzRhevParser::parseStorageDomainInfoList, true);
   if (found != Lookup::kFound) return found;
   for (const SStorageDomainInfoLib& candidate : listed) {
     if (candidate.name != domain.name) continue;
@@ -142,16 +159,55 @@ TzRhevOperations::Lookup TzRhevOperations::ReadStorageDomainStatus(
   return Lookup::kNotFound;
 }
 
+TzRhevOperations::Lookup TzRhevOperations::StatusForRemoval(SStorageDomainInfoLib& domain,
+                                                            std::string& status) {
+  if (domain.dataCenterName.empty()) {
+    // Outside a data center the engine shows the status of unattached domains only; an
+    // attached one names its data center, which then decides as if it had been given.
+    SStorageDomainInfoLib found;
+    const Lookup read = LookupStorageDomain(domain, found);
+    if (read != Lookup::kFound) return read;
+    if (found.dataCenterIds.empty()) {
+      status = found.status;
+      return status.empty() ? Lookup::kFailed : Lookup::kFound;
+    }
+    if (found.dataCenterIds.size() > 1) {
+      Error(HV_FUNC, "Storage domain [%s][%s] is attached to %zu datacenters", domain.id.c_str(),
+            domain.name.c_str(), found.dataCenterIds.size());
+      return Lookup::kFailed;
+    }
+    SDataCenterInfoLib dataCenter;
+    if (!queries->getDataCenterInfo("", found.dataCenterIds.front(), dataCenter, 0) ||
+        dataCenter.name.empty()) {
+      return Lookup::kFailed;
+    }
+    Debug(HV_FUNC, "Storage domain [%s] is attached to datacenter [%s]", domain.name.c_str(),
+          dataCenter.name.c_str());
+    domain.dataCenterName = dataCenter.name;
+  }
+  const Lookup attached = ReadAttachedStorageDomainStatus(domain, status);
+  if (attached == Lookup::kFound) return status.empty() ? Lookup::kFailed : Lookup::kFound;
+  if (attached != Lookup::kNotFound) return attached;
+  // Missing from the data center's list is no proof that the domain is gone.
+  SStorageDomainInfoLib found;
+  const Lookup read = LookupStorageDomain(domain, found);
+  if (read != Lookup::kFound) return read;
+  Error(HV_FUNC, "Storage domain [%s][%s] exists but is not attached to datacenter [%s]",
+        domain.id.c_str(), domain.name.c_str(), domain.dataCenterName.c_str());
+  return Lookup::kFailed;
+}
+
 bool TzRhevOperations::deleteStorageDomain(SStorageDomainInfoLib& domain) {
   if (domain.hostName.empty()) {
     Error(HV_FUNC, "Host can't be empty to estroy storage domain [%s][%s]", domain.id.c_str(),
           domain.name.c_str());
     return false;
   }
-  // Only the engine saying that the domain is not there makes it count as removed; a read
-  // without an answer or with another error says nothing about the domain.
+  // Only the engine saying that the domain is not there makes it count as removed. A domain
+  // whose status cannot be established may be active: nothing destructive is sent then.
+  SStorageDomainInfoLib located = domain;  // the data center may be learnt from the engine
   std::string status;
-  switch (ReadStorageDomainStatus(domain, status)) {
+  switch (StatusForRemoval(located, status)) {
     case Lookup::kFound:
       break;
     case Lookup::kNotFound:
@@ -160,8 +216,8 @@ bool TzRhevOperations::deleteStorageDomain(SStorageDomainInfoLib& domain) {
       return true;
     case Lookup::kFailed:
     case Lookup::kUnreadable:
-      Error(HV_FUNC, "Failed to read the status of storage domain [%s][%s]", domain.id.c_str(),
-            domain.name.c_str());
+      Error(HV_FUNC, "Could not establish the status of storage domain [%s][%s]; not destroying it",
+            domain.id.c_str(), domain.name.c_str());
       return false;
   }
   Debug(HV_FUNC, "Storage domain [%s], current Status: %s", domain.name.c_str(), status.c_str());
@@ -171,9 +227,11 @@ bool TzRhevOperations::deleteStorageDomain(SStorageDomainInfoLib& domain) {
     return destroyStorageDomain(domain);
   }
   SDataCenterInfoLib dataCenter;
-  if (!queries->getDataCenterInfo(domain.dataCenterName, "", dataCenter, 0)) return false;
+  if (!queries->getDataCenterInfo(located.dataCenterName, "", dataCenter, 0)) return false;
   if (!storageDomainAction(dataCenter.id, domain.id, false)) return false;
-  if (!pollForStorageDomainStatus(domain.dataCenterName, domain.name, "maintenance")) return false;
+  if (!pollForStorageDomainStatus(located.dataCenterName, domain.name, "maintenance")) {
+    return false;
+  }
   return destroyStorageDomain(domain);
 }
 
