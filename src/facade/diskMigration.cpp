@@ -13,6 +13,24 @@ bool TzHypervale::moveDisks(const std::string& vmId, const std::vector<SDiskInfo
                             const std::string& targetDomainName, bool waitForSnapshots) try {
   SStorageDomainInfoLib target;
   if (!getStorageDomainInfo(targetDomainName, "", target, 0)) return false;
+  // The engine takes a snapshot per moved disk only while the VM runs; the disks of a VM that
+  // is down move without any. Decided on the state before the moves.
+  bool expectSnapshots = waitForSnapshots;
+  if (waitForSnapshots) {
+    SVMInfoLib vm;
+    if (!queries->getVMInfo("", vmId, vm, 0)) {
+      Error(HV_FUNC,
+            "State of VM [%s] unknown before moving its disks; expecting a snapshot per move",
+            vmId.c_str());
+    } else if (boost::algorithm::iequals(vm.status, "down")) {
+      Debug(HV_FUNC, "VM [%s] is down: its disks move without snapshots; not waiting for any",
+            vmId.c_str());
+      expectSnapshots = false;
+    } else {
+      Debug(HV_FUNC, "VM [%s] is [%s]: expecting a snapshot per moved disk", vmId.c_str(),
+            vm.status.c_str());
+    }
+  }
   bool result = true;
   size_t skipped = 0;
   for (const auto& disk : disks) {
@@ -27,7 +45,7 @@ bool TzHypervale::moveDisks(const std::string& vmId, const std::vector<SDiskInfo
       break;
     }
   }
-  if (!waitForSnapshots) return result;
+  if (!expectSnapshots) return result;
 
   std::vector<SSnapshotInfoLib> snapshots;
   if (!queries->getSnapshotInfoList(vmId, snapshots, 0)) {
@@ -88,12 +106,17 @@ bool TzHypervale::CheckTaskProgressOfDisk(const std::string& diskName, const std
     pending = true;
     return true;
   }
+  if (boost::algorithm::iequals(disk.status, "illegal")) {
+    Error(HV_FUNC, "Disk [%s][%s] is illegal after its move", diskName.c_str(), diskId.c_str());
+    return false;
+  }
   SStorageDomainInfoLib domain;
   if (!getStorageDomainInfo("", disk.storageDomainId, domain, 0)) {
     Error(HV_FUNC, "Domain [%s] not found", disk.storageDomainId.c_str());
     return false;
   }
-  if (disk.totalSize == 0 && domain.name == targetDomainName) {
+  // The total size tells nothing about the move: from 4.1 on it is the space the disk uses.
+  if (domain.name == targetDomainName) {
     Debug(HV_FUNC, "Disk movement completed for [%s]", diskName.c_str());
     return true;
   }
