@@ -245,33 +245,6 @@ TEST_F(ProceduresTest, SnapshotDisksAreDetachedFromTheProxy) {
   EXPECT_TRUE(logs.containsError("No disks attached to VM [proxy]"));
 }
 
-TEST_F(ProceduresTest, DeviceNameCountsOnlyWhenReadFromTheProxyDuringTheCall) {
-  const std::string sub = Href("vms", "proxy") + "/disks/k1";
-  const std::string attachment = Href("vms", "proxy") + "/diskattachments/k1";
-  auto attached = [](const std::string& name) {
-    return "<disk_attachment id=\"k1\"><active>true</active><interface>virtio</interface>" +
-           (name.empty() ? "" : "<logical_name>" + name + "</logical_name>") +
-           "<disk id=\"k1\"/></disk_attachment>";
-  };
-  // The caller's record, read from the source VM, names the source's boot disk.
-  SDiskInfoLib disk;
-  disk.id = "k1";
-  disk.logicalName = "/dev/vda";
-  serve(sub, DiskXml("k1", "data", "sd"));
-  EXPECT_FALSE(facade->getLogicalDiskName("proxy", "k1", disk));
-  EXPECT_EQ(count("GET", sub), 15u);
-
-  // Engines from 4.1 on have no "disks" under a VM: the attachment names the device.
-  engine->reset();
-  engine->answer("GET", sub, Answer::engineFault(404, "Not Found", "no such collection"));
-  engine->script("GET", attachment,
-                 {Answer::xml(200, attached("")), Answer::xml(200, attached("/dev/vdc"))});
-  ASSERT_TRUE(facade->getLogicalDiskName("proxy", "k1", disk));
-  EXPECT_EQ(disk.logicalName, "/dev/vdc");
-  EXPECT_EQ(count("GET", sub), 1u);
-  EXPECT_EQ(count("GET", attachment), 2u);
-}
-
 TEST_F(ProceduresTest, DiskOfASnapshotIsReadThroughTheVm) {
   serve(Href("vms", "v1") + "/snapshots/s1/disks/k1", DiskXml("k1", "boot", "sd"));
   serve(Href("vms", "v1") + "/diskattachments/k1", AttachmentXml("k1", "virtio_scsi", true, false));
