@@ -1,6 +1,6 @@
 // Disks, disk attachments and snapshots.
 #include "xml/rhevParser.h"
-#include "xml/setValues.h"
+#include "xml/writeIfSet.h"
 
 namespace Hypervale {
 

@@ -1,6 +1,6 @@
 // Data centers, clusters, hosts, tags, logical networks, vNIC profiles and VM NICs.
 #include "xml/rhevParser.h"
-#include "xml/setValues.h"
+#include "xml/writeIfSet.h"
 
 namespace Hypervale {
 

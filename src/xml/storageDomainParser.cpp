@@ -1,6 +1,6 @@
 // Storage domains and the LUN storage of direct LUN disks.
 #include "xml/rhevParser.h"
-#include "xml/setValues.h"
+#include "xml/writeIfSet.h"
 
 namespace Hypervale {
 

@@ -1,6 +1,6 @@
 // Virtual machines.
 #include "xml/rhevParser.h"
-#include "xml/setValues.h"
+#include "xml/writeIfSet.h"
 
 namespace Hypervale {
 
