@@ -101,19 +101,46 @@ TEST_F(ProceduresTest, SnapshotIsRefusedOnlyWhileAnotherIsLockedExactly) {
       "One of the snapshot of the VM [v1] is in locked state. Can't delete snapshot [s1]"));
   EXPECT_EQ(count("DELETE", Href("vms", "v1") + "/snapshots/s1"), 0u);
 
-  // Another letter case is not the engine's "locked": the request goes out.
-  serveVmWithSnapshots({SnapshotXml("s1", "regular", "Locked")});
-  engine->answer("POST", Href("vms", "v1") + "/snapshots",
-                 Answer::engineFault(400, "Operation Failed", "no space"));
-  EXPECT_FALSE(facade->isVMLocked("v1"));
-  EXPECT_FALSE(facade->createVMSnapshot(vm, snapshot, ovf));
-  EXPECT_TRUE(logs.containsError("Failed to create regular VM Snapshot"));
-  EXPECT_EQ(engine->requestCount("POST", Href("vms", "v1") + "/snapshots"), 1u);
-  EXPECT_EQ(facade->getLastError(), "no space");
-
   EXPECT_FALSE(facade->isVMLocked("unknown-vm"));  // unreadable VM: not locked
   EXPECT_FALSE(facade->deleteVMSnapshot("vm1", "v1", ""));
   EXPECT_TRUE(logs.containsError("Snapshot can't be empty for deletion"));
+}
+
+TEST_F(ProceduresTest, SnapshotForBackupIsReadWithAllContentAndMustCarryItsOvf) {
+  // Another letter case is not the engine's "locked": the request goes out.
+  serveVmWithSnapshots({SnapshotXml("s0", "regular", "Locked")});
+  engine->answer("POST", Href("vms", "v1") + "/snapshots",
+                 Answer::xml(201, SnapshotXml("s1", "regular", "locked")));
+  serve("/ovirt-engine/api/jobs", ListXml("jobs", {}));
+  const std::string self = Href("vms", "v1") + "/snapshots/s1";
+  const std::string ok = SnapshotXml("s1", "regular", "ok");
+  const std::string withOvf = ok.substr(0, ok.size() - std::string("</snapshot>").size()) +
+                              "<initialization><configuration><data>&lt;ovf:Envelope/&gt;"
+                              "</data><type>ovf</type></configuration></initialization></snapshot>";
+  SVMInfoLib vm;
+  vm.id = "v1";
+  vm.name = "vm1";
+  for (const bool carriesOvf : {false, true}) {
+    serve(self, carriesOvf ? withOvf : ok);
+    engine->clearRequests();
+    logs.clear();
+    SSnapshotInfoLib snapshot;
+    snapshot.description = "_QZ_BACKUP_vm1_nightly_1";
+    snapshot.ovfData = "<stale/>";  // what the caller's record held before never counts
+    std::string ovf = "untouched";
+    EXPECT_EQ(facade->createVMSnapshot(vm, snapshot, ovf), carriesOvf);
+    EXPECT_EQ(ovf, carriesOvf ? "<ovf:Envelope/>" : "untouched");
+    EXPECT_EQ(
+        logs.containsError("Snapshot [s1] of VM [v1] came without its VM configuration (OVF)"),
+        !carriesOvf);
+    size_t snapshotReads = 0;
+    for (const auto& r : engine->requests()) {
+      // Reads of the one snapshot ask for all content; lists and the rest stay as they are.
+      EXPECT_EQ(r.header("All-Content"), r.target == self ? "true" : "") << r.target;
+      snapshotReads += r.target == self;
+    }
+    EXPECT_EQ(snapshotReads, 2u);  // the unlock wait and the final read
+  }
 }
 
 TEST_F(ProceduresTest, RecordFormOfSnapshotDeletionFlagsOnlyConflicts) {
@@ -134,6 +161,14 @@ TEST_F(ProceduresTest, RecordFormOfSnapshotDeletionFlagsOnlyConflicts) {
   engine->answer("DELETE", Href("vms", "v1") + "/snapshots/s1",
                  Answer::engineFault(500, "Operation Failed", "broken"));
   conflict = false;
+  EXPECT_FALSE(facade->deleteVMSnapshot(vm, snapshot, conflict));
+  EXPECT_FALSE(conflict);
+
+  // A 409 left from an earlier call is not this call's: a refusal without a failed request.
+  engine->answer("GET", Href("vms", "busy"), Answer::engineFault(409, "Operation Failed", "busy"));
+  EXPECT_FALSE(facade->checkVMExistence("busy"));
+  ASSERT_EQ(facade->getLastErrorCode(), 409);
+  serve(Href("vms", "v1") + "/snapshots/s1", SnapshotXml("s1", "regular", "locked"));
   EXPECT_FALSE(facade->deleteVMSnapshot(vm, snapshot, conflict));
   EXPECT_FALSE(conflict);
 }
@@ -170,6 +205,23 @@ TEST_F(ProceduresTest, DetachThatFailedButLeftTheDiskDetachedSucceeds) {
   serve(Href("vms", "proxy") + "/diskattachments",
         ListXml("disk_attachments", {AttachmentXml("k1", "virtio", false, true)}));
   EXPECT_FALSE(facade->detachDisk("proxy", disk));  // still there: a real failure
+
+  // A list that cannot be read proves nothing: not for a detach, an attach, or the clean-up
+  // of a proxy whose list was read once before its detach failed.
+  serve(Href("vms", "v1") + "/snapshots/s1/disks", ListXml("disks", {DiskXml("k1", "a", "sd")}));
+  for (const Answer& unread : {Answer::engineFault(503, "Unavailable", "busy"),
+                               Answer::xml(200, "<html>proxy</html>"), Answer::drop()}) {
+    engine->script("GET", Href("vms", "proxy") + "/diskattachments",
+                   {Answer::xml(200, ListXml("disk_attachments",
+                                             {AttachmentXml("k1", "virtio", false, true)})),
+                    unread});
+    logs.clear();
+    EXPECT_FALSE(facade->DetachSnappedDisksFromProxy("proxy", "v1", "s1"));
+    EXPECT_TRUE(logs.containsError("Cannot tell whether disk [k1] was detached from VM [proxy]"));
+    EXPECT_FALSE(facade->detachDisk("proxy", disk));
+    EXPECT_FALSE(facade->attachDisk("proxy", disk, true, false, true));
+  }
+  EXPECT_EQ(posts(Href("vms", "proxy") + "/diskattachments"), 0u);
 }
 
 TEST_F(ProceduresTest, SnapshotDisksAreDetachedFromTheProxy) {

@@ -18,10 +18,10 @@ std::string Attachments(const char* id) {
 }
 std::string V4(int build) { return ApiXml(4, 0, build); }
 
+// No interface: the engine requires one on an attachment, so "virtio" must be sent.
 SDiskInfoLib Disk() {
   SDiskInfoLib disk;
   disk.id = "d1";
-  disk.interface = "virtio";
   disk.snapshotId = "s1";
   return disk;
 }
@@ -70,13 +70,29 @@ TEST_F(DiskOperationsTest, AttachBranchesOnTheEngineGeneration) {
          Get("vms/v1/disks", Disks(false)),
          Get("vms/v1/disks", Disks(true))},
         true,
-        {{"POST " + kDisk + "/activate", "!detach"}}},
+        {{"POST vms/v1/disks", "<interface>virtio</interface>"},
+         {"POST " + kDisk + "/activate", "!detach"}}},
+       true},
+      // A disk the VM does not list is no activated disk; the attach is undone.
+      {{V4(1),
+        {post,
+         {"POST " + kDisk + "/activate", kComplete},
+         Get("vms/v1/disks", ListXml("disks", {})),
+         {"POST " + kDisk + "/deactivate", kComplete},
+         Get("vms/v1/disks", ListXml("disks", {})),
+         {"DELETE " + kDisk, Ok("")},
+         Get("vms/v1/diskattachments", Attachments("d9"))},
+        false,
+        {}},
        true},
       {{V4(0), {post}, true, {}}, false},
+      // 4.0.2 itself gets "active" too: without it the engine's result is undefined.
       {{V4(2),
         {attach},
         true,
-        {{attach.request, "<disk id=\"d1\">"}, {attach.request, "!<active>"}}},
+        {{attach.request, "<disk id=\"d1\">"},
+         {attach.request, "<active>true</active>"},
+         {attach.request, "<interface>virtio</interface>"}}},
        true},
       {{V4(4), {attach}, true, {{attach.request, "<active>false</active>"}}}, false},
       {{V4(4), {attach}, true, {{attach.request, "<active>true</active>"}}}, true},
@@ -115,7 +131,8 @@ TEST_F(DiskOperationsTest, DetachBranchesOnTheEngineGeneration) {
         Get("vms/v1/diskattachments", Attachments("d1")),
         Get("vms/v1/diskattachments", Attachments("d9"))},
        true,
-       {{"DELETE " + kDisk, "<async>false</async>"}, {"DELETE " + kDisk, "!detach"}}},
+       // Spoken to in the older form, a 4.0.x engine deletes the disk without a detach.
+       {{"DELETE " + kDisk, "<detach>true</detach>"}}},
       {V4(2),
        {{attachment, Ok("")}, Get("vms/v1/diskattachments", Attachments("d9"))},
        true,
@@ -161,6 +178,8 @@ TEST_F(DiskOperationsTest, CreateWaitsForTheV3CreationStatusThenTheUnlock) {
         {{"POST disks", "id=\"sd1\""}}},
        ""},
       {{V4(4), {post, locked, unlocked}, true, {{"POST disks", "id=\"sd7\""}}}, "sd7"},
+      // A disk the engine failed to create ends "illegal": no disk to use.
+      {{V4(4), {post, locked, Get("disks/d1", DiskXml("d1", "Illegal", false))}, false, {}}, "sd7"},
       {{V3Api(), {{"POST disks", Ok(DiskXml("d1", "locked", false))}, unlocked}, true, {}}, "sd1"},
   };
   for (const auto& [c, domainId] : cases) {

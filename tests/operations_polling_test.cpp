@@ -91,7 +91,8 @@ TEST_F(PollingTest, CheckersStopAtOnceLaterOrNeverAndNeverPassABrokenAnswer) {
   }
 }
 
-TEST_F(PollingTest, JobWaitEndsOnFinishedFailedUnknownOrNotFound) {
+TEST_F(PollingTest, JobWaitEndsOnFinishedFailedAbortedUnknownOrNotFound) {
+  config.set("nRhevJobMaxWaitSec", "1");  // a state taken for a running one ends the wait too
   auto job = [](const char* status) { return Ok(JobXml("j1", "Removing", status)); };
   struct Case {
     std::vector<Answer> answers;
@@ -103,6 +104,7 @@ TEST_F(PollingTest, JobWaitEndsOnFinishedFailedUnknownOrNotFound) {
       {{job("FINISHED")}, true, 1},
       {{job("started"), job("failed")}, false, 2},
       {{job("FAILED")}, false, 1},
+      {{job("started"), job("Aborted")}, false, 2},
       {{job("Unknown")}, false, 1},
       {{Fault(404)}, false, 1},
       {{Fault(500), Answer::drop(), job("finished")}, true, 3},  // within the allowance

@@ -151,14 +151,24 @@ TEST_F(QueriesTest, StorageDomainStatusWithAndWithoutADataCenter) {
   EXPECT_TRUE(engine->requests().empty());
 }
 
-TEST_F(QueriesTest, LogicalNameFoundAtOnceNeedsNoSleep) {
-  engine->answer("GET", Href("vms", "v") + "/disks/d",
-                 Answer::xml(200, hvtest::DiskXml("d", "disk", "s", "/dev/vdb")));
+TEST_F(QueriesTest, LogicalNameFoundAtOnceNeedsNoSleepWithOrWithoutTheVmsDisks) {
+  const std::string sub = Href("vms", "v") + "/disks/d";
+  engine->answer("GET", sub, Answer::xml(200, hvtest::DiskXml("d", "disk", "s", "/dev/vdb")));
   SDiskInfoLib disk;
   ASSERT_TRUE(queries.getDiskInfoFromVMInfo("v", "d", disk, 0));
   EXPECT_EQ(disk.logicalName, "/dev/vdb");
-  EXPECT_TRUE(sleeps.sleeps().empty());
   EXPECT_TRUE(logs.contains("Got logical name [/dev/vdb] for disk ID [d]"));
+
+  // Engines from 4.1 on have no "disks" under a VM: its attachment of the disk names it.
+  engine->answer("GET", sub, Answer::engineFault(404, "Not Found", "no such collection"));
+  engine->answer("GET", Href("vms", "v") + "/diskattachments/d",
+                 Answer::xml(200,
+                             "<disk_attachment id=\"d\"><logical_name>/dev/vdc"
+                             "</logical_name><disk id=\"d\"/></disk_attachment>"));
+  ASSERT_TRUE(queries.getDiskInfoFromVMInfo("v", "d", disk, 0));
+  EXPECT_EQ(disk.logicalName, "/dev/vdc");
+  EXPECT_EQ(count("GET", sub), 2u);
+  EXPECT_TRUE(sleeps.sleeps().empty());
 }
 
 TEST_F(QueriesTest, LogicalNameWaitBacksOffAndGivesUpAfterFifteenTries) {
@@ -167,6 +177,8 @@ TEST_F(QueriesTest, LogicalNameWaitBacksOffAndGivesUpAfterFifteenTries) {
       "GET", Href("vms", "v") + "/disks/d",
       {Answer::xml(503, "<fault/>"), Answer::xml(200, hvtest::DiskXml("d", "disk", "s"))});
   SDiskInfoLib disk;
+  // Read from the source VM: its name there is no name in this VM.
+  disk.logicalName = "/dev/vda";
   EXPECT_FALSE(queries.getDiskInfoFromVMInfo("v", "d", disk, 0));
   EXPECT_EQ(count("GET", Href("vms", "v") + "/disks/d"), 15u);
   EXPECT_EQ(sleeps.sleeps(),

@@ -65,7 +65,7 @@ TEST(FaultAndActionTest, ActionAnswersFillStatusFaultAndJob) {
   EXPECT_FALSE(complete.async);  // answers' flags are not read
 }
 
-TEST(ActionWriterTest, DetachOnlyUnderApiV3) {
+TEST(ActionWriterTest, DetachUnderApiV3OrWhenAsked) {
   struct Case {
     const char* api;
     bool detach;
@@ -75,8 +75,10 @@ TEST(ActionWriterTest, DetachOnlyUnderApiV3) {
   const Case cases[] = {
       {"v3/api-ovirt-3.6.xml", false, "", "<detach>false</detach><async>false</async>"},
       {"v3/api-ovirt-3.6.xml", true, "", "<detach>true</detach><async>false</async>"},
-      {"v3/api-served-by-4.1-engine.xml", true, "", "<async>false</async>"},
-      {"v4/api.xml", true, "", "<async>false</async>"},
+      // Asked for, it is written whatever the engine: without it a DELETE on a VM's
+      // "disks" deletes the disk.
+      {"v3/api-served-by-4.1-engine.xml", true, "", "<detach>true</detach><async>false</async>"},
+      {"v4/api.xml", true, "", "<detach>true</detach><async>false</async>"},
       {"v4/api.xml", false, "sd-1", "<async>false</async><storage_domain id=\"sd-1\"/>"},
       {"v3/api.xml", false, "sd-2",
        "<detach>false</detach><async>false</async><storage_domain id=\"sd-2\"/>"},

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -320,8 +321,8 @@ TEST(DiskAttachmentWriterTest, ThresholdsAndConditions) {
     std::string children;
   };
   const Case cases[] = {
-      {4, 0, 2, "", flags},  // without a disk the snapshot is not written either
-      {4, 0, 3, "", "<active>true</active>" + flags},
+      {4, 0, 1, "", flags},  // without a disk the snapshot is not written either
+      {4, 0, 2, "", "<active>true</active>" + flags},
       {3, 6, 0, "d-1", flags + disk + snapshot + "</disk>"},
       {4, 1, 0, "d-1", "<active>true</active>" + flags + disk + snapshot + "</disk>"},
   };
@@ -350,7 +351,7 @@ TEST(DiskRecordWritersTest, SnapshotDocumentAndRealRequestShapes) {
   snapshot.snapshotType = snapshot.snapshotStatus = snapshot.ovfData = "never-written";
   ASSERT_TRUE(v4.serializeSnapshotInfo(snapshot, body));
   EXPECT_EQ(RootOf(body),
-            "<snapshot id=\"\"><description>Backup &lt;nightly&gt;</description>"
+            "<snapshot><description>Backup &lt;nightly&gt;</description>"
             "<persist_memorystate>false</persist_memorystate></snapshot>");
   snapshot.description = "Virtual Machine 1 - Snapshot For Backup";
   ASSERT_TRUE(v3.serializeSnapshotInfo(snapshot, body));
@@ -390,6 +391,63 @@ TEST(DiskRecordWritersTest, SnapshotDocumentAndRealRequestShapes) {
   ASSERT_TRUE(v4.serializeDiskAttachmentInfo(attach, body));
   recordtest::ExpectSendsShapeOf(Fixture("v4/request-add-disk-attachment-new-disk.xml"), body,
                                  {"disk_attachment/disk"});
+}
+
+// The first value the written body carries empty ("" when none): an attribute without a
+// value, or an element with neither text, children nor attributes.
+template <typename Record>
+std::string EmptyValueWritten(TzRhevParser& parser, const Record& record,
+                              bool (TzRhevParser::*write)(const Record&, std::string&)) {
+  static const std::regex kEmpty("[a-z_]+=\"\"|<[a-z_]+/>|<([a-z_]+)></\\1>");
+  std::string body;
+  EXPECT_TRUE((parser.*write)(record, body));
+  std::smatch found;
+  return std::regex_search(body, found, kEmpty) ? found.str() : "";
+}
+
+TEST(RequestBodiesTest, ValuesThatAreNotSetAreLeftOut) {
+  // Each record as the operations fill it, every other text left unset.
+  TzRhevParser v3 = ParserAt(3, 6, 7);
+  TzRhevParser v4 = ParserAt(4, 1, 0);
+  SVMInfoLib newVm;  // named cluster, no id yet, sizes left to the template
+  newVm.name = "restored";
+  newVm.clusterName = "prod";
+  SVMInfoLib fromOvf;  // the OVF names the VM
+  fromOvf.clusterId = "c-1";
+  fromOvf.ovfData = "<ovf:Envelope/>";
+  SDiskInfoLib newDisk;
+  newDisk.name = "data";
+  newDisk.provisionedSize = 1073741824;
+  newDisk.storageDomainName = "data1";
+  SDiskInfoLib update;  // only flags: the name, format and interface must stay as they are
+  update.bootable = true;
+  SDiskInfoLib snapshotDisk;
+  snapshotDisk.id = "d-1";
+  snapshotDisk.snapshotId = "s-1";
+  SDiskAttachmentInfoLib attachment;
+  attachment.diskId = "d-1";
+  SSnapshotInfoLib snapshot;
+  snapshot.description = "nightly";
+  SNicInfoLib nic;
+  nic.name = "nic1";
+  SStorageDomainInfoLib domain;  // the format left to the engine
+  domain.name = "backup-sd";
+  domain.storageType = "nfs";
+  domain.storageAddress = "nfs.example.com";
+  domain.storagePath = "/exports/backup";
+  domain.hostName = "host1";
+  const std::pair<const char*, std::string> written[] = {
+      {"new VM", EmptyValueWritten(v4, newVm, &TzRhevParser::serializeVMInfo)},
+      {"VM from OVF", EmptyValueWritten(v3, fromOvf, &TzRhevParser::serializeVMInfo)},
+      {"new disk", EmptyValueWritten(v4, newDisk, &TzRhevParser::serializeDiskInfo)},
+      {"disk update", EmptyValueWritten(v3, update, &TzRhevParser::serializeDiskInfo)},
+      {"v3 attach", EmptyValueWritten(v3, snapshotDisk, &TzRhevParser::serializeDiskInfo)},
+      {"attachment", EmptyValueWritten(v4, attachment, &TzRhevParser::serializeDiskAttachmentInfo)},
+      {"snapshot", EmptyValueWritten(v4, snapshot, &TzRhevParser::serializeSnapshotInfo)},
+      {"NIC", EmptyValueWritten(v4, nic, &TzRhevParser::serializeNicInfo)},
+      {"storage domain", EmptyValueWritten(v4, domain, &TzRhevParser::serializeStorageDomainInfo)},
+  };
+  for (const auto& [what, empty] : written) EXPECT_EQ(empty, "") << what;
 }
 
 }  // namespace

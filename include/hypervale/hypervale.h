@@ -158,7 +158,9 @@ class HYPERVALE_API TzHypervale : public KwEvent {
                                const std::string& targetDomainName, bool& pending);
 
  private:
+  enum class DiskPresence;  // attached, not attached, or unknown (the list could not be read)
   bool AttachedDiskIds(const std::string& vmId, std::vector<std::string>& diskIds);
+  DiskPresence ReadDiskPresence(const std::string& vmId, const std::string& diskId);
   bool ReadAttachmentInto(const std::string& vmId, const std::string& diskId, SDiskInfoLib& disk);
 
   struct HostIndex;

@@ -8,7 +8,6 @@
 #include "hypervale/hypervale.h"
 #include "operations/rhevOperations.h"
 #include "queries/rhevQueries.h"
-#include "transport/rhevConnection.h"
 #include "xml/rhevParser.h"
 
 namespace Hypervale {
@@ -20,6 +19,8 @@ constexpr UINT64 kDisksOnly = 0x10;
 constexpr std::int32_t kApi402 = 4000002;
 
 }  // namespace
+
+enum class TzHypervale::DiskPresence { kAttached, kNotAttached, kUnknown };
 
 bool TzHypervale::getLogicalDiskName(const std::string& vmId, const std::string& diskId,
                                      SDiskInfoLib& disk) try {
@@ -141,6 +142,12 @@ bool TzHypervale::createVMSnapshot(SVMInfoLib& vm, SSnapshotInfoLib& snapshot,
     Error(HV_FUNC, "Failed to create regular VM Snapshot");
     return false;
   }
+  // A backup without the VM's configuration cannot be restored.
+  if (snapshot.ovfData.empty()) {
+    Error(HV_FUNC, "Snapshot [%s] of VM [%s] came without its VM configuration (OVF)",
+          snapshot.id.c_str(), vm.id.c_str());
+    return false;
+  }
   Debug(HV_FUNC, "CreateVM Snapshot successful");
   ovf = snapshot.ovfData;
   return true;
@@ -178,9 +185,8 @@ bool TzHypervale::deleteVMSnapshot(const SVMInfoLib& vm, const SSnapshotInfoLib&
     Error(HV_FUNC, "Snapshot can't be empty for deletion");
     return false;
   }
-  if (operations->deleteVMSnapshot(vm.name, vm.id, snapshot.id)) return true;
-  if (connection->getLastErrorCode() == 409) conflict = true;
-  return false;
+  // Only a 409 to this call's own requests counts, never one left from an earlier call.
+  return operations->deleteVMSnapshot(vm.name, vm.id, snapshot.id, conflict);
 } catch (...) {
   return UnexpectedFailure(*this, HV_FUNC);
 }
@@ -229,13 +235,20 @@ bool TzHypervale::attachDisk(const std::string& vmId, const SDiskInfoLib& disk, 
   if (parser->getSchemaVersion() < kApi402) {
     return operations->attachDisk(vmId, disk, active, bootable, readOnly);
   }
-  if (IsDiskAttached(vmId, disk.id)) {
-    Error(HV_FUNC, "Disk [%s] is already attached to VM [%s]", disk.id.c_str(), vmId.c_str());
-    return false;
+  switch (ReadDiskPresence(vmId, disk.id)) {
+    case DiskPresence::kAttached:
+      Error(HV_FUNC, "Disk [%s] is already attached to VM [%s]", disk.id.c_str(), vmId.c_str());
+      return false;
+    case DiskPresence::kUnknown:
+      Error(HV_FUNC, "Cannot tell whether disk [%s] is attached to VM [%s]; not attaching it",
+            disk.id.c_str(), vmId.c_str());
+      return false;
+    case DiskPresence::kNotAttached:
+      break;
   }
   if (operations->attachDisk(vmId, disk, active, bootable, readOnly)) return true;
   // The engine may have carried the attach out although the request reported failure.
-  return IsDiskAttached(vmId, disk.id);
+  return ReadDiskPresence(vmId, disk.id) == DiskPresence::kAttached;
 } catch (...) {
   return UnexpectedFailure(*this, HV_FUNC);
 }
@@ -246,8 +259,19 @@ bool TzHypervale::detachDisk(const std::string& vmId, const SDiskInfoLib& disk) 
     return true;
   }
   if (parser->getSchemaVersion() < kApi402) return false;
-  // A disk the VM no longer lists is detached, whatever the request reported.
-  return !IsDiskAttached(vmId, disk.id);
+  // A disk the VM no longer lists is detached, whatever the request reported; a list that
+  // could not be read proves nothing.
+  switch (ReadDiskPresence(vmId, disk.id)) {
+    case DiskPresence::kNotAttached:
+      return true;
+    case DiskPresence::kUnknown:
+      Error(HV_FUNC, "Cannot tell whether disk [%s] was detached from VM [%s]", disk.id.c_str(),
+            vmId.c_str());
+      return false;
+    case DiskPresence::kAttached:
+      break;
+  }
+  return false;
 } catch (...) {
   return UnexpectedFailure(*this, HV_FUNC);
 }
@@ -267,22 +291,27 @@ bool TzHypervale::AttachedDiskIds(const std::string& vmId, std::vector<std::stri
   return true;
 }
 
-bool TzHypervale::IsDiskAttached(const std::string& vmId, const std::string& diskId) try {
+TzHypervale::DiskPresence TzHypervale::ReadDiskPresence(const std::string& vmId,
+                                                        const std::string& diskId) {
   std::vector<std::string> attached;
   if (!AttachedDiskIds(vmId, attached)) {
     Error(HV_FUNC, "Failed to get disk list of VM [%s]", vmId.c_str());
-    return false;
+    return DiskPresence::kUnknown;
   }
   if (attached.empty()) {
     Error(HV_FUNC, "No disks attached to VM [%s]", vmId.c_str());
-    return false;
+    return DiskPresence::kNotAttached;
   }
   if (std::find(attached.begin(), attached.end(), diskId) != attached.end()) {
     Debug(HV_FUNC, "Disk [%s] found attached to VM [%s]", diskId.c_str(), vmId.c_str());
-    return true;
+    return DiskPresence::kAttached;
   }
   Debug(HV_FUNC, "Disk [%s] found not attached to VM [%s]", diskId.c_str(), vmId.c_str());
-  return false;
+  return DiskPresence::kNotAttached;
+}
+
+bool TzHypervale::IsDiskAttached(const std::string& vmId, const std::string& diskId) try {
+  return ReadDiskPresence(vmId, diskId) == DiskPresence::kAttached;
 } catch (...) {
   return UnexpectedFailure(*this, HV_FUNC);
 }

@@ -3,21 +3,33 @@
 #include "operations/operationsInternal.h"
 
 namespace Hypervale {
+namespace {
+
+const char kDefaultInterface[] = "virtio";
+
+}  // namespace
 
 bool TzRhevOperations::attachDisk(const std::string& vmId, const SDiskInfoLib& disk, bool active,
                                   bool bootable, bool readOnly) {
   const bool attachments = parser->getSchemaVersion() >= ops::kDiskAttachments;
+  // The engine requires an interface on every attachment.
+  SDiskInfoLib attached = disk;
+  if (attached.interface.empty()) {
+    attached.interface = kDefaultInterface;
+    Debug(HV_FUNC, "No interface given for disk [%s]; attaching it as [%s]", disk.id.c_str(),
+          kDefaultInterface);
+  }
   std::string request;
   if (attachments) {
     SDiskAttachmentInfoLib attachment;
-    attachment.diskId = disk.id;
-    attachment.interface = disk.interface;
-    attachment.snapshotId = disk.snapshotId;
+    attachment.diskId = attached.id;
+    attachment.interface = attached.interface;
+    attachment.snapshotId = attached.snapshotId;
     attachment.active = active;
     attachment.bootable = bootable;
     attachment.readOnly = readOnly;
     if (!parser->serializeDiskAttachmentInfo(attachment, request)) return false;
-  } else if (!parser->serializeDiskInfo(disk, request)) {
+  } else if (!parser->serializeDiskInfo(attached, request)) {
     return false;
   }
   const std::string path =
@@ -123,7 +135,8 @@ bool TzRhevOperations::diskAction(const std::string& vmId, const SDiskInfoLib& d
     }
     if (!found) {
       Error(function, "Disk [%s] was not found on VM [%s]", disk.id.c_str(), vmId.c_str());
-      return Poll::kDone;
+      // A disk the VM does not list is not active; it is not attached either.
+      return wanted ? Poll::kFailed : Poll::kDone;
     }
     DebugLvl(function, 2, "Continue to wait...[%lu]", static_cast<unsigned long>(remaining));
     return Poll::kWait;

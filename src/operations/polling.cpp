@@ -19,13 +19,18 @@ bool TzRhevOperations::pollOnStatus(const std::string& link, bool& flag, checker
     Error(function, "No status checker given for link [%s]", link.c_str());
     return false;
   }
+  // A snapshot is read with all its content, as every read of one snapshot is.
+  const bool allContent = checker == &TzRhevOperations::checkSnapshotStatusCallBack;
   std::string response;
   const Poll result = PollUntil(retryCount, pauseMs(), [&](std::uint64_t remaining) {
-    if (!queries->getFromLink(link, response, false)) {
+    const bool got = allContent ? queries->getAllContentFromLink(link, response, false)
+                                : queries->getFromLink(link, response, false);
+    if (!got) {
       Error(function, "Failed to get response from link [%s]", link.c_str());
       return Poll::kFailed;
     }
     answerUnreadable = false;
+    resourceFailed = false;
     if ((this->*checker)(response, flag)) {
       Debug(function, "Continue to wait...[%lu]", static_cast<unsigned long>(remaining));
       DebugLvl(function, 2, "resp [%s]", response.c_str());
@@ -36,6 +41,7 @@ bool TzRhevOperations::pollOnStatus(const std::string& link, bool& flag, checker
       Error(function, "Stopped waiting on an unreadable answer from link [%s]", link.c_str());
       return Poll::kFailed;
     }
+    if (resourceFailed) return Poll::kFailed;  // the checker said why
     Debug(function, "Done waiting");
     DebugLvl(function, 2, "resp [%s]", response.c_str());
     return Poll::kDone;
@@ -95,6 +101,12 @@ bool TzRhevOperations::checkDiskStatusCallBack(const std::string& response, bool
   if (ops::SameWord(disk.status, "locked")) {
     Debug(HV_FUNC, "Disk status still locked");
     return true;
+  }
+  // The engine marks a disk it failed to create or copy "illegal"; it is no usable disk.
+  if (ops::SameWord(disk.status, "illegal")) {
+    Error(HV_FUNC, "Disk [%s] ended in status [%s]", disk.id.c_str(), disk.status.c_str());
+    resourceFailed = true;
+    return false;
   }
   Debug(HV_FUNC, "Disk status [%s] ready", disk.status.c_str());
   return false;
@@ -177,7 +189,8 @@ bool TzRhevOperations::pollForRhevJobCompletion(const std::string& jobId) {
                     job.description.c_str(), job.status.c_str());
               return Poll::kDone;
             }
-            if (ops::SameWord(job.status, "FAILED") || ops::SameWord(job.status, "UNKNOWN")) {
+            if (ops::SameWord(job.status, "FAILED") || ops::SameWord(job.status, "UNKNOWN") ||
+                ops::SameWord(job.status, "ABORTED")) {
               Error(function, "Job [%s]:[%s] ended in state [%s]", job.id.c_str(),
                     job.description.c_str(), job.status.c_str());
               return Poll::kFailed;

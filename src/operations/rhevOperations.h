@@ -53,6 +53,9 @@ class TzRhevOperations : public KwDebug {
                         const std::string& description, std::string& snapshotId);
   bool deleteVMSnapshot(const std::string& vmName, const std::string& vmId,
                         const std::string& snapshotId);
+  // The same; `conflict` is set (never cleared) when the engine answered the delete with 409.
+  bool deleteVMSnapshot(const std::string& vmName, const std::string& vmId,
+                        const std::string& snapshotId, bool& conflict);
   // The correlation id of a snapshot request: the description's middle part and the time.
   static std::string MakeCorrelationId(const std::string& vmName, const std::string& description,
                                        long now);
@@ -130,6 +133,9 @@ class TzRhevOperations : public KwDebug {
   // Set by a checker when the answer it was given could not be read, so that pollOnStatus
   // ends such a wait as a failure whatever the checker's flag means.
   bool answerUnreadable = false;
+  // Set by a checker that stops the wait on a resource the engine reports broken (and logs
+  // why), so that pollOnStatus ends the wait as a failure.
+  bool resourceFailed = false;
 };
 
 }  // namespace Hypervale

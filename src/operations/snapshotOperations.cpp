@@ -56,6 +56,8 @@ bool TzRhevOperations::createVMSnapshot(SVMInfoLib& vm, SSnapshotInfoLib& snapsh
     Error(HV_FUNC, "Status of snapshot [%s] is not OK", snapshot.id.c_str());
     return false;
   }
+  // Only the OVF of this final read counts, never one the caller's record held before.
+  snapshot.ovfData.clear();
   if (!queries->getSnapshotInfo(vm.id, snapshot, 0)) {
     Error(HV_FUNC, "VM Snapshot [%s][%s] not found", snapshot.id.c_str(),
           snapshot.description.c_str());
@@ -84,6 +86,12 @@ bool TzRhevOperations::createVMSnapshot(const std::string& vmName, const std::st
 
 bool TzRhevOperations::deleteVMSnapshot(const std::string& vmName, const std::string& vmId,
                                         const std::string& snapshotId) {
+  bool conflict = false;
+  return deleteVMSnapshot(vmName, vmId, snapshotId, conflict);
+}
+
+bool TzRhevOperations::deleteVMSnapshot(const std::string& vmName, const std::string& vmId,
+                                        const std::string& snapshotId, bool& conflict) {
   const char* function = HV_FUNC;
   if (snapshotId.empty()) {
     Error(function, "Snapshot can't be empty for deletion");
@@ -101,6 +109,7 @@ bool TzRhevOperations::deleteVMSnapshot(const std::string& vmName, const std::st
   std::string body;
   const Lookup read = LookupRecord(link, body, snapshot, &TzRhevParser::parseSnapshotInfo, true);
   if (read != Lookup::kFound) {
+    if (read == Lookup::kFailed && connection->getLastErrorCode() == 409) conflict = true;
     Error(function, "Invalid snapshotId [%s] for vm [%s]", snapshotId.c_str(), vm.id.c_str());
     return read == Lookup::kNotFound;
   }
@@ -125,6 +134,9 @@ bool TzRhevOperations::deleteVMSnapshot(const std::string& vmName, const std::st
     case ActionOutcome::kNotWritten:
       return false;
     case ActionOutcome::kNotSent:
+      // Read right after the failed DELETE: the engine refuses a delete it cannot do now
+      // (the VM or the snapshot busy) with 409.
+      if (connection->getLastErrorCode() == 409) conflict = true;
       Error(function, "Failed to delete snapshotId [%s] for vm [%s]", snapshotId.c_str(),
             vm.id.c_str());
       return false;
@@ -133,7 +145,11 @@ bool TzRhevOperations::deleteVMSnapshot(const std::string& vmName, const std::st
       return false;
   }
 
-  if (!pollForRhevJobCompletion(action.jobId)) {
+  // An answer that names no job leaves only the snapshot itself to watch.
+  if (action.jobId.empty()) {
+    Debug(function, "No job named for the delete of snapshotId [%s] for vm [%s]",
+          snapshotId.c_str(), vm.id.c_str());
+  } else if (!pollForRhevJobCompletion(action.jobId)) {
     if (GetLink(link, body, false) == Lookup::kNotFound) return true;
     Error(function, "Cannot poll - Unable to parse job xml [%s]", body.c_str());
     return false;

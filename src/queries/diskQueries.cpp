@@ -1,4 +1,6 @@
 // Disk, disk attachment, snapshot, job, tag, network and vNIC profile queries.
+#include <utility>
+
 #include "host/ubSleep.h"
 #include "host/ubString.h"
 #include "queries/fetchAndParse.h"
@@ -8,6 +10,7 @@ namespace Hypervale {
 namespace {
 
 const char kVms[] = "ovirt-engine/api/vms";
+const char kAllContentHeader[] = "All-Content: true";
 const int kLogicalNameTries = 15;
 
 }  // namespace
@@ -94,15 +97,46 @@ bool TzRhevQueries::getSnapshotInfoListFromLink(const std::string& link,
   return FetchAndParse(link, list, &TzRhevParser::parseSnapshotInfoList);
 }
 
+bool TzRhevQueries::getAllContentFromLink(const std::string& link, std::string& response,
+                                          bool reportErrors) {
+  return connection->get(link, response, reportErrors, kAllContentHeader);
+}
+
 bool TzRhevQueries::getSnapshotInfo(const std::string& vmId, SSnapshotInfoLib& snapshot,
                                     UINT64 /*detailFlags*/) {
   const std::string link =
       CUbString::Format("{1}/{2}/{3}/{4}", kVms, vmId, "snapshots", snapshot.id).str();
-  return FetchAndParse(link, snapshot, &TzRhevParser::parseSnapshotInfo);
+  // Asked with all content: without it the answer lacks the OVF that a backup keeps.
+  std::string response;
+  return getAllContentFromLink(link, response, true) &&
+         parser->parseSnapshotInfo(response, snapshot);
+}
+
+bool TzRhevQueries::ReadDiskOfVM(const std::string& vmId, const std::string& diskId,
+                                 bool& viaAttachment, SDiskInfoLib& disk) {
+  std::string body;
+  if (!viaAttachment) {
+    const std::string link =
+        CUbString::Format("{1}/{2}/{3}/{4}", kVms, vmId, "disks", diskId).str();
+    if (connection->get(link, body, true)) return parser->parseDiskInfo(body, disk);
+    // Read right after the failed GET, before any other request can replace the code.
+    if (connection->getLastErrorCode() != 404) return false;
+  }
+  // Engines from 4.1 on serve no "disks" sub-collection under a VM; the VM's attachment of
+  // the disk carries the device name, the interface and the flags under the disk's names.
+  const std::string link =
+      CUbString::Format("{1}/{2}/{3}/{4}", kVms, vmId, "diskattachments", diskId).str();
+  if (!connection->get(link, body, true)) return false;
+  if (!viaAttachment) {
+    Debug(HV_FUNC, "VM [%s] has no disks sub-collection; reading disk [%s] through [%s]",
+          vmId.c_str(), diskId.c_str(), link.c_str());
+    viaAttachment = true;
+  }
+  return parser->ParseObject(body, "disk_attachment", disk, true);
 }
 
 bool TzRhevQueries::getDiskInfoFromVMInfo(const std::string& vmId, const std::string& diskId,
-                                          SDiskInfoLib& disk, UINT64 detailFlags) {
+                                          SDiskInfoLib& disk, UINT64 /*detailFlags*/) {
   if (vmId.empty()) {
     Error(HV_FUNC, "Must pass VMId");
     return false;
@@ -113,8 +147,14 @@ bool TzRhevQueries::getDiskInfoFromVMInfo(const std::string& vmId, const std::st
   }
   const std::string link = CUbString::Format("{1}/{2}/{3}/{4}", kVms, vmId, "disks", diskId).str();
   Debug(HV_FUNC, "getDiskInfoFromVMInfo url: [%s]", link.c_str());
+  bool viaAttachment = false;
   for (int attempt = 1; attempt <= kLogicalNameTries; ++attempt) {
-    if (getDiskInfoFromLink(link, disk, detailFlags) && !disk.logicalName.empty()) {
+    // Only a name read now counts: the caller's record may hold the name the disk has in
+    // another VM (the source VM's "/dev/vda" is the proxy's own boot disk).
+    SDiskInfoLib read = disk;
+    read.logicalName.clear();
+    if (ReadDiskOfVM(vmId, diskId, viaAttachment, read) && !read.logicalName.empty()) {
+      disk = std::move(read);
       Debug(HV_FUNC, "Got logical name [%s] for disk ID [%s]", disk.logicalName.c_str(),
             diskId.c_str());
       return true;

@@ -86,6 +86,9 @@ class TzRhevQueries : public KwDebug {
   // Raw access.
   bool getFromLink(const std::string& link, std::string& response, bool reportErrors);
   bool checkExistence(const std::string& link);
+  // A GET that asks for all of the resource's content: engines leave a snapshot's VM
+  // configuration (its OVF) out of the answer otherwise.
+  bool getAllContentFromLink(const std::string& link, std::string& response, bool reportErrors);
 
   // Disks, attachments and snapshots.
   bool getDiskInfo(const std::string& diskId, SDiskInfoLib& disk, UINT64 detailFlags);
@@ -111,7 +114,8 @@ class TzRhevQueries : public KwDebug {
   bool getSnapshotInfoListFromLink(const std::string& link, std::vector<SSnapshotInfoLib>& list,
                                    UINT64 detailFlags);
   bool getSnapshotInfo(const std::string& vmId, SSnapshotInfoLib& snapshot, UINT64 detailFlags);
-  // Waits (up to 15 tries with a growing back-off) for the disk's logical name in the guest.
+  // Waits (up to 15 tries with a growing back-off) for the disk's logical name in the guest;
+  // only a name read during this call counts.
   bool getDiskInfoFromVMInfo(const std::string& vmId, const std::string& diskId, SDiskInfoLib& disk,
                              UINT64 detailFlags);
 
@@ -132,6 +136,10 @@ class TzRhevQueries : public KwDebug {
   template <typename Out>
   bool FetchAndParse(const std::string& link, Out& out,
                      bool (TzRhevParser::*parse)(const std::string&, Out&));
+  // One read of a VM's disk, through the VM's "disks" sub-collection or, once the engine has
+  // shown it has none, through the VM's attachment of the disk.
+  bool ReadDiskOfVM(const std::string& vmId, const std::string& diskId, bool& viaAttachment,
+                    SDiskInfoLib& disk);
   // The lookup by id, or by exact name among the engine's search answer.
   template <typename Record>
   bool LookupByNameOrId(const char* collection, const std::string& name, const std::string& id,

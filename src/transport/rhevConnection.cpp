@@ -109,8 +109,9 @@ bool TzRhevConnection::checkConnection() {
   return get(kApiRootPath, response, true);
 }
 
-bool TzRhevConnection::get(const std::string& path, std::string& response, bool reportErrors) {
-  return sendReq(HTTP_REQ_GET, path, std::string(), response, reportErrors);
+bool TzRhevConnection::get(const std::string& path, std::string& response, bool reportErrors,
+                           const std::string& extraHeader) {
+  return sendReq(HTTP_REQ_GET, path, std::string(), response, reportErrors, extraHeader);
 }
 
 bool TzRhevConnection::post(const std::string& path, const std::string& body,
@@ -129,10 +130,11 @@ bool TzRhevConnection::del(const std::string& path, const std::string& body,
 }
 
 bool TzRhevConnection::sendReq(HTTP_REQ_TYPE method, const std::string& path,
-                               const std::string& body, std::string& response, bool reportErrors) {
+                               const std::string& body, std::string& response, bool reportErrors,
+                               const std::string& extraHeader) {
   bool reconnected = false;
   for (int attemptsLeft = kMaxSends; attemptsLeft > 0; --attemptsLeft) {
-    if (_sendReq(method, path, body, response, reportErrors)) return true;
+    if (_sendReq(method, path, body, response, reportErrors, extraHeader)) return true;
     if (!reconnected && lastErrorCode == 401) {
       connected = false;
       lastError.clear();
@@ -153,7 +155,8 @@ bool TzRhevConnection::sendReq(HTTP_REQ_TYPE method, const std::string& path,
 }
 
 bool TzRhevConnection::_sendReq(HTTP_REQ_TYPE method, const std::string& path,
-                                const std::string& body, std::string& response, bool reportErrors) {
+                                const std::string& body, std::string& response, bool reportErrors,
+                                const std::string& extraHeader) {
   TzLibCurl client;
   if (!InitClient(client)) return false;
   lastError.clear();
@@ -162,6 +165,10 @@ bool TzRhevConnection::_sendReq(HTTP_REQ_TYPE method, const std::string& path,
   computeUrl(server, path, url);
   client.TzLibCurlFreeHttpHeaderList();
   if (!setCommonCurlHeaders(client)) return false;
+  if (!extraHeader.empty() && !client.TzLibCurlAppendHeader(HTTP_HDR_LINE, extraHeader.c_str())) {
+    Error(HV_FUNC, "Failed to set CURL header [%s]", extraHeader.c_str());
+    return false;
+  }
   if (!body.empty()) LogRequest(method, url, body);
 
   if (client.TzLibCurlSendHttpReq(method, url.c_str(), body.data(), body.size(), false, nullptr)) {

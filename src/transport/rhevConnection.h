@@ -27,14 +27,18 @@ class TzRhevConnection : public KwDebug {
   bool checkConnection();
   void setParser(TzRhevParser* parser);
 
-  bool get(const std::string& path, std::string& response, bool reportErrors);
+  // `extraHeader`, when given, is one more header line sent with this request only.
+  bool get(const std::string& path, std::string& response, bool reportErrors,
+           const std::string& extraHeader = std::string());
   bool post(const std::string& path, const std::string& body, std::string& response);
   bool put(const std::string& path, const std::string& body, std::string& response);
   bool del(const std::string& path, const std::string& body, std::string& response);
   bool sendReq(HTTP_REQ_TYPE method, const std::string& path, const std::string& body,
-               std::string& response, bool reportErrors);
+               std::string& response, bool reportErrors,
+               const std::string& extraHeader = std::string());
   bool _sendReq(HTTP_REQ_TYPE method, const std::string& path, const std::string& body,
-                std::string& response, bool reportErrors);
+                std::string& response, bool reportErrors,
+                const std::string& extraHeader = std::string());
   bool setCommonCurlHeaders(TzLibCurl& client);
   void LogRequest(HTTP_REQ_TYPE method, const std::string& url, const std::string& body);
   void LogResponse(HTTP_REQ_TYPE method, const std::string& url, const std::string& response);

@@ -37,7 +37,9 @@ bool TzRhevParser::ConvertFromXML(DOMNode* element, SActionInfoLib& out) {
 }
 
 bool TzRhevParser::ConvertToXML(const SActionInfoLib& in, DOMNode* element) {
-  if (schemaVersion < 4000000) AddElement(element, "detach", in.detach, false);
+  // A detach is always written: a DELETE on a VM's "disks" sub-collection without it
+  // deletes the disk itself, whichever engine version serves that older form.
+  if (schemaVersion < 4000000 || in.detach) AddElement(element, "detach", in.detach, false);
   AddElement(element, "async", in.async, false);
   if (!in.storageDomainId.empty()) {
     DOMNode* storageDomain = AddElement(element, "storage_domain");

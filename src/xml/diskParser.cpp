@@ -1,5 +1,6 @@
 // Disks, disk attachments and snapshots.
 #include "xml/rhevParser.h"
+#include "xml/writeIfSet.h"
 
 namespace Hypervale {
 
@@ -88,9 +89,11 @@ bool TzRhevParser::ConvertFromXML(DOMNode* element, SDiskInfoLib& out) {
 }
 
 bool TzRhevParser::ConvertToXML(const SDiskInfoLib& in, DOMNode* element) {
-  AddAttribute(element, "id", in.id, false);
-  AddElement(element, "name", in.name, false);
-  AddElement(element, "image_id", in.imageId, false);
+  // Texts that are not set are left out: a new disk has no id, and an update that carries
+  // only flags must not blank the disk's name, format or interface.
+  AddAttributeIfSet(*this, element, "id", in.id);
+  AddElementIfSet(*this, element, "name", in.name);
+  AddElementIfSet(*this, element, "image_id", in.imageId);
   if (!in.snapshotId.empty()) {
     DOMNode* snapshot = AddElement(element, "snapshot");
     AddAttribute(snapshot, "id", in.snapshotId, false);
@@ -99,7 +102,7 @@ bool TzRhevParser::ConvertToXML(const SDiskInfoLib& in, DOMNode* element) {
   if (!in.storageDomainName.empty()) {
     DOMNode* domains = AddElement(element, "storage_domains");
     DOMNode* domain = AddElement(domains, "storage_domain");
-    AddAttribute(domain, "id", in.storageDomainId, false);
+    AddAttributeIfSet(*this, domain, "id", in.storageDomainId);
     AddAttribute(domain, "name", in.storageDomainName, false);
   }
   if (in.provisionedSize != 0) {
@@ -107,8 +110,8 @@ bool TzRhevParser::ConvertToXML(const SDiskInfoLib& in, DOMNode* element) {
     AddElement(element, schemaVersion >= 4000000 ? "provisioned_size" : "size", in.provisionedSize);
   }
   if (in.sparse && in.actualSize != 0) AddElement(element, "initial_size", in.actualSize);
-  AddElement(element, "format", in.format, false);
-  AddElement(element, "interface", in.interface, false);
+  AddElementIfSet(*this, element, "format", in.format);
+  AddElementIfSet(*this, element, "interface", in.interface);
   AddElement(element, "sparse", in.sparse, false);
   AddElement(element, "bootable", in.bootable, false);
   AddElement(element, "shareable", in.shareable, false);
@@ -131,11 +134,12 @@ bool TzRhevParser::ConvertFromXML(DOMNode* element, SDiskAttachmentInfoLib& out)
 }
 
 bool TzRhevParser::ConvertToXML(const SDiskAttachmentInfoLib& in, DOMNode* element) {
-  // "active" is sent to engines after 4.0.2 only.
-  if (schemaVersion > 4000002) AddElement(element, "active", in.active, false);
+  // Attachments exist from 4.0.2 on, and without "active" the engine's result is undefined
+  // (sometimes activated, sometimes not).
+  if (schemaVersion >= 4000002) AddElement(element, "active", in.active, false);
   AddElement(element, "bootable", in.bootable, false);
   AddElement(element, "read_only", in.readOnly, true);
-  AddElement(element, "interface", in.interface, false);
+  AddElementIfSet(*this, element, "interface", in.interface);
   if (in.diskId.empty()) return true;
 
   DOMNode* disk = AddElement(element, "disk");
@@ -177,8 +181,8 @@ bool TzRhevParser::ConvertFromXML(DOMNode* element, SSnapshotInfoLib& out) {
 }
 
 bool TzRhevParser::ConvertToXML(const SSnapshotInfoLib& in, DOMNode* element) {
-  AddAttribute(element, "id", in.id, false);
-  AddElement(element, "description", in.description, false);
+  AddAttributeIfSet(*this, element, "id", in.id);  // a new snapshot has none yet
+  AddElementIfSet(*this, element, "description", in.description);
   AddElement(element, "persist_memorystate", false, false);
   return true;
 }

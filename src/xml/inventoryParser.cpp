@@ -1,5 +1,6 @@
 // Data centers, clusters, hosts, tags, logical networks, vNIC profiles and VM NICs.
 #include "xml/rhevParser.h"
+#include "xml/writeIfSet.h"
 
 namespace Hypervale {
 
@@ -200,10 +201,12 @@ bool TzRhevParser::ConvertToXML(const SVnicProfileInfoLib& in, DOMNode* element)
 }
 
 bool TzRhevParser::ConvertToXML(const SNicInfoLib& in, DOMNode* element) {
-  AddElement(element, "name", in.name, false);
-  AddElement(element, "interface", in.interface, false);
-  DOMNode* profile = AddElement(element, "vnic_profile");
-  AddAttribute(profile, "id", in.vnicProfileId, false);
+  AddElementIfSet(*this, element, "name", in.name);
+  AddElementIfSet(*this, element, "interface", in.interface);
+  if (!in.vnicProfileId.empty()) {
+    DOMNode* profile = AddElement(element, "vnic_profile");
+    AddAttribute(profile, "id", in.vnicProfileId, false);
+  }
   return true;
 }
 

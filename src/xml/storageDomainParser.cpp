@@ -1,5 +1,6 @@
 // Storage domains and the LUN storage of direct LUN disks.
 #include "xml/rhevParser.h"
+#include "xml/writeIfSet.h"
 
 namespace Hypervale {
 
@@ -56,13 +57,15 @@ bool TzRhevParser::ConvertToXML(const SStorageDomainInfoLib& in, DOMNode* elemen
 
   // Only data domains are created, whatever `type` holds.
   AddElement(element, "type", "data");
-  AddElement(element, "storage_format", in.storageFormat, false);
+  AddElementIfSet(*this, element, "storage_format", in.storageFormat);
   DOMNode* storage = AddElement(element, "storage");
-  AddElement(storage, "type", in.storageType, false);
-  AddElement(storage, "address", in.storageAddress, false);
-  AddElement(storage, "path", in.storagePath, false);
-  DOMNode* host = AddElement(element, "host");
-  AddElement(host, "name", in.hostName, false);
+  AddElementIfSet(*this, storage, "type", in.storageType);
+  AddElementIfSet(*this, storage, "address", in.storageAddress);
+  AddElementIfSet(*this, storage, "path", in.storagePath);
+  if (!in.hostName.empty()) {
+    DOMNode* host = AddElement(element, "host");
+    AddElement(host, "name", in.hostName, false);
+  }
   return true;
 }
 

@@ -1,5 +1,6 @@
 // Virtual machines.
 #include "xml/rhevParser.h"
+#include "xml/writeIfSet.h"
 
 namespace Hypervale {
 
@@ -69,13 +70,16 @@ bool TzRhevParser::ConvertFromXML(DOMNode* element, SVMInfoLib& out) {
 }
 
 bool TzRhevParser::ConvertToXML(const SVMInfoLib& in, DOMNode* element) {
-  AddAttribute(element, "id", in.id, false);
-  AddElement(element, "name", in.name, false);
+  // A new VM has no id yet; one from an OVF without a name takes the OVF's.
+  AddAttributeIfSet(*this, element, "id", in.id);
+  AddElementIfSet(*this, element, "name", in.name);
   DOMNode* templateElement = AddElement(element, "template");
   AddElement(templateElement, "name", "Blank");
-  DOMNode* cluster = AddElement(element, "cluster");
-  AddElement(cluster, "name", in.clusterName, false);
-  AddAttribute(cluster, "id", in.clusterId, false);
+  if (!in.clusterName.empty() || !in.clusterId.empty()) {
+    DOMNode* cluster = AddElement(element, "cluster");
+    AddElementIfSet(*this, cluster, "name", in.clusterName);
+    AddAttributeIfSet(*this, cluster, "id", in.clusterId);
+  }
 
   if (!in.ovfData.empty()) {
     DOMNode* initialization = AddElement(element, "initialization");
@@ -87,11 +91,14 @@ bool TzRhevParser::ConvertToXML(const SVMInfoLib& in, DOMNode* element) {
       AddElement(initialization, "regenerate_ids", true, false);
     }
   } else if (schemaVersion > 4000000) {
-    // CPU and memory go only to engines after 4.0.0; older ones keep the template's.
-    DOMNode* cpu = AddElement(element, "cpu");
-    DOMNode* topology = AddElement(cpu, "topology");
-    AddElement(topology, "cores", in.sockets);
-    AddElement(element, "memory", in.memory);
+    // CPU and memory go only to engines after 4.0.0; older ones keep the template's, and
+    // so does a VM whose record leaves them at 0 (the engine refuses a VM without memory).
+    if (in.sockets != 0) {
+      DOMNode* cpu = AddElement(element, "cpu");
+      DOMNode* topology = AddElement(cpu, "topology");
+      AddElement(topology, "cores", in.sockets);
+    }
+    if (in.memory != 0) AddElement(element, "memory", in.memory);
   }
   return true;
 }
