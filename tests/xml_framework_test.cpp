@@ -151,15 +151,51 @@ TEST(ParserFrameworkTest, DocumentTypesAndEntitiesAreNeverObeyed) {
   EXPECT_EQ(fault.detail, "a <b> & \xC3\xA9");
 }
 
+// Reading and writing alike: the facade writes request bodies (createVM, createDisk,
+// attachDisk) before it reads anything.
 TEST(ParserFrameworkTest, AHostThatForgotToInitialiseTheXmlLibraryIsTold) {
   TerminateXmlLibrary();  // the suite's own initialisation
   TzRhevParser parser;
   hvtest::LogCapture capture;
   SFaultInfoLib fault;
-  const bool read = parser.parseFault("<fault><detail>d</detail></fault>", fault, true);
+  SVMInfoLib vm;
+  vm.name = "vm";
+  SDiskAttachmentInfoLib attachment;
+  std::string body = "untouched";
+  const bool results[] = {
+      parser.parseFault("<fault><detail>d</detail></fault>", fault, true),
+      parser.serializeVMInfo(vm, body),
+      parser.serializeDiskAttachmentInfo(attachment, body),
+  };
   InitializeXmlLibrary();
-  EXPECT_FALSE(read);
-  EXPECT_TRUE(capture.containsError("XMLPlatformUtils::Initialize()")) << capture.all();
+  for (const bool result : results) EXPECT_FALSE(result);
+  EXPECT_EQ(body, "untouched");
+  ASSERT_EQ(capture.errors().size(), 3u) << capture.all();
+  for (const auto& error : capture.errors()) {
+    EXPECT_NE(error.find("XMLPlatformUtils::Initialize()"), std::string::npos) << error;
+  }
+}
+
+TEST(ParserFrameworkTest, ValuesHoldingANulByteAreRefusedWhenWritten) {
+  TzRhevParser parser;
+  SNicInfoLib nic;
+  nic.name = "nic1";
+  nic.interface = "virtio";
+  nic.vnicProfileId = "p1";
+  std::string body;
+  ASSERT_TRUE(parser.serializeNicInfo(nic, body));
+
+  SNicInfoLib nulInElement = nic;
+  nulInElement.name = std::string("ni\0c1", 5);
+  SNicInfoLib nulInAttribute = nic;
+  nulInAttribute.vnicProfileId = std::string("p\0", 2);
+  for (const SNicInfoLib& refused : {nulInElement, nulInAttribute}) {
+    hvtest::LogCapture capture;
+    body = "untouched";
+    EXPECT_FALSE(parser.serializeNicInfo(refused, body));
+    EXPECT_EQ(body, "untouched");
+    EXPECT_TRUE(capture.containsError("holds a NUL byte")) << capture.all();
+  }
 }
 
 TEST(ParserFrameworkTest, ListsAreAppendedToAndBadItemsReported) {
