@@ -120,15 +120,14 @@ TzRhevOperations::Lookup TzRhevOperations::ReadStorageDomainStatus(
   }
   // By name: among all domains, or among those attached to the data center. An answer that
   // does not list the name means the engine has no such domain there.
-  std::string link =
-      CUbString::Format("{1}?search=name={2}", ops::kStorageDomains, domain.name).str();
+  std::string link = ops::kStorageDomains + SearchQuery("name", domain.name);
   if (!domain.dataCenterName.empty()) {
     SDataCenterInfoLib dataCenter;
     if (!queries->getDataCenterInfo(domain.dataCenterName, "", dataCenter, 0))
       return Lookup::kFailed;
-    link = CUbString::Format("{1}/{2}/{3}?search=name={4}", ops::kDataCenters, dataCenter.id,
-                             "storagedomains", domain.name)
-               .str();
+    link =
+        CUbString::Format("{1}/{2}/{3}", ops::kDataCenters, dataCenter.id, "storagedomains").str() +
+        SearchQuery("name", domain.name);
   }
   std::vector<SStorageDomainInfoLib> listed;
   const Lookup found =
