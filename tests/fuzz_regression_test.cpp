@@ -158,6 +158,11 @@ TEST_F(FuzzRegressionTest, MegabyteAttributeSurvivesAWriteAndRead) {
   EXPECT_EQ(2u, stats.roundTrips);
 }
 
+// A saved regression input without its selector and generation bytes.
+std::string Saved(const std::string& name) {
+  return ReadFile(kFuzzDir / "regressions" / name).substr(2);
+}
+
 // The same text in another encoding: every character widened to `width` bytes, the ASCII
 // code first (little-endian) or last (big-endian).
 std::string Widen(const std::string& ascii, size_t width, bool bigEndian) {
@@ -166,34 +171,6 @@ std::string Widen(const std::string& ascii, size_t width, bool bigEndian) {
     std::string unit(width, '\0');
     unit[bigEndian ? width - 1 : 0] = c;
     out += unit;
-  }
-  return out;
-}
-
-// The characters of XML markup in EBCDIC (code page 37).
-std::string Ebcdic(const std::string& ascii) {
-  static const std::map<char, char> kUpper = {
-      {'<', '\x4C'}, {'>', '\x6E'}, {'?', '\x6F'}, {'!', '\x5A'}, {'[', '\xBA'},
-      {']', '\xBB'}, {'"', '\x7F'}, {'=', '\x7E'}, {'&', '\x50'}, {';', '\x5E'},
-      {' ', '\x40'}, {'.', '\x4B'}, {'/', '\x61'}, {'-', '\x60'}};
-  std::string out;
-  for (char c : ascii) {
-    if (c >= 'a' && c <= 'i')
-      out += static_cast<char>(0x81 + (c - 'a'));
-    else if (c >= 'j' && c <= 'r')
-      out += static_cast<char>(0x91 + (c - 'j'));
-    else if (c >= 's' && c <= 'z')
-      out += static_cast<char>(0xA2 + (c - 's'));
-    else if (c >= 'A' && c <= 'I')
-      out += static_cast<char>(0xC1 + (c - 'A'));
-    else if (c >= 'J' && c <= 'R')
-      out += static_cast<char>(0xD1 + (c - 'J'));
-    else if (c >= 'S' && c <= 'Z')
-      out += static_cast<char>(0xE2 + (c - 'S'));
-    else if (c >= '0' && c <= '9')
-      out += static_cast<char>(0xF0 + (c - '0'));
-    else
-      out += kUpper.at(c);
   }
   return out;
 }
@@ -226,13 +203,22 @@ TEST_F(FuzzRegressionTest, HostileBodiesInEveryEncodingAreRefusedBeforeParsing) 
       {"UTF-32LE with BOM", std::string("\xFF\xFE\0\0", 4) + Widen(bomb("UTF-32"), 4, false),
        kNotUtf8},
       {"UTF-32BE without BOM", Widen(bomb("UTF-32"), 4, true), kNotUtf8},
-      {"EBCDIC", Ebcdic(bomb("EBCDIC-CP-US")), kNotUtf8},
+      {"EBCDIC", Saved("last_error-hostile-ebcdic_entity_expansion"), kNotUtf8},
       {"ASCII declared UTF-16", bomb("UTF-16"), "declares the encoding [UTF-16]"},
+      {"declared Latin-1, ASCII only", Saved("vm-hostile-declared_latin1_ascii_only"),
+       "declares the encoding [ISO-8859-1]"},
+      {"external entity",
+       "<!DOCTYPE fault [<!ENTITY x SYSTEM \"file:///etc/passwd\">]><fault>&x;</fault>",
+       "document type declaration"},
+      {"external DTD behind a comment",
+       "<!-- x --><!DOCTYPE fault SYSTEM \"http://127.0.0.1:1/evil.dtd\"><fault/>",
+       "document type declaration"},
       {"Latin-1", "<fault><detail>caf\xE9</detail></fault>", "byte 18 starts no valid UTF-8"},
       {"CESU surrogate", "<fault><detail>\xED\xA0\x80</detail></fault>", kNotUtf8},
       {"declared UTF-8 with BOM", "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?><fault/>",
        ""},
       {"declared US-ASCII", "<?xml version='1.0' encoding = 'US-ASCII'?><fault/>", ""},
+      {"predefined and character entities", "<fault>a &lt;b&gt; &amp; &#233;</fault>", ""},
   };
   for (const Case& c : cases) {
     xml::ParsedXml document;
