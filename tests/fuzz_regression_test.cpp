@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "fuzz/fuzz_dispatch.h"
+#include "host/xmlDocument.h"
 #include "support/test_support.h"
 #include "xml/rhevParser.h"
 
@@ -73,14 +74,19 @@ class FuzzRegressionTest : public ::testing::Test {
 };
 
 TEST_F(FuzzRegressionTest, SavedInputsPassEveryCheck) {
-  size_t replayed = 0;
+  size_t deepNesting = 0;
   for (const fs::path& file : FilesIn(kFuzzDir / "regressions")) {
-    if (file.filename().string().rfind("README", 0) == 0) continue;
-    EXPECT_EQ("", Check(ReadFile(file))) << file.filename();
-    ++replayed;
+    const std::string name = file.filename().string();
+    if (name.rfind("README", 0) == 0) continue;
+    hvtest::LogCapture log;
+    EXPECT_EQ("", Check(ReadFile(file))) << name;
+    // The inputs that once overflowed the stack are refused, after reading 256 levels only.
+    if (name.find("deep_nesting") != std::string::npos) {
+      EXPECT_TRUE(log.containsError("nests elements more than 256 levels deep")) << name;
+      ++deepNesting;
+    }
   }
-  // The inputs that once overflowed the stack are among them.
-  EXPECT_GE(replayed, 2u);
+  EXPECT_GE(deepNesting, 2u);
 }
 
 // Every real body, through the reader of its document element under every generation,
@@ -114,49 +120,33 @@ TEST_F(FuzzRegressionTest, FixturesPassEveryCheck) {
   }
 }
 
-TEST_F(FuzzRegressionTest, DeepNestingIsRefusedWithoutExhaustingTheStack) {
-  const size_t depth = 200000;
-  std::string nested;
-  nested.reserve(depth * 7 + 1);
-  for (size_t i = 0; i < depth; ++i) nested += "<a>";
-  nested += "x";
-  for (size_t i = 0; i < depth; ++i) nested += "</a>";
-  const std::string vm = "<vm><status>" + nested + "</status></vm>";
-  EXPECT_EQ("", Check(MakeInput(kVm, 4, vm)));
-  EXPECT_EQ("", Check(MakeInput(kDiskList, 7, "<disks>" + nested + "</disks>")));
-  EXPECT_EQ("", Check(MakeInput(kLastErrorFromResponse, 0,
-                                "<fault><detail>" + nested + "</detail></fault>")));
-
-  hvtest::LogCapture log;
-  TzRhevParser parser;
-  SVMInfoLib record;
-  EXPECT_FALSE(parser.parseVMInfo(vm, record));
-  EXPECT_TRUE(log.containsError("levels deep"));
-}
-
-TEST_F(FuzzRegressionTest, NestingAsDeepAsTheLimitStillReads) {
-  std::string name = "<network><name>";
-  for (int i = 0; i < 254; ++i) name += "<a>";
-  name += "deep";
-  for (int i = 0; i < 254; ++i) name += "</a>";
-  name += "</name></network>";
+TEST_F(FuzzRegressionTest, NestingUpToTheLimitReadsAndOneLevelMoreIsRefused) {
+  const auto nested = [](int levels) {
+    std::string name = "<network><name>";
+    for (int i = 0; i < levels; ++i) name += "<a>";
+    name += "deep";
+    for (int i = 0; i < levels; ++i) name += "</a>";
+    return name + "</name></network>";
+  };
   TzRhevParser parser;
   SNetworkInfoLib network;
-  ASSERT_TRUE(parser.parseNetworkInfo(name, network));
+  ASSERT_TRUE(parser.parseNetworkInfo(nested(254), network));  // 256 levels of elements
   EXPECT_EQ("deep", network.name);
-  EXPECT_EQ("", Check(MakeInput(kNetwork, 0, name)));
+  EXPECT_EQ("", Check(MakeInput(kNetwork, 0, nested(254))));
+  hvtest::LogCapture log;
+  EXPECT_FALSE(parser.parseNetworkInfo(nested(255), network));
+  EXPECT_TRUE(log.containsError("more than 256 levels deep"));
 }
 
+// Huge bodies go through one reader once each: the whole suite's time is mostly theirs.
 TEST_F(FuzzRegressionTest, TenMegabytesOfWhitespace) {
   const std::string blanks(10u << 20, ' ');
-  EXPECT_EQ("", Check(MakeInput(kFaultLogged, 0, blanks)));
-  const std::string fault = "<fault><detail>kept</detail></fault>";
-  EXPECT_EQ("", Check(MakeInput(kLastErrorFromResponse, 0, blanks + fault + blanks)));
-
   TzRhevParser parser;
   SFaultInfoLib out;
-  EXPECT_FALSE(parser.parseFault(blanks, out, false));
-  ASSERT_TRUE(parser.parseFault(fault + blanks, out, false));
+  hvtest::LogCapture log;
+  EXPECT_FALSE(parser.parseFault(blanks, out, true));
+  EXPECT_TRUE(log.containsError("expected as [fault]"));
+  ASSERT_TRUE(parser.parseFault("<fault><detail>kept</detail></fault>" + blanks, out, true));
   EXPECT_EQ("kept", out.detail);
 }
 
@@ -168,49 +158,78 @@ TEST_F(FuzzRegressionTest, MegabyteAttributeSurvivesAWriteAndRead) {
   EXPECT_EQ(2u, stats.roundTrips);
 }
 
-TEST_F(FuzzRegressionTest, ExpandingEntitiesAreRefused) {
-  std::string entities = "<!ENTITY a \"aaaaaaaaaa\">";
-  std::string previous = "a";
-  for (char name = 'b'; name <= 'h'; ++name) {
-    entities += std::string("<!ENTITY ") + name + " \"";
-    for (int i = 0; i < 10; ++i) entities += "&" + previous + ";";
-    entities += "\">";
-    previous = std::string(1, name);
-  }
-  const std::string body = "<?xml version=\"1.0\"?>\n<!DOCTYPE fault [" + entities +
-                           "]><fault><detail>&h;</detail></fault>";
-  EXPECT_EQ("", Check(MakeInput(kFaultLogged, 0, body)));
-  EXPECT_EQ("", Check(MakeInput(kLastErrorFromResponse, 0, body)));
-  TzRhevParser parser;
-  SFaultInfoLib out;
-  EXPECT_FALSE(parser.parseFault(body, out, true));
+// A saved regression input without its selector and generation bytes.
+std::string Saved(const std::string& name) {
+  return ReadFile(kFuzzDir / "regressions" / name).substr(2);
 }
 
-// Little-endian UTF-16 with a byte order mark, from ASCII text.
-std::string Utf16(const std::string& ascii) {
-  std::string out = "\xFF\xFE";
+// The same text in another encoding: every character widened to `width` bytes, the ASCII
+// code first (little-endian) or last (big-endian).
+std::string Widen(const std::string& ascii, size_t width, bool bigEndian) {
+  std::string out;
   for (char c : ascii) {
-    out += c;
-    out += '\0';
+    std::string unit(width, '\0');
+    unit[bigEndian ? width - 1 : 0] = c;
+    out += unit;
   }
   return out;
 }
 
-TEST_F(FuzzRegressionTest, DocumentTypeIsRefusedInUtf16Too) {
-  const std::string body = Utf16(
-      "<?xml version=\"1.0\" encoding=\"UTF-16\"?><!DOCTYPE fault [<!ENTITY a \"expanded\">]>"
-      "<fault><detail>&a;</detail></fault>");
-  EXPECT_EQ("", Check(MakeInput(kLastErrorFromResponse, 0, body)));
-  hvtest::LogCapture log;
-  TzRhevParser parser;
-  SFaultInfoLib out;
-  EXPECT_FALSE(parser.parseFault(body, out, true));
-  EXPECT_TRUE(log.containsError("document type declaration"));
-  // The same body without its declaration still reads.
-  ASSERT_TRUE(parser.parseFault(
-      Utf16("<?xml version=\"1.0\" encoding=\"UTF-16\"?><fault><detail>plain</detail></fault>"),
-      out, true));
-  EXPECT_EQ("plain", out.detail);
+// A body that expands a handful of bytes into gigabytes once its entities are declared. In
+// any encoding it must be refused before the XML library reads it: the cost of a hostile
+// body is one pass over its bytes, never the expansion.
+TEST_F(FuzzRegressionTest, HostileBodiesInEveryEncodingAreRefusedBeforeParsing) {
+  std::string entities = "<!ENTITY a \"aaaaaaaaaa\">";
+  for (char name = 'b'; name <= 'i'; ++name) {
+    entities += std::string("<!ENTITY ") + name + " \"";
+    for (int i = 0; i < 10; ++i) entities += std::string("&") + static_cast<char>(name - 1) + ";";
+    entities += "\">";
+  }
+  const auto bomb = [&](const char* encoding) {
+    return std::string("<?xml version=\"1.0\" encoding=\"") + encoding + "\"?><!DOCTYPE fault [" +
+           entities + "]><fault><detail>&i;</detail></fault>";
+  };
+  const char* const kNotUtf8 = "is not UTF-8";
+  struct Case {
+    const char* name;
+    std::string body;
+    const char* reason;  // empty: the body reads
+  };
+  const Case cases[] = {
+      {"UTF-8", bomb("UTF-8"), "document type declaration"},
+      {"UTF-16LE with BOM", "\xFF\xFE" + Widen(bomb("UTF-16"), 2, false), kNotUtf8},
+      {"UTF-16BE with BOM", "\xFE\xFF" + Widen(bomb("UTF-16"), 2, true), kNotUtf8},
+      {"UTF-16BE without BOM", Widen(bomb("UTF-16"), 2, true), kNotUtf8},
+      {"UTF-32LE with BOM", std::string("\xFF\xFE\0\0", 4) + Widen(bomb("UTF-32"), 4, false),
+       kNotUtf8},
+      {"UTF-32BE without BOM", Widen(bomb("UTF-32"), 4, true), kNotUtf8},
+      {"EBCDIC", Saved("last_error-hostile-ebcdic_entity_expansion"), kNotUtf8},
+      {"ASCII declared UTF-16", bomb("UTF-16"), "declares the encoding [UTF-16]"},
+      {"declared Latin-1, ASCII only", Saved("vm-hostile-declared_latin1_ascii_only"),
+       "declares the encoding [ISO-8859-1]"},
+      {"external entity",
+       "<!DOCTYPE fault [<!ENTITY x SYSTEM \"file:///etc/passwd\">]><fault>&x;</fault>",
+       "document type declaration"},
+      {"external DTD behind a comment",
+       "<!-- x --><!DOCTYPE fault SYSTEM \"http://127.0.0.1:1/evil.dtd\"><fault/>",
+       "document type declaration"},
+      {"Latin-1", "<fault><detail>caf\xE9</detail></fault>", "byte 18 starts no valid UTF-8"},
+      {"CESU surrogate", "<fault><detail>\xED\xA0\x80</detail></fault>", kNotUtf8},
+      {"declared UTF-8 with BOM", "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"utf-8\"?><fault/>",
+       ""},
+      {"declared US-ASCII", "<?xml version='1.0' encoding = 'US-ASCII'?><fault/>", ""},
+      {"predefined and character entities", "<fault>a &lt;b&gt; &amp; &#233;</fault>", ""},
+  };
+  for (const Case& c : cases) {
+    xml::ParsedXml document;
+    const bool read = document.parse(c.body, "test");
+    EXPECT_EQ(read, *c.reason == '\0') << c.name << ": " << document.error();
+    if (*c.reason == '\0') continue;
+    EXPECT_NE(document.error().find(c.reason), std::string::npos)
+        << c.name << ": " << document.error();
+    EXPECT_FALSE(document.reachedParser()) << c.name;
+    EXPECT_EQ("", Check(MakeInput(kLastErrorFromResponse, 0, c.body))) << c.name;
+  }
 }
 
 TEST_F(FuzzRegressionTest, ControlCharactersOfXml11AreRefusedByTheWriterOnly) {

@@ -184,6 +184,12 @@ TEST_F(PollingTest, CorrelationSearchFollowsOnlyAMatchingFirstJob) {
   }
   serve({{search, Fault(500)}});
   EXPECT_FALSE(ops->pollVMSnapshotStatus(SVMInfoLib(), SSnapshotInfoLib(), "A1_5"));
+
+  // The id is built from the caller's description: it stays one query value.
+  const std::string encoded = "GET jobs?search=correlation_id=a%26b%2B1_5";
+  serve({{encoded, Ok(ListXml("jobs", {}))}});
+  EXPECT_TRUE(ops->pollVMSnapshotStatus(SVMInfoLib(), SSnapshotInfoLib(), "a&b+1_5"));
+  EXPECT_EQ(requestsOf(encoded), 1u);
 }
 
 }  // namespace

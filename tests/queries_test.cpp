@@ -63,6 +63,54 @@ TEST_F(QueriesTest, NameSearchesKeepOnlyExactMatches) {
   EXPECT_EQ(host.id, "3");  // the last exact match stays in the record
 }
 
+// A name with query delimiters reaches the engine as one search value: it is found, and it
+// cannot add a parameter of its own. The search syntax around it stays as it is.
+TEST_F(QueriesTest, SearchValuesAreEncodedAsQueryValues) {
+  struct Case {
+    const char* name;
+    const char* inXml;
+    const char* encoded;
+  };
+  const Case cases[] = {
+      {"a&b", "a&amp;b", "a%26b"},
+      {"50%", "50%", "50%25"},
+      {"x+y", "x+y", "x%2By"},
+      {"web 1&max=1", "web 1&amp;max=1", "web%201%26max%3D1"},
+  };
+  for (const auto& c : cases) {
+    engine->answer("GET", std::string("/ovirt-engine/api/vms?search=name=") + c.encoded,
+                   Answer::xml(200, ListXml("vms", {hvtest::VmXml("v", c.inXml, "", "c")})));
+    SVMInfoLib vm;
+    EXPECT_TRUE(queries.getVMInfo(c.name, "", vm, 0)) << c.name;
+    EXPECT_EQ(vm.name, c.name);
+  }
+
+  engine->answer("GET", "/ovirt-engine/api/datacenters?search=name=d%3Bc",
+                 Answer::xml(200, ListXml("data_centers", {hvtest::DataCenterXml("d1", "d;c")})));
+  engine->clearRequests();
+  std::vector<SHostInfoLib> hosts;
+  std::vector<SVMInfoLib> vms;
+  std::vector<SClusterInfoLib> clusters;
+  STagInfoLib tag;
+  tag.name = "t+1";
+  std::string status;
+  queries.getHostInfoListForCluster("c&d", hosts, 0);
+  queries.getVMInfoListForCluster("c&d", vms, 0);
+  queries.getHostInfoListForTag(tag, hosts, 0);
+  queries.getVMInfoListForTag(tag, vms, 0);
+  queries.getClusterInfoListForDataCenter("d;c", clusters, 0);
+  queries.getStorageDomainStatus("d;c", "s=1", "", status);
+  EXPECT_EQ(targets(), (std::vector<std::string>{
+                           "GET /ovirt-engine/api/hosts?search=cluster=c%26d",
+                           "GET /ovirt-engine/api/vms?search=cluster=c%26d",
+                           "GET /ovirt-engine/api/hosts?search=tag=t%2B1",
+                           "GET /ovirt-engine/api/vms?search=tag=t%2B1",
+                           "GET /ovirt-engine/api/clusters?search=datacenter=d%3Bc",
+                           "GET /ovirt-engine/api/datacenters?search=name=d%3Bc",
+                           "GET /ovirt-engine/api/datacenters/d1/storagedomains?search=name=s%3D1",
+                       }));
+}
+
 TEST_F(QueriesTest, FailedLookupsSayWhyForEachKind) {
   engine->setFallback([](const hvtest::Request& r) -> std::optional<Answer> {
     if (r.query.empty()) return std::nullopt;

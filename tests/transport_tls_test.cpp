@@ -43,6 +43,7 @@ TEST_F(ConnectTest, ProbesTheCertificateOverHttpThenReadsTheRootOverHttps) {
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0].target, kCa);
   EXPECT_FALSE(requests[0].tls);
+  EXPECT_FALSE(requests[0].headers.has("Authorization"));  // the CA is public
   EXPECT_EQ(requests[1].target, "/ovirt-engine/api");
   EXPECT_TRUE(requests[1].tls);
   EXPECT_EQ(requests[1].user, "admin@internal");
@@ -96,9 +97,16 @@ TEST_F(ConnectTest, FailedCertificateProbeEndsTheConnect) {
   EXPECT_TRUE(logs.contains("Error: Failed to get Certificate file"));
 }
 
-TEST_F(ConnectTest, CheckConnectionSendsNothingBeforeAConnect) {
+TEST_F(ConnectTest, NothingIsSentBeforeAConnectOrForAServerNameWithUserInformation) {
   EXPECT_FALSE(connection.checkConnection());
+  serveApiRoot("v4/api.xml");
+  EXPECT_FALSE(connection.connect(std::string("admin:") + hvtest::TestPassword() + "@" + server(),
+                                  "admin", hvtest::TestPassword(), response));
   EXPECT_TRUE(engine->requests().empty());
+  EXPECT_FALSE(connection.isConnected());
+  EXPECT_TRUE(logs.containsError("Refusing the server name [...@" + server() +
+                                 "]: it carries user information"))
+      << logs.all();
 }
 
 TEST_F(ConnectTest, UnknownCertificateAuthorityIsRefused) {

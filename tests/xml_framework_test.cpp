@@ -120,46 +120,51 @@ TEST(ParserFrameworkTest, UnreadableBodiesGiveFalseAndAClearError) {
   }
 }
 
-TEST(ParserFrameworkTest, DocumentTypesAndEntitiesAreNeverObeyed) {
-  const std::string hostile[] = {
-      // External entity: would read a local file.
-      "<?xml version=\"1.0\"?><!DOCTYPE fault [<!ENTITY x SYSTEM \"file:///etc/passwd\">]>"
-      "<fault><detail>&x;</detail></fault>",
-      // External DTD.
-      "<!DOCTYPE fault SYSTEM \"http://127.0.0.1:1/evil.dtd\"><fault><detail>d</detail></fault>",
-      // Exponential entity expansion.
-      "<!DOCTYPE fault [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">"
-      "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\"><!ENTITY d \"&c;&c;&c;&c;&c;&c;&c;&c;&c;&c;\">"
-      "<!ENTITY e \"&d;&d;&d;&d;&d;&d;&d;&d;&d;&d;\"><!ENTITY f \"&e;&e;&e;&e;&e;&e;&e;&e;&e;&e;\">"
-      "<!ENTITY g \"&f;&f;&f;&f;&f;&f;&f;&f;&f;&f;\">]><fault><detail>&g;</detail></fault>",
-      // Comment before the declaration does not hide it.
-      "<!-- x --><!DOCTYPE fault [<!ENTITY x \"y\">]><fault><detail>&x;</detail></fault>",
-  };
-  for (const auto& body : hostile) {
-    TzRhevParser parser;
-    hvtest::LogCapture capture;
-    SFaultInfoLib fault;
-    EXPECT_FALSE(parser.parseFault(body, fault, true));
-    EXPECT_TRUE(fault.detail.empty());
-    EXPECT_TRUE(capture.containsError("document type declaration")) << capture.all();
-  }
-  // Predefined and character entities still work.
-  TzRhevParser parser;
-  SFaultInfoLib fault;
-  ASSERT_TRUE(
-      parser.parseFault("<fault><detail>a &lt;b&gt; &amp; &#233;</detail></fault>", fault, true));
-  EXPECT_EQ(fault.detail, "a <b> & \xC3\xA9");
-}
-
+// Reading and writing alike: the facade writes request bodies (createVM, createDisk,
+// attachDisk) before it reads anything.
 TEST(ParserFrameworkTest, AHostThatForgotToInitialiseTheXmlLibraryIsTold) {
   TerminateXmlLibrary();  // the suite's own initialisation
   TzRhevParser parser;
   hvtest::LogCapture capture;
   SFaultInfoLib fault;
-  const bool read = parser.parseFault("<fault><detail>d</detail></fault>", fault, true);
+  SVMInfoLib vm;
+  vm.name = "vm";
+  SDiskAttachmentInfoLib attachment;
+  std::string body = "untouched";
+  const bool results[] = {
+      parser.parseFault("<fault><detail>d</detail></fault>", fault, true),
+      parser.serializeVMInfo(vm, body),
+      parser.serializeDiskAttachmentInfo(attachment, body),
+  };
   InitializeXmlLibrary();
-  EXPECT_FALSE(read);
-  EXPECT_TRUE(capture.containsError("XMLPlatformUtils::Initialize()")) << capture.all();
+  for (const bool result : results) EXPECT_FALSE(result);
+  EXPECT_EQ(body, "untouched");
+  ASSERT_EQ(capture.errors().size(), 3u) << capture.all();
+  for (const auto& error : capture.errors()) {
+    EXPECT_NE(error.find("XMLPlatformUtils::Initialize()"), std::string::npos) << error;
+  }
+}
+
+TEST(ParserFrameworkTest, ValuesHoldingANulByteAreRefusedWhenWritten) {
+  TzRhevParser parser;
+  SNicInfoLib nic;
+  nic.name = "nic1";
+  nic.interface = "virtio";
+  nic.vnicProfileId = "p1";
+  std::string body;
+  ASSERT_TRUE(parser.serializeNicInfo(nic, body));
+
+  SNicInfoLib nulInElement = nic;
+  nulInElement.name = std::string("ni\0c1", 5);
+  SNicInfoLib nulInAttribute = nic;
+  nulInAttribute.vnicProfileId = std::string("p\0", 2);
+  for (const SNicInfoLib& refused : {nulInElement, nulInAttribute}) {
+    hvtest::LogCapture capture;
+    body = "untouched";
+    EXPECT_FALSE(parser.serializeNicInfo(refused, body));
+    EXPECT_EQ(body, "untouched");
+    EXPECT_TRUE(capture.containsError("holds a NUL byte")) << capture.all();
+  }
 }
 
 TEST(ParserFrameworkTest, ListsAreAppendedToAndBadItemsReported) {

@@ -8,6 +8,7 @@
 #include "hypervale/hypervale.h"
 #include "operations/rhevOperations.h"
 #include "queries/rhevQueries.h"
+#include "transport/urlEscape.h"
 
 namespace Hypervale {
 namespace {
@@ -44,9 +45,7 @@ bool TzHypervale::IsStorageDomainEmpty(SStorageDomainInfoLib& domain, bool& empt
     return true;
   };
   std::vector<SStorageDomainInfoLib> found;
-  const std::string search =
-      CUbString::Format("{1}?search=name={2}", "ovirt-engine/api/storagedomains", domain.name)
-          .str();
+  const std::string search = "ovirt-engine/api/storagedomains" + SearchQuery("name", domain.name);
   if (!queries->getStorageDomainInfoListFromLink(search, found, kDomainUsers)) {
     return unsure("the domain could not be looked up");
   }

@@ -195,8 +195,18 @@ DOMNode* TzSXMLParser::AddElement(DOMNode* parent, const std::string& name) {
   return element;
 }
 
+bool TzSXMLParser::Writable(const std::string& name, const std::string& value) {
+  // Xerces strings end at a NUL: the value would be cut there without a word.
+  if (value.find('\0') == std::string::npos) return true;
+  if (writeRefusal.empty()) {
+    writeRefusal = "the value of [" + name + "] holds a NUL byte, which XML cannot carry";
+  }
+  return false;
+}
+
 DOMNode* TzSXMLParser::AddElement(DOMNode* parent, const std::string& name,
                                   const std::string& value, bool asCData) {
+  if (!Writable(name, value)) return nullptr;
   DOMNode* element = AddElement(parent, name);
   if (!element || value.empty()) return element;
   DOMDocument* document = OwnerOf(parent);
@@ -237,7 +247,7 @@ DOMNode* TzSXMLParser::AddElement(DOMNode* parent, const std::string& name, unsi
 
 bool TzSXMLParser::AddAttribute(DOMNode* node, const std::string& name, const std::string& value,
                                 bool /*flag*/) {
-  if (!node || node->getNodeType() != DOMNode::ELEMENT_NODE) return false;
+  if (!node || node->getNodeType() != DOMNode::ELEMENT_NODE || !Writable(name, value)) return false;
   const xml::XmlString attribute(name);
   const xml::XmlString text(value);
   static_cast<DOMElement*>(node)->setAttribute(attribute.get(), text.get());

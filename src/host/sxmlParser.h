@@ -39,7 +39,8 @@ class TzSXMLParser {
   // Appends an empty child element and returns it (null when `parent` is null).
   DOMNode* AddElement(DOMNode* parent, const std::string& name);
   // Appends a child element holding the value as text. With `asCData` the text is written
-  // as a CDATA section.
+  // as a CDATA section. A value XML cannot carry (one holding a NUL byte) is not appended:
+  // the result is null and `writeRefusal` says why, so the document is not sent.
   DOMNode* AddElement(DOMNode* parent, const std::string& name, const std::string& value,
                       bool asCData);
   DOMNode* AddElement(DOMNode* parent, const std::string& name, const char* value);
@@ -53,8 +54,12 @@ class TzSXMLParser {
 
  protected:
   bool NameIs(const DOMNode* node, const std::string& name) const;
+  // False, noting the first refusal in `writeRefusal`, for a value that cannot be written.
+  bool Writable(const std::string& name, const std::string& value);
 
   KwDebug log;
+  // Why the document being written must not be sent; empty while every value was written.
+  std::string writeRefusal;
 };
 
 }  // namespace Hypervale

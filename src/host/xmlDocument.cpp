@@ -8,12 +8,15 @@
 #include <xercesc/dom/DOMLSSerializer.hpp>
 #include <xercesc/framework/MemBufFormatTarget.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/framework/XMLErrorCodes.hpp>
+#include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/sax/ErrorHandler.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLException.hpp>
 
+#include "host/xmlBodyGate.h"
 #include "host/xmlText.h"
 
 namespace Hypervale {
@@ -22,6 +25,8 @@ namespace {
 
 using namespace xercesc;
 
+// Without a document type declaration only the predefined entities exist; the limit stays
+// as a second line.
 constexpr XMLSize_t kEntityExpansionLimit = 1000;
 // Engine bodies nest about a dozen levels. Xerces reads text content recursively, so a
 // hostile body nested a hundred thousand levels deep would exhaust the stack.
@@ -45,48 +50,38 @@ class FirstErrorHandler : public ErrorHandler {
   std::string message_;
 };
 
-// Finds a document type declaration in the prolog, before the root element starts.
-bool HasDocumentTypeDeclaration(const std::string& body) {
-  size_t pos = 0;
-  if (body.compare(0, 3, "\xEF\xBB\xBF") == 0) pos = 3;
-  while (pos < body.size()) {
-    const char c = body[pos];
-    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
-      ++pos;
-    } else if (body.compare(pos, 2, "<?") == 0) {
-      const size_t end = body.find("?>", pos + 2);
-      if (end == std::string::npos) return false;
-      pos = end + 2;
-    } else if (body.compare(pos, 4, "<!--") == 0) {
-      const size_t end = body.find("-->", pos + 4);
-      if (end == std::string::npos) return false;
-      pos = end + 3;
-    } else {
-      return body.compare(pos, 9, "<!DOCTYPE") == 0;
-    }
-  }
-  return false;
-}
+// A DOM parser that stops as soon as the body turns hostile: at a document type declaration
+// (before any entity in it is declared) and at an element nested too deep (before the rest
+// of the body is read into a document).
+class GuardedDomParser : public XercesDOMParser {
+ public:
+  GuardedDomParser() { getScanner()->setDisallowDTD(true); }
 
-// Walks the tree without recursion, for the same reason as the limit itself.
-bool NestsDeeperThan(const DOMNode* root, int limit) {
-  int depth = 0;
-  const DOMNode* node = root;
-  while (node) {
-    if (const DOMNode* child = node->getFirstChild()) {
-      if (++depth > limit) return true;
-      node = child;
-      continue;
+  bool tooDeep() const { return tooDeep_; }
+
+  void startElement(const XMLElementDecl& decl, const unsigned int urlId, const XMLCh* const prefix,
+                    const RefVectorOf<XMLAttr>& attributes, const XMLSize_t count,
+                    const bool isEmpty, const bool isRoot) override {
+    if (openElements_ >= kMaxNestingDepth) {
+      tooDeep_ = true;
+      // The scanner's own way out: a fatal error, which ends the parse.
+      getScanner()->emitError(XMLErrs::ExpectedEndOfTagX);
+      return;
     }
-    while (node != root && !node->getNextSibling()) {
-      node = node->getParentNode();
-      --depth;
-    }
-    if (node == root) break;
-    node = node->getNextSibling();
+    if (!isEmpty) ++openElements_;
+    XercesDOMParser::startElement(decl, urlId, prefix, attributes, count, isEmpty, isRoot);
   }
-  return false;
-}
+
+  void endElement(const XMLElementDecl& decl, const unsigned int urlId, const bool isRoot,
+                  const XMLCh* const prefix) override {
+    --openElements_;
+    XercesDOMParser::endElement(decl, urlId, isRoot, prefix);
+  }
+
+ private:
+  int openElements_ = 0;
+  bool tooDeep_ = false;
+};
 
 }  // namespace
 
@@ -96,62 +91,55 @@ ParsedXml::~ParsedXml() = default;
 
 bool ParsedXml::parse(const std::string& body, const char* bufferId) {
   root_ = nullptr;
+  reachedParser_ = false;
   error_.clear();
   if (!XmlLibraryReady()) {
-    error_ =
-        "the XML library is not initialised (the host must call "
-        "xercesc::XMLPlatformUtils::Initialize() before using the library)";
+    error_ = kXmlLibraryNotReady;
     return false;
   }
   if (body.empty()) {
     error_ = "the body is empty";
     return false;
   }
-  if (HasDocumentTypeDeclaration(body)) {
-    error_ = "the body carries a document type declaration, which is refused";
-    return false;
-  }
+  error_ = WhyRefusedBeforeParsing(body);
+  if (!error_.empty()) return false;
   try {
-    parser_ = std::make_unique<XercesDOMParser>();
-    parser_->setValidationScheme(XercesDOMParser::Val_Never);
-    parser_->setDoNamespaces(false);
-    parser_->setDoSchema(false);
-    parser_->setLoadExternalDTD(false);
-    parser_->setSkipDTDValidation(true);
-    parser_->setDisableDefaultEntityResolution(true);
-    parser_->setCreateEntityReferenceNodes(false);
+    reachedParser_ = true;
+    auto parser = std::make_unique<GuardedDomParser>();
+    parser->setValidationScheme(XercesDOMParser::Val_Never);
+    parser->setDoNamespaces(false);
+    parser->setDoSchema(false);
+    parser->setLoadExternalDTD(false);
+    parser->setSkipDTDValidation(true);
+    parser->setDisableDefaultEntityResolution(true);
+    parser->setCreateEntityReferenceNodes(false);
     SecurityManager security;
     security.setEntityExpansionLimit(kEntityExpansionLimit);
-    parser_->setSecurityManager(&security);
+    parser->setSecurityManager(&security);
     FirstErrorHandler errors;
-    parser_->setErrorHandler(&errors);
+    parser->setErrorHandler(&errors);
 
     MemBufInputSource source(reinterpret_cast<const XMLByte*>(body.data()), body.size(), bufferId,
                              false);
-    parser_->parse(source);
-    parser_->setErrorHandler(nullptr);
-    parser_->setSecurityManager(nullptr);
+    parser->parse(source);
+    parser->setErrorHandler(nullptr);
+    parser->setSecurityManager(nullptr);
+    const GuardedDomParser& guarded = *parser;
+    parser_ = std::move(parser);
 
+    if (guarded.tooDeep()) {
+      error_ =
+          "the body nests elements more than " + std::to_string(kMaxNestingDepth) + " levels deep";
+      return false;
+    }
     if (!errors.message().empty() || parser_->getErrorCount() != 0) {
       error_ = errors.message().empty() ? "the body is not well-formed XML" : errors.message();
       return false;
     }
     DOMDocument* document = parser_->getDocument();
-    // The check before parsing reads ASCII-compatible encodings only; a UTF-16 or UTF-32
-    // body brings its declaration this far.
-    if (document && document->getDoctype()) {
-      error_ = "the body carries a document type declaration, which is refused";
-      return false;
-    }
     root_ = document ? document->getDocumentElement() : nullptr;
     if (!root_) {
       error_ = "the body has no document element";
-      return false;
-    }
-    if (NestsDeeperThan(root_, kMaxNestingDepth)) {
-      error_ =
-          "the body nests elements more than " + std::to_string(kMaxNestingDepth) + " levels deep";
-      root_ = nullptr;
       return false;
     }
     return true;

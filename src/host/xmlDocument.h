@@ -11,11 +11,11 @@
 namespace Hypervale {
 namespace xml {
 
-// One parse of an in-memory body. Hostile input is refused rather than obeyed: a document
-// type declaration (the only way to reach external entities or define expanding ones) is
-// rejected before Xerces sees the body (after parsing, in encodings other than ASCII's
-// supersets), external DTDs are never loaded and entity expansion is bounded anyway.
-// Elements nested deeper than 256 levels are refused too.
+// One parse of an in-memory body. Hostile input is refused rather than obeyed: a body that is
+// not UTF-8 or that carries a document type declaration (the only way to reach external
+// entities or define expanding ones) is refused before Xerces sees it, and Xerces itself
+// stops at a document type declaration and at the first element nested deeper than 256
+// levels. External DTDs are never loaded and entity expansion is bounded anyway.
 class ParsedXml {
  public:
   ParsedXml();
@@ -27,10 +27,13 @@ class ParsedXml {
   bool parse(const std::string& body, const char* bufferId);
   xercesc::DOMElement* root() const { return root_; }
   const std::string& error() const { return error_; }
+  // Whether the last parse got as far as the XML library; bodies refused up front did not.
+  bool reachedParser() const { return reachedParser_; }
 
  private:
   std::unique_ptr<xercesc::XercesDOMParser> parser_;
   xercesc::DOMElement* root_ = nullptr;
+  bool reachedParser_ = false;
   std::string error_;
 };
 

@@ -38,6 +38,10 @@ bool NameEquals(const XMLCh* name, const std::string& ascii) {
   return i == ascii.size();
 }
 
+const char kXmlLibraryNotReady[] =
+    "the XML library is not initialised (the host must call "
+    "xercesc::XMLPlatformUtils::Initialize() before using the library)";
+
 bool XmlLibraryReady() { return XMLPlatformUtils::fgMemoryManager != nullptr; }
 
 }  // namespace xml

@@ -31,6 +31,8 @@ bool NameEquals(const XMLCh* name, const std::string& ascii);
 
 // True once the host has run xercesc::XMLPlatformUtils::Initialize().
 bool XmlLibraryReady();
+// Why a read or a write could not start when XmlLibraryReady() is false.
+extern const char kXmlLibraryNotReady[];
 
 }  // namespace xml
 }  // namespace Hypervale

@@ -8,6 +8,7 @@
 #include "operations/rhevOperations.h"
 #include "queries/rhevQueries.h"
 #include "transport/rhevConnection.h"
+#include "transport/urlEscape.h"
 #include "xml/rhevParser.h"
 
 namespace Hypervale {

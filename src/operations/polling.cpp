@@ -212,8 +212,7 @@ bool TzRhevOperations::pollForRhevJobCompletion(const std::string& jobId) {
 bool TzRhevOperations::pollVMSnapshotStatus(const SVMInfoLib& /*vm*/,
                                             const SSnapshotInfoLib& /*snapshot*/,
                                             const std::string& correlationId) {
-  std::string url;
-  FormatString(url, "%s?search=correlation_id=%s", ops::kJobs, correlationId.c_str());
+  const std::string url = ops::kJobs + SearchQuery("correlation_id", correlationId);
   std::string response;
   if (!connection->get(url, response, true)) return false;
   std::vector<SJobInfoLib> jobs;

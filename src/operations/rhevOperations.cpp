@@ -54,9 +54,8 @@ TzRhevOperations::Lookup TzRhevOperations::LookupVM(const std::string& name, con
   // Done here rather than through the VM query so that an answer without the name can be
   // told from a failed search.
   std::vector<SVMInfoLib> found;
-  const Lookup searched =
-      LookupRecord(CUbString::Format("{1}?search=name={2}", ops::kVms, name).str(), body, found,
-                   &TzRhevParser::parseVMInfoList, true);
+  const Lookup searched = LookupRecord(ops::kVms + SearchQuery("name", name), body, found,
+                                       &TzRhevParser::parseVMInfoList, true);
   if (searched != Lookup::kFound) return searched;
   int matches = 0;
   for (const SVMInfoLib& candidate : found) {

@@ -38,7 +38,7 @@ bool TzRhevOperations::createVMSnapshot(SVMInfoLib& vm, SSnapshotInfoLib& snapsh
       MakeCorrelationId(vm.name, snapshot.description, static_cast<long>(std::time(nullptr)));
   std::string url;
   FormatString(url, "%s/%s/snapshots?correlation_id=%s", ops::kVms, vm.id.c_str(),
-               correlationId.c_str());
+               EncodeQueryValue(correlationId).c_str());
   std::string answer;
   if (!connection->post(url, request, answer)) return false;
   if (!parser->parseSnapshotInfo(answer, snapshot)) {

@@ -118,9 +118,9 @@ TzRhevOperations::Lookup TzRhevOperations::LookupStorageDomain(const SStorageDom
   }
   // The search lists every domain of that name, so one missing from it does not exist.
   std::vector<SStorageDomainInfoLib> listed;
-  const Lookup searched = LookupRecord(
-      CUbString::Format("{1}?search=name={2}", ops::kStorageDomains, domain.name).str(), body,
-      listed, &TzRhevParser::parseStorageDomainInfoList, true);
+  const Lookup searched =
+      LookupRecord(ops::kStorageDomains + SearchQuery("name", domain.name), body, listed,
+                   &TzRhevParser::parseStorageDomainInfoList, true);
   if (searched != Lookup::kFound) return searched;
   int matches = 0;
   for (const SStorageDomainInfoLib& candidate : listed) {
@@ -145,11 +145,10 @@ TzRhevOperations::Lookup TzRhevOperations::ReadAttachedStorageDomainStatus(
   if (!queries->getDataCenterInfo(domain.dataCenterName, "", dataCenter, 0)) return Lookup::kFailed;
   std::string body;
   std::vector<SStorageDomainInfoLib> listed;
-  const Lookup found =
-      LookupRecord(CUbString::Format("{1}/{2}/{3}?search=name={4}", ops::kDataCenters,
-                                     dataCenter.id, "storagedomains", domain.name)
-                       .str(),
-                   body, listed, &TzRhevParser::parseStorageDomainInfoList, true);
+  const Lookup found = LookupRecord(
+      CUbString::Format("{1}/{2}/{3}", ops::kDataCenters, dataCenter.id, "storagedomains").str() +
+          SearchQuery("name", domain.name),
+      body, listed, &TzRhevParser::parseStorageDomainInfoList, true);
   if (found != Lookup::kFound) return found;
   for (const SStorageDomainInfoLib& candidate : listed) {
     if (candidate.name != domain.name) continue;

@@ -5,6 +5,7 @@
 
 #include "host/ubString.h"
 #include "queries/fetchAndParse.h"
+#include "transport/urlEscape.h"
 
 namespace Hypervale {
 namespace {
@@ -17,6 +18,10 @@ const char kStorageDomains[] = "ovirt-engine/api/storagedomains";
 
 std::string Expand(const char* format, const std::string& a1, const std::string& a2) {
   return CUbString::Format(format, a1, a2).str();
+}
+
+std::string Search(const char* collection, const char* field, const std::string& value) {
+  return collection + SearchQuery(field, value);
 }
 
 // What differs between the kinds in a lookup by name or id.
@@ -81,7 +86,7 @@ bool TzRhevQueries::LookupByNameOrId(const char* collection, const std::string& 
     Error(HV_FUNC, "%s", Traits::kMissing);
     return false;
   }
-  const std::string path = Expand("{1}?search=name={2}", collection, name);
+  const std::string path = Search(collection, "name", name);
   std::vector<Record> candidates;
   if (!(this->*Traits::kList)(path, candidates, detailFlags)) {
     if constexpr (std::is_same_v<Record, SVMInfoLib>) {
@@ -151,8 +156,7 @@ bool TzRhevQueries::getClusterInfoList(std::vector<SClusterInfoLib>& list, UINT6
 bool TzRhevQueries::getClusterInfoListForDataCenter(const std::string& dataCenter,
                                                     std::vector<SClusterInfoLib>& list,
                                                     UINT64 detailFlags) {
-  return getClusterInfoListFromLink(Expand("{1}?search=datacenter={2}", kClusters, dataCenter),
-                                    list, detailFlags);
+  return getClusterInfoListFromLink(Search(kClusters, "datacenter", dataCenter), list, detailFlags);
 }
 
 bool TzRhevQueries::getClusterInfoListFromLink(const std::string& link,
@@ -179,13 +183,12 @@ bool TzRhevQueries::getHostInfoList(std::vector<SHostInfoLib>& list, UINT64 deta
 
 bool TzRhevQueries::getHostInfoListForCluster(const std::string& cluster,
                                               std::vector<SHostInfoLib>& list, UINT64 detailFlags) {
-  return getHostInfoListFromLink(Expand("{1}?search=cluster={2}", kHosts, cluster), list,
-                                 detailFlags);
+  return getHostInfoListFromLink(Search(kHosts, "cluster", cluster), list, detailFlags);
 }
 
 bool TzRhevQueries::getHostInfoListForTag(const STagInfoLib& tag, std::vector<SHostInfoLib>& list,
                                           UINT64 detailFlags) {
-  return getHostInfoListFromLink(Expand("{1}?search=tag={2}", kHosts, tag.name), list, detailFlags);
+  return getHostInfoListFromLink(Search(kHosts, "tag", tag.name), list, detailFlags);
 }
 
 bool TzRhevQueries::getHostInfoListFromLink(const std::string& link,
@@ -212,12 +215,12 @@ bool TzRhevQueries::getVMInfoList(std::vector<SVMInfoLib>& list, UINT64 detailFl
 
 bool TzRhevQueries::getVMInfoListForCluster(const std::string& cluster,
                                             std::vector<SVMInfoLib>& list, UINT64 detailFlags) {
-  return getVMInfoListFromLink(Expand("{1}?search=cluster={2}", kVms, cluster), list, detailFlags);
+  return getVMInfoListFromLink(Search(kVms, "cluster", cluster), list, detailFlags);
 }
 
 bool TzRhevQueries::getVMInfoListForTag(const STagInfoLib& tag, std::vector<SVMInfoLib>& list,
                                         UINT64 detailFlags) {
-  return getVMInfoListFromLink(Expand("{1}?search=tag={2}", kVms, tag.name), list, detailFlags);
+  return getVMInfoListFromLink(Search(kVms, "tag", tag.name), list, detailFlags);
 }
 
 bool TzRhevQueries::getVMInfoListFromLink(const std::string& link, std::vector<SVMInfoLib>& list,
@@ -280,9 +283,9 @@ bool TzRhevQueries::getStorageDomainStatus(const std::string& dataCenterName,
   }
   SDataCenterInfoLib dc;
   if (!getDataCenterInfo(dataCenterName, "", dc, 0)) return false;
-  const std::string link = CUbString::Format("{1}/{2}/{3}?search=name={4}", kDataCenters, dc.id,
-                                             "storagedomains", storageDomainName)
-                               .str();
+  const std::string link =
+      CUbString::Format("{1}/{2}/{3}", kDataCenters, dc.id, "storagedomains").str() +
+      SearchQuery("name", storageDomainName);
   std::vector<SStorageDomainInfoLib> attached;
   if (!getStorageDomainInfoListFromLink(link, attached, 0)) return false;
   for (const auto& domain : attached) {

@@ -1,10 +1,13 @@
 #include "transport/libCurl.h"
 
+#include <strings.h>
+
 #include <algorithm>
 #include <cstring>
 
 #include "host/platformInfo.h"
 #include "transport/urlEscape.h"
+#include "transport/urlParts.h"
 
 namespace Hypervale {
 namespace {
@@ -15,6 +18,11 @@ const char kSection[] = "VirtualServer";
 void Wipe(std::string& secret) {
   std::fill(secret.begin(), secret.end(), '\0');
   secret.clear();
+}
+
+bool IsAuthorizationLine(const char* line) {
+  static const char kName[] = "authorization:";
+  return strncasecmp(line, kName, sizeof kName - 1) == 0;
 }
 
 }  // namespace
@@ -117,13 +125,22 @@ size_t TzLibCurl::CollectBody(char* data, size_t size, size_t count, void* self)
   return bytes;
 }
 
+bool TzLibCurl::HoldsCredentials() const {
+  if (!username_.empty() || !password_.empty()) return true;
+  for (const curl_slist* line = headers_.get(); line; line = line->next) {
+    if (IsAuthorizationLine(line->data)) return true;
+  }
+  return false;
+}
+
 bool TzLibCurl::ApplyRequestOptions(HTTP_REQ_TYPE method, const std::string& url, const void* body,
-                                    unsigned long length) {
+                                    unsigned long length, bool withCredentials) {
   CURL* h = handle_.get();
   // Header lines this client adds itself: the content type, and an empty "Expect:" so large
   // bodies are not held back waiting for "100 Continue".
   curl::HeaderList lines;
   for (const curl_slist* line = headers_.get(); line; line = line->next) {
+    if (!withCredentials && IsAuthorizationLine(line->data)) continue;
     if (!curl::AppendHeader(lines, line->data)) return false;
   }
   if (!contentTypeHeader_.empty() && !curl::AppendHeader(lines, contentTypeHeader_.c_str())) {
@@ -149,7 +166,7 @@ bool TzLibCurl::ApplyRequestOptions(HTTP_REQ_TYPE method, const std::string& url
   set(CURLOPT_LOW_SPEED_LIMIT, 1L);
   set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(settings_.stallTimeoutSec));
   set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(settings_.maxResponseBytes));
-  if (!username_.empty() || !password_.empty()) {
+  if (withCredentials && (!username_.empty() || !password_.empty())) {
     set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
     set(CURLOPT_USERNAME, username_.c_str());
     set(CURLOPT_PASSWORD, password_.c_str());
@@ -196,8 +213,22 @@ bool TzLibCurl::TzLibCurlSendHttpReq(HTTP_REQ_TYPE method, const char* url, cons
   errorBuffer_[0] = '\0';
   if (!handle_ || !url) return false;
 
+  // Judged on what libcurl will parse: escaping turns a '#' that ended the authority into
+  // "%23", which libcurl reads as part of it.
   const std::string escapedUrl = EscapeUrl(url);
-  if (!ApplyRequestOptions(method, escapedUrl, body, length)) {
+  if (HasUserInfo(escapedUrl)) {
+    transportError_ = "the URL carries user information, which is refused";
+    Error(HV_FUNC, "Refusing %s [%s]: %s", GetHttpReqTypeString(method),
+          WithoutUserInfo(escapedUrl).c_str(), transportError_.c_str());
+    return false;
+  }
+  // Basic authentication is the password in clear text: it goes over TLS or not at all.
+  const bool withCredentials = IsHttpsUrl(escapedUrl);
+  if (!withCredentials && HoldsCredentials()) {
+    Error(HV_FUNC, "Credentials are not sent over plain HTTP; %s [%s] goes without them",
+          GetHttpReqTypeString(method), url);
+  }
+  if (!ApplyRequestOptions(method, escapedUrl, body, length, withCredentials)) {
     transportError_ = "a libcurl option could not be set";
     Error(HV_FUNC, "Failed to prepare %s [%s]: %s", GetHttpReqTypeString(method), url,
           transportError_.c_str());

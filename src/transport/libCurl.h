@@ -49,7 +49,9 @@ class TzLibCurl : public KwDebug {
   void TzLibCurlFreeHttpHeaderList();
   bool TzLibCurlAppendHeader(_http_hdr_type_ type, const char* value);
   bool TzLibCurlSetAdditionalOptionsIntValue(CURLoption option, const int& value);
-  // True only when the request completed with a 2xx status.
+  // True only when the request completed with a 2xx status. A URL carrying user information
+  // is refused without sending; credentials (kind 1, or an "Authorization:" line) go only
+  // over https:// and are left out of any other request.
   bool TzLibCurlSendHttpReq(HTTP_REQ_TYPE method, const char* url, const void* body,
                             unsigned long length, bool unused, const char* unusedText);
   // The NUL-terminated response body, or null when none was received.
@@ -63,8 +65,9 @@ class TzLibCurl : public KwDebug {
 
  private:
   static size_t CollectBody(char* data, size_t size, size_t count, void* self);
+  bool HoldsCredentials() const;
   bool ApplyRequestOptions(HTTP_REQ_TYPE method, const std::string& url, const void* body,
-                           unsigned long length);
+                           unsigned long length, bool withCredentials);
 
   curl::EasyHandle handle_;
   curl::HeaderList headers_;         // lines appended by the caller

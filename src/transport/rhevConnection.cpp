@@ -33,6 +33,16 @@ void TzRhevConnection::setParser(TzRhevParser* p) { parser = p; }
 
 bool TzRhevConnection::connect(const std::string& serverName, const std::string& userName,
                                const std::string& userPassword, std::string& response) {
+  // "user:password@host" would put the password into every URL and log line; credentials
+  // travel only in the authentication header. Nothing is kept or sent.
+  const size_t at = serverName.rfind('@');
+  if (at != std::string::npos) {
+    Error(HV_FUNC,
+          "Refusing the server name [...@%s]: it carries user information; give the user and "
+          "the password as their own arguments",
+          serverName.substr(at + 1).c_str());
+    return false;
+  }
   server = serverName;
   user = userName;
   std::fill(password.begin(), password.end(), '\0');
@@ -77,7 +87,8 @@ bool TzRhevConnection::_connect(std::string& response) {
   computeUrl(server, kCertificatePath, certificateUrl);
   TzLibCurl client;
   if (!InitClient(client)) return false;
-  if (!setCommonCurlHeaders(client)) return false;
+  // The certificate is public and fetched over plain HTTP: the probe carries no credentials.
+  if (!setCommonCurlHeaders(client, false)) return false;
   if (!client.TzLibCurlSendHttpReq(HTTP_REQ_GET, certificateUrl.c_str(), nullptr, 0, false,
                                    nullptr)) {
     Debug(HV_FUNC, "Error: Failed to get Certificate file");
@@ -188,15 +199,17 @@ bool TzRhevConnection::_sendReq(HTTP_REQ_TYPE method, const std::string& path,
   return false;
 }
 
-bool TzRhevConnection::setCommonCurlHeaders(TzLibCurl& client) {
+bool TzRhevConnection::setCommonCurlHeaders(TzLibCurl& client, bool withCredentials) {
   client.TzLibCurlFreeHttpHeaderList();
-  std::string credentials = user + ":" + password;
-  const bool credentialsSet =
-      client.TzLibCurlAppendHeader(HTTP_HDR_CREDENTIALS, credentials.c_str());
-  std::fill(credentials.begin(), credentials.end(), '\0');
-  if (!credentialsSet) {
-    Error(HV_FUNC, "Failed to set CURL USERPWD header");
-    return false;
+  if (withCredentials) {
+    std::string credentials = user + ":" + password;
+    const bool credentialsSet =
+        client.TzLibCurlAppendHeader(HTTP_HDR_CREDENTIALS, credentials.c_str());
+    std::fill(credentials.begin(), credentials.end(), '\0');
+    if (!credentialsSet) {
+      Error(HV_FUNC, "Failed to set CURL USERPWD header");
+      return false;
+    }
   }
   if (!client.TzLibCurlAppendHeader(HTTP_HDR_LINE, "Accept: application/xml")) {
     Error(HV_FUNC, "Failed to set CURL Accept header");

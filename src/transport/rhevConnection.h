@@ -20,6 +20,7 @@ class TzRhevConnection : public KwDebug {
   TzRhevConnection& operator=(const TzRhevConnection&) = delete;
 
   void enableDebug();
+  // Refuses, sending nothing, a server name that carries user information ("user:pw@host").
   bool connect(const std::string& server, const std::string& user, const std::string& password,
                std::string& response);
   bool _connect(std::string& response);
@@ -39,7 +40,9 @@ class TzRhevConnection : public KwDebug {
   bool _sendReq(HTTP_REQ_TYPE method, const std::string& path, const std::string& body,
                 std::string& response, bool reportErrors,
                 const std::string& extraHeader = std::string());
-  bool setCommonCurlHeaders(TzLibCurl& client);
+  // `withCredentials` false leaves out the basic-authentication credentials (the certificate
+  // probe over plain HTTP).
+  bool setCommonCurlHeaders(TzLibCurl& client, bool withCredentials = true);
   void LogRequest(HTTP_REQ_TYPE method, const std::string& url, const std::string& body);
   void LogResponse(HTTP_REQ_TYPE method, const std::string& url, const std::string& response);
   void SetLastErrorFromResponse(const std::string& response);

@@ -7,6 +7,7 @@
 
 #include "host/sxmlParser.h"
 #include "host/xmlDocument.h"
+#include "host/xmlText.h"
 #include "hypervale/actionRecords.h"
 #include "hypervale/commonRecords.h"
 #include "hypervale/diskRecords.h"
@@ -212,11 +213,20 @@ bool TzRhevParser::ConvertListFromXML(DOMNode* listElement, std::vector<T>& list
 template <typename T>
 bool TzRhevParser::SerializeObject(const T& record, const std::string& rootName,
                                    std::string& body) {
+  if (!xml::XmlLibraryReady()) {
+    LogWriteFailure(rootName, xml::kXmlLibraryNotReady);
+    return false;
+  }
   // Values come from callers and engine answers; a text Xerces refuses (invalid UTF-8)
   // must end as a refused write, never as an exception in the agent.
   try {
     const xml::NewXmlDocument document(rootName);
+    writeRefusal.clear();
     ConvertToXML(record, document.root());
+    if (!writeRefusal.empty()) {
+      LogWriteFailure(rootName, writeRefusal.c_str());
+      return false;
+    }
     return WriteDocument(document, rootName, body);
   } catch (...) {
     LogWriteFailure(rootName, "a value could not be written as XML");

@@ -102,4 +102,21 @@ for file in "$fixtures"/v3/*.xml "$fixtures"/v4/*.xml; do
     done
   done
 done
+# The same real bodies as an engine never sends them: in other encodings and behind a document
+# type declaration, so the fuzzer starts from both sides of the checks that refuse them.
+encoded=$(mktemp)
+trap 'rm -f "$item" "$encoded"' EXIT
+for pair in "v4/fault.xml last_error 4" "v3/vm.xml vm 3"; do
+  read -r body entry g <<<"$pair"
+  stem="$(dirname "$body")-$(basename "$body" .xml)"
+  for encoding in UTF-16LE UTF-16BE UTF-32LE cp37; do
+    perl -MEncode -0777 -pe "\$_ = encode('$encoding', decode('UTF-8', \$_))" \
+      "$fixtures/$body" >"$encoded"
+    write_seed "$(index_of "$entry")" "$g" "$encoded" "$stem-$encoding-$entry-g$g"
+    count=$((count + 1))
+  done
+  perl -0777 -pe 's/^(<\?xml[^>]*>)?/$1<!DOCTYPE x [<!ENTITY e "e">]>/' "$fixtures/$body" >"$encoded"
+  write_seed "$(index_of "$entry")" "$g" "$encoded" "$stem-doctype-$entry-g$g"
+  count=$((count + 1))
+done
 echo "$count seed inputs in $out"

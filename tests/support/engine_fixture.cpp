@@ -15,6 +15,10 @@ void EngineTest::SetUp() {
 }
 
 void EngineTest::TearDown() {
+  for (const auto& request : engine->requests()) {
+    EXPECT_FALSE(!request.tls && request.headers.has("Authorization"))
+        << "credentials went over plain HTTP: " << request.method << " " << request.target;
+  }
   engine.reset();
   EXPECT_EQ(logs.all().find(TestPassword()), std::string::npos)
       << "the password reached a log line";

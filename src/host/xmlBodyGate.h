@@ -1,0 +1,18 @@
+// The checks a body passes before the XML library sees it. Engines answer in UTF-8 and never
+// with a document type declaration; anything else is refused here, at the cost of one pass
+// over the bytes, instead of being decoded, expanded and refused afterwards.
+#pragma once
+
+#include <string>
+
+namespace Hypervale {
+namespace xml {
+
+// Empty when the body may be parsed; otherwise why it is refused. Refused: a UTF-16 or
+// UTF-32 byte order mark, any zero byte (UTF-16 and UTF-32 text without a mark), bytes that
+// are not UTF-8 (EBCDIC, Latin-1), an XML declaration naming an encoding other than UTF-8
+// or US-ASCII, and a document type declaration.
+std::string WhyRefusedBeforeParsing(const std::string& body);
+
+}  // namespace xml
+}  // namespace Hypervale
