@@ -1,12 +1,14 @@
-// A small streaming XML writer that indents like the engine (four blanks per level).
+// An XML writer that indents like the engine (four blanks per level). Elements are built and
+// escaped by pugixml; the root's start tag is written as it opens and each child of the root as
+// soon as it is complete, so a list of thousands of VMs is never held as a tree.
 #pragma once
 
 #include <cstdint>
 #include <initializer_list>
+#include <pugixml.hpp>
 #include <string>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 namespace hvsim {
 
@@ -35,11 +37,17 @@ class XmlOut {
   XmlOut& status(std::string_view name, std::string_view state, bool v3);
 
  private:
-  void indent();
-  void attrs(Attrs list);
+  // The innermost open element, or the document when none is open.
+  pugi::xml_node parent() const;
+  pugi::xml_node element(std::string_view name, Attrs attrs);
+  // Writes a complete element that is the root or a child of the root, then lets it go; deeper
+  // ones are written with that ancestor.
+  void completed(pugi::xml_node node);
+  void writeStartTag(pugi::xml_node root);
 
   std::string& out_;
-  std::vector<std::string_view> stack_;  // names must outlive the element (literals)
+  pugi::xml_document document_;
+  pugi::xml_node open_;  // null when no element is open
 };
 
 void appendEscaped(std::string& out, std::string_view text);
