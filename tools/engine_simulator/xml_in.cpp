@@ -1,7 +1,9 @@
 #include "engine_simulator/xml_in.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <iterator>
 #include <pugixml.hpp>
 
 namespace hvsim {
@@ -27,6 +29,35 @@ bool copyElement(const pugi::xml_node& from, XmlNode& to, int depth) {
   }
   return true;
 }
+
+bool onlyKnownEntities(std::string_view raw) {
+  constexpr std::string_view kPredefined[] = {"lt", "gt", "amp", "quot", "apos"};
+  for (size_t at = raw.find('&'); at != std::string_view::npos; at = raw.find('&', at + 1)) {
+    const size_t end = raw.find(';', at);
+    if (end == std::string_view::npos) return false;
+    const std::string_view name = raw.substr(at + 1, end - at - 1);
+    if (name.size() > 1 && name[0] == '#') continue;  // a character reference
+    if (std::find(std::begin(kPredefined), std::end(kPredefined), name) == std::end(kPredefined)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// pugixml keeps a reference to an entity nobody declared, or a lone '&', as plain text; an
+// engine refuses such a body, and so does the simulator. Walks a document parsed without
+// decoding references (CDATA sections are left alone).
+class EntityCheck final : public pugi::xml_tree_walker {
+ public:
+  bool for_each(pugi::xml_node& node) override {
+    if (node.type() == pugi::node_pcdata) known = known && onlyKnownEntities(node.value());
+    for (const pugi::xml_attribute& a : node.attributes()) {
+      known = known && onlyKnownEntities(a.value());
+    }
+    return known;
+  }
+  bool known = true;
+};
 
 std::optional<XmlNode> failure(std::string* error, std::string reason) {
   if (error) *error = std::move(reason);
@@ -92,11 +123,11 @@ std::optional<uint64_t> XmlNode::numberAt(std::string_view path) const {
 }
 
 std::optional<XmlNode> parseXml(std::string_view text, std::string* error) {
-  pugi::xml_document document;
   // A document type is kept only to be refused: nothing in a request is ever expanded. As a
   // fragment, text outside the root stays visible, to be refused as well.
-  const pugi::xml_parse_result parsed = document.load_buffer(
-      text.data(), text.size(), pugi::parse_default | pugi::parse_doctype | pugi::parse_fragment);
+  constexpr unsigned kOptions = pugi::parse_default | pugi::parse_doctype | pugi::parse_fragment;
+  pugi::xml_document document;
+  const pugi::xml_parse_result parsed = document.load_buffer(text.data(), text.size(), kOptions);
   if (!parsed) {
     return failure(error,
                    std::string(parsed.description()) + " at byte " + std::to_string(parsed.offset));
@@ -113,6 +144,10 @@ std::optional<XmlNode> parseXml(std::string_view text, std::string* error) {
   if (!root) return failure(error, "no root element");
   XmlNode copy;
   if (!copyElement(root, copy, 0)) return failure(error, "nesting too deep");
+  pugi::xml_document raw;
+  EntityCheck check;
+  raw.load_buffer(text.data(), text.size(), kOptions & ~pugi::parse_escapes);
+  if (!raw.traverse(check)) return failure(error, "unknown entity");
   return copy;
 }
 
