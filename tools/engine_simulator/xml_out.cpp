@@ -51,14 +51,8 @@ pugi::xml_node XmlOut::element(std::string_view name, Attrs attrs) {
 }
 
 void XmlOut::completed(pugi::xml_node node) {
-  pugi::xml_node up = node.parent();
-  if (up.type() == pugi::node_document) {
-    print(out_, node, pugi::format_indent, 0);
-    document_.reset();
-  } else if (up.parent().type() == pugi::node_document) {
-    print(out_, node, pugi::format_indent, 1);
-    up.remove_child(node);
-  }
+  print(out_, node, pugi::format_indent, root_.empty() ? 0 : 1);
+  document_.remove_child(node);
 }
 
 void XmlOut::writeStartTag(pugi::xml_node root) {
@@ -77,31 +71,35 @@ XmlOut& XmlOut::declaration() {
 
 XmlOut& XmlOut::open(std::string_view name, Attrs attrs) {
   const pugi::xml_node node = element(name, attrs);
-  if (!open_) writeStartTag(node);
-  open_ = node;
+  if (open_ || !root_.empty()) {
+    open_ = node;
+    return *this;
+  }
+  writeStartTag(node);
+  root_ = name;
+  document_.remove_child(node);
   return *this;
 }
 
 XmlOut& XmlOut::close() {
-  const pugi::xml_node node = open_;
-  open_ = node.parent();
-  if (open_.type() != pugi::node_document) {
-    completed(node);
+  if (!open_) {
+    out_ += "</" + root_ + ">\n";
+    root_.clear();
     return *this;
   }
-  // The root: its children are written already.
-  out_ += "</";
-  out_ += node.name();
-  out_ += ">\n";
-  open_ = pugi::xml_node();
-  document_.reset();
+  const pugi::xml_node node = open_;
+  open_ = node.parent();
+  if (open_.type() == pugi::node_document) {
+    open_ = pugi::xml_node();
+    completed(node);
+  }
   return *this;
 }
 
 XmlOut& XmlOut::leaf(std::string_view name, std::string_view text) {
   pugi::xml_node node = element(name, {});
   node.append_child(pugi::node_pcdata).set_value(text.data(), text.size());
-  completed(node);
+  if (!open_) completed(node);
   return *this;
 }
 
@@ -110,7 +108,8 @@ XmlOut& XmlOut::leaf(std::string_view name, uint64_t value) {
 }
 
 XmlOut& XmlOut::empty(std::string_view name, Attrs attrs) {
-  completed(element(name, attrs));
+  const pugi::xml_node node = element(name, attrs);
+  if (!open_) completed(node);
   return *this;
 }
 
@@ -123,10 +122,8 @@ XmlOut& XmlOut::link(std::string_view href, std::string_view rel) {
 }
 
 XmlOut& XmlOut::linkUnder(std::string_view base, std::string_view rel) {
-  std::string href(base);
-  href += '/';
-  href += rel;
-  return link(href, rel);
+  href_.assign(base).append(1, '/').append(rel);
+  return link(href_, rel);
 }
 
 XmlOut& XmlOut::status(std::string_view name, std::string_view state, bool v3) {

@@ -31,10 +31,11 @@ void check(const boost::system::error_code& ec, const std::string& what) {
 
 struct Server::Core {
   void accept();
+  void accepted(tcp::socket socket);
   void run();
 
   SessionContext context;
-  std::atomic<size_t> accepted{0};
+  std::atomic<size_t> acceptedCount{0};
   uint64_t nextId = 1;                // accept handler only
   std::optional<net::io_context> io;  // destroyed by stop(), and with it every connection
   std::optional<tcp::acceptor> acceptor;
@@ -47,15 +48,19 @@ void Server::Core::accept() {
   acceptor->async_accept(net::make_strand(*io),
                          [this](boost::system::error_code ec, tcp::socket socket) {
                            if (ec == net::error::operation_aborted) return;
-                           if (!ec) {
-                             ++accepted;
-                             // Past the limit the socket closes as it goes out of scope.
-                             if (context.open.load() < context.options.maxConnections) {
-                               serveConnection(std::move(socket), nextId++, context);
-                             }
-                           }
+                           if (!ec) accepted(std::move(socket));
                            accept();
                          });
+}
+
+void Server::Core::accepted(tcp::socket socket) {
+  ++acceptedCount;
+  // Past the limit the socket closes as it goes out of scope.
+  if (context.open.load() >= context.options.maxConnections) return;
+  // Answers go out whole; holding back their last segment only delays the client.
+  boost::system::error_code ignored;
+  socket.set_option(tcp::no_delay(true), ignored);
+  serveConnection(std::move(socket), nextId++, context);
 }
 
 void Server::Core::run() {
@@ -97,7 +102,7 @@ Server::Server(ServerOptions options, SSL_CTX* tls, Handler handler)
 
 Server::~Server() { stop(); }
 
-size_t Server::acceptedConnections() const { return core_->accepted.load(); }
+size_t Server::acceptedConnections() const { return core_->acceptedCount.load(); }
 
 void Server::closeNextIdleConnection() { core_->context.closeNextIdle.store(true); }
 
