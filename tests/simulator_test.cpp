@@ -1,6 +1,7 @@
-// Tests of what only the engine simulator itself decides: the document forms of each engine
-// generation, search semantics, timing, the fault table, the inventory and the program. The
-// library's end-to-end and concurrency tests drive the simulator's workflows.
+// Tests of what only the engine simulator itself decides: the forms of each engine generation,
+// its strictness (refusals, HTTPS only, single sign-on), search, progress in polls and time,
+// failing tasks, the fault table, seeds and the program. The library's end-to-end and
+// concurrency tests drive the simulator's workflows.
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -13,12 +14,15 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "engine_simulator/engine_simulator.h"
+#include "engine_simulator/sso.h"
 #include "engine_simulator/xml_in.h"
+#include "engine_simulator/xml_out.h"
 
 namespace {
 
@@ -33,13 +37,13 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kPassword = "sim-pw";
 const std::string kSeed = std::string(HV_SIMULATOR_SEED_DIR) + "/example.seed";
 
+std::string api(const std::string& tail) { return "/ovirt-engine/api/" + tail; }
+
 struct Reply {
   CURLcode code = CURLE_OK;
   long status = 0;
   std::string contentType;
   std::string body;
-  std::chrono::milliseconds elapsed{0};
-  std::chrono::milliseconds firstByte{0};  // the server's time to decide and render
 };
 
 size_t appendTo(char* data, size_t size, size_t count, void* out) {
@@ -47,45 +51,51 @@ size_t appendTo(char* data, size_t size, size_t count, void* out) {
   return size * count;
 }
 
-// One libcurl handle against the simulator's API base.
+// One request as a client would send it.
+struct Ask {
+  std::string method = "GET";
+  std::string target{};  // from the server root, e.g. api("vms")
+  std::string body{};
+  std::vector<std::string> headers{};
+  bool plainHttp = false;
+  bool basic = true;  // Basic authentication with the engine's credentials
+};
+
+// One libcurl handle against the simulator. Without reuse every request has its own
+// connection, as the library makes them.
 class Client {
  public:
-  // Without reuse every request has its own connection, as the library makes them; libcurl
-  // would otherwise resend a request whose reused connection was closed without an answer.
-  explicit Client(EngineSimulator& sim, bool reuse = true)
-      : base_(sim.apiUrl()), curl_(curl_easy_init()) {
+  explicit Client(EngineSimulator& sim, bool reuse = true) : sim_(sim), curl_(curl_easy_init()) {
     curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(curl_, CURLOPT_FORBID_REUSE, reuse ? 0L : 1L);
     curl_easy_setopt(curl_, CURLOPT_TIMEOUT_MS, 10000L);
-    curl_easy_setopt(curl_, CURLOPT_USERNAME, "admin@internal");
-    curl_easy_setopt(curl_, CURLOPT_PASSWORD, kPassword);
     curl_easy_setopt(curl_, CURLOPT_CAINFO, sim.engine().caFile().c_str());
   }
   ~Client() { curl_easy_cleanup(curl_); }
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
 
-  // `tail` is appended to the API base ("vms?search=name%3Dx", "/vms/ID"); POST when `body`.
-  Reply send(const std::string& tail, const std::string* body = nullptr) {
+  Reply send(const Ask& ask) {
     Reply reply;
-    std::string url = base_ + (tail.empty() || tail[0] == '?' || tail[0] == '/' ? "" : "/") + tail;
+    std::string url =
+        (ask.plainHttp ? sim_.engine().httpUrl() : sim_.engine().httpsUrl()) + ask.target;
     curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl_, CURLOPT_USERNAME, ask.basic ? "admin@internal" : nullptr);
+    curl_easy_setopt(curl_, CURLOPT_PASSWORD, ask.basic ? kPassword : nullptr);
     curl_easy_setopt(curl_, CURLOPT_HTTPGET, 1L);
-    struct curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/xml");
-    curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers);
-    if (body) {
-      curl_easy_setopt(curl_, CURLOPT_POSTFIELDS, body->c_str());
-      curl_easy_setopt(curl_, CURLOPT_POSTFIELDSIZE, static_cast<long>(body->size()));
+    if (ask.method != "GET") {
+      curl_easy_setopt(curl_, CURLOPT_POSTFIELDS, ask.body.c_str());
+      curl_easy_setopt(curl_, CURLOPT_POSTFIELDSIZE, static_cast<long>(ask.body.size()));
     }
+    curl_easy_setopt(curl_, CURLOPT_CUSTOMREQUEST,
+                     ask.method == "GET" || ask.method == "POST" ? nullptr : ask.method.c_str());
+    struct curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/xml");
+    for (const std::string& line : ask.headers) headers = curl_slist_append(headers, line.c_str());
+    curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, appendTo);
     curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &reply.body);
-    Clock::time_point start = Clock::now();
     reply.code = curl_easy_perform(curl_);
-    reply.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &reply.status);
-    curl_off_t firstByte = 0;
-    curl_easy_getinfo(curl_, CURLINFO_STARTTRANSFER_TIME_T, &firstByte);
-    reply.firstByte = std::chrono::milliseconds(firstByte / 1000);
     char* type = nullptr;
     if (curl_easy_getinfo(curl_, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type) {
       reply.contentType = type;
@@ -93,11 +103,13 @@ class Client {
     curl_slist_free_all(headers);
     return reply;
   }
-  Reply get(const std::string& tail) { return send(tail); }
-  Reply post(const std::string& tail, const std::string& body) { return send(tail, &body); }
+  Reply get(const std::string& tail) { return send(Ask{"GET", api(tail)}); }
+  Reply post(const std::string& tail, const std::string& body) {
+    return send(Ask{"POST", api(tail), body});
+  }
 
  private:
-  std::string base_;
+  EngineSimulator& sim_;
   CURL* curl_;
 };
 
@@ -125,16 +137,24 @@ std::string formOf(const XmlNode* node, const std::string& name) {
   return text(*node, name);
 }
 
-// The simulator with the example seed, and a client for it.
+std::string escaped(const std::string& raw) {
+  std::string out;
+  hvsim::appendEscaped(out, raw);
+  return out;
+}
+
+// The simulator with the example seed on a clock that moves only when told, and a client.
 struct Engine {
   explicit Engine(const std::string& generation, Timing timing = Timing())
-      : sim(options(generation, timing)), client(sim) {}
-  static hvsim::SimulatorOptions options(const std::string& generation, Timing timing) {
+      : sim(options(generation, timing, clock)), client(sim) {}
+  static hvsim::SimulatorOptions options(const std::string& generation, Timing timing,
+                                         const hvsim::ManualClock& clock) {
     hvsim::SimulatorOptions o;
     o.generation = generation;
     o.seedFile = kSeed;
     o.server.password = kPassword;
     o.timing = timing;
+    o.clock = clock.source();
     return o;
   }
   std::string id(Kind kind, const std::string& name) {
@@ -142,6 +162,9 @@ struct Engine {
     EXPECT_FALSE(found.empty()) << name;
     return found;
   }
+  hvsim::Snapshot seededSnapshot() { return sim.vm(id(Kind::Vm, "web01"))->snapshots.at(1); }
+
+  hvsim::ManualClock clock;
   EngineSimulator sim;
   Client client;
 };
@@ -152,22 +175,28 @@ TEST(SimulatorFormsTest, EachGenerationRendersItsOwnForms) {
   struct Case {
     const char* generation;
     const char* version;  // as formOf reads major.minor.build
+    long vmDisks;         // the VM's "disks" sub-collection
+    const char* topDisk;  // interface|size|total_size of a top-level disk
   };
-  for (const Case& c : {Case{"3.6", "@3.@6.@0"}, Case{"4.0.0", "4.0.0"}, Case{"4.0.2", "4.0.2"},
-                        Case{"4.2.8", "4.2.8"}}) {
+  const uint64_t usedBytes = 10737418240ull / 8;            // the seed's actual size
+  const std::string total = std::to_string(2 * usedBytes);  // its own image and the snapshot's
+  for (const Case& c : {Case{"3.6", "@3.@6.@0", 200, "virtio|10737418240|<absent>"},
+                        Case{"4.0.0", "4.0.0", 200, "<absent>|<absent>|<absent>"},
+                        Case{"4.0.2", "4.0.2", 200, "<absent>|<absent>|<absent>"},
+                        Case{"4.2.8", "4.2.8", 404, ""}}) {
     SCOPED_TRACE(c.generation);
     const bool v3 = c.generation[0] == '3';
     Engine e(c.generation);
     std::string vmPath = "vms/" + e.id(Kind::Vm, "web01");
-    XmlNode api = parse(e.client.get(""));
-    const XmlNode* version = api.find("product_info/version");
+    XmlNode apiRoot = parse(e.client.get(""));
+    const XmlNode* version = apiRoot.find("product_info/version");
     XmlNode vm = parse(e.client.get(vmPath));
-    XmlNode vmDisks = parse(e.client.get(vmPath + "/disks"));
+    XmlNode disks = parse(e.client.get(vmPath + (v3 ? "/disks" : "/diskattachments")));
     XmlNode disk = parse(e.client.get("disks/" + e.id(Kind::Disk, "web01_Disk1")));
     XmlNode snapshots = parse(e.client.get(vmPath + "/snapshots"));
     XmlNode host = parse(e.client.get("hosts/" + e.id(Kind::Host, "host1")));
     XmlNode tags = parse(e.client.get("tags?search=name%3Dnightly"));
-    ASSERT_EQ(vmDisks.children.size(), 2u);
+    ASSERT_EQ(disks.children.size(), 2u);
     ASSERT_EQ(snapshots.children.size(), 2u);
     ASSERT_EQ(tags.children.size(), 1u);
     std::string links;
@@ -181,27 +210,27 @@ TEST(SimulatorFormsTest, EachGenerationRendersItsOwnForms) {
       const char* what;
       std::string got, v3, v4;
     };
+    const std::string topDisk = c.topDisk[0] ? c.topDisk : "<absent>|<absent>|" + total;
     const Form forms[] = {
         {"api version",
          formOf(version, "major") + "." + formOf(version, "minor") + "." + formOf(version, "build"),
          c.version, c.version},
         {"full version inside version",
-         std::to_string(api.find("product_info/version/full_version") != nullptr), "0", "1"},
-        {"vm href", vm.attribute("href").value_or(""), "/ovirt-engine/api/" + vmPath,
-         "/ovirt-engine/api/" + vmPath},
+         std::to_string(apiRoot.find("product_info/version/full_version") != nullptr), "0", "1"},
         {"vm status", text(vm, "status/state") + "|" + hvsim::trim(vm.child("status")->text), "up|",
          "<absent>|up"},
         {"vm topology", formOf(vm.find("cpu/topology"), "sockets"), "@2", "2"},
-        {"vm os", formOf(vm.find("os"), "type"), "@rhel_7x64", "rhel_7x64"},
         {"vm links", links, "disks ", "diskattachments "},
+        {"vm disks", std::to_string(e.client.get(vmPath + "/disks").status),
+         std::to_string(c.vmDisks), std::to_string(c.vmDisks)},
         {"attachments", std::to_string(e.client.get(vmPath + "/diskattachments").status), "404",
          "200"},
-        {"vm disk",
-         text(vmDisks.children[0], "interface") + "|" + text(vmDisks.children[0], "active") + "|" +
-             text(vmDisks.children[0], "status/state"),
-         "virtio|true|ok", "virtio|true|<absent>"},
-        {"top disk", text(disk, "interface") + "|" + text(disk, "size"), "virtio|10737418240",
-         "<absent>|<absent>"},
+        {"attachment flags",
+         text(disks.children[0], "interface") + "|" + text(disks.children[0], "active"),
+         "virtio|true", "virtio|true"},
+        {"top disk",
+         text(disk, "interface") + "|" + text(disk, "size") + "|" + text(disk, "total_size"),
+         topDisk, topDisk},
         {"snapshot kind",
          text(snapshots.children[0], v3 ? "type" : "snapshot_type") + "|" +
              text(snapshots.children[1], "type") + "|" +
@@ -214,6 +243,275 @@ TEST(SimulatorFormsTest, EachGenerationRendersItsOwnForms) {
          "tag|1", "parent|1"},
     };
     for (const Form& f : forms) EXPECT_EQ(f.got, v3 ? f.v3 : f.v4) << f.what;
+  }
+}
+
+// --- Strictness ----------------------------------------------------------------------------
+
+// Requests a real engine refuses (or takes otherwise than a lenient server would), per
+// generation, in order: later rows see what earlier rows changed.
+TEST(SimulatorStrictnessTest, RequestsAreTakenAsAnEngineTakesThem) {
+  std::map<std::string, std::unique_ptr<Engine>> engines;
+  auto engine = [&](const std::string& generation) -> Engine& {
+    auto& slot = engines[generation];
+    if (!slot) slot = std::make_unique<Engine>(generation, Timing::instant());
+    return *slot;
+  };
+  // A network of another data center: its profile cannot serve a VM of "Default".
+  engine("4.1").sim.withInventory([](hvsim::Inventory& inventory) {
+    hvsim::DataCenter dc;
+    dc.id = inventory.newId(hvsim::IdKind::DataCenter);
+    dc.name = "Remote";
+    hvsim::Network net;
+    net.id = inventory.newId(hvsim::IdKind::Network);
+    net.name = "remote-net";
+    net.dataCenterId = inventory.dataCenters.add(dc).id;
+    hvsim::VnicProfile profile;
+    profile.id = inventory.newId(hvsim::IdKind::VnicProfile);
+    profile.name = "remote-net";
+    profile.networkId = inventory.networks.add(net).id;
+    inventory.vnicProfiles.add(profile);
+  });
+  struct Row {
+    const char* generation;
+    const char* what;
+    std::function<Ask(Engine&)> ask;
+    long status;
+    const char* root;                           // of the answer
+    std::function<std::string(Engine&)> after;  // state to check, "" when fine
+  };
+  auto post = [](std::string tail, std::string body) {
+    return [=](Engine&) { return Ask{"POST", api(tail), body}; };
+  };
+  const std::string cluster = "<cluster><name>Default</name></cluster>";
+  const std::string ovfVm = "<initialization><configuration><type>ovf</type><data>";
+  const Row rows[] = {
+      {"4.1", "empty VM id", post("vms", "<vm id=\"\"><name>a</name>" + cluster + "</vm>"), 400,
+       "fault", nullptr},
+      {"4.1", "empty cluster id",
+       post("vms", "<vm><name>b</name><cluster id=\"\"><name>Default</name></cluster></vm>"), 400,
+       "fault", nullptr},
+      {"4.1", "reference resolved by id, not name",
+       [](Engine& e) {
+         return Ask{"POST", api("vms"),
+                    "<vm><name>c</name><cluster id=\"" + e.id(Kind::Cluster, "Default") +
+                        "\"><name>no such</name></cluster></vm>"};
+       },
+       201, "vm", nullptr},
+      {"4.1", "OVF of an existing VM",
+       [&](Engine& e) {
+         return Ask{"POST", api("vms"),
+                    "<vm><name>d</name>" + cluster + ovfVm + escaped(e.seededSnapshot().ovf) +
+                        "</data></configuration></initialization></vm>"};
+       },
+       409, "fault", nullptr},
+      {"4.1", "the same OVF with new ids",
+       [&](Engine& e) {
+         return Ask{"POST", api("vms"),
+                    "<vm><name>d</name>" + cluster + ovfVm + escaped(e.seededSnapshot().ovf) +
+                        "</data></configuration><regenerate_ids>true</regenerate_ids>"
+                        "</initialization></vm>"};
+       },
+       201, "vm", nullptr},
+      {"4.1", "disk without format",
+       post("disks",
+            "<disk><provisioned_size>1024</provisioned_size><storage_domains><storage_domain>"
+            "<name>data1</name></storage_domain></storage_domains></disk>"),
+       400, "fault", nullptr},
+      {"4.1", "attachment without interface",
+       [](Engine& e) {
+         return Ask{"POST", api("vms/" + e.id(Kind::Vm, "proxy") + "/diskattachments"),
+                    "<disk_attachment><disk id=\"" + e.id(Kind::Disk, "floating") +
+                        "\"/></disk_attachment>"};
+       },
+       400, "fault", nullptr},
+      {"4.1", "attachment with an empty interface",
+       [](Engine& e) {
+         return Ask{"POST", api("vms/" + e.id(Kind::Vm, "proxy") + "/diskattachments"),
+                    "<disk_attachment><interface></interface><disk id=\"" +
+                        e.id(Kind::Disk, "floating") + "\"/></disk_attachment>"};
+       },
+       400, "fault", nullptr},
+      {"4.1", "attachment without active stays inactive",
+       [](Engine& e) {
+         return Ask{"POST", api("vms/" + e.id(Kind::Vm, "proxy") + "/diskattachments"),
+                    "<disk_attachment><interface>virtio</interface><disk id=\"" +
+                        e.id(Kind::Disk, "floating") + "\"/></disk_attachment>"};
+       },
+       201, "disk_attachment",
+       [](Engine& e) {
+         return e.sim.vm(e.id(Kind::Vm, "proxy"))->attachments.back().active ? "active" : "";
+       }},
+      {"4.1", "NIC on a network of another data center",
+       [](Engine& e) {
+         return Ask{"POST", api("vms/" + e.id(Kind::Vm, "web01") + "/nics"),
+                    "<nic><name>nic9</name><vnic_profile id=\"" +
+                        e.id(Kind::VnicProfile, "remote-net") + "\"/></nic>"};
+       },
+       409, "fault", nullptr},
+      {"4.1", "destroying an active domain",
+       [](Engine& e) {
+         return Ask{"DELETE", api("storagedomains/" + e.id(Kind::StorageDomain, "data1") +
+                                  "?host=host1&destroy=true")};
+       },
+       409, "fault", nullptr},
+      {"4.1", "action refused",
+       [](Engine& e) {
+         return Ask{"POST", api("vms/" + e.id(Kind::Vm, "web01") + "/start"), "<action/>"};
+       },
+       409, "action", nullptr},
+      {"4.1", "no disks sub-collection",
+       [](Engine& e) {
+         return Ask{"GET", api("vms/" + e.id(Kind::Vm, "web01") + "/disks")};
+       },
+       404, "fault", nullptr},
+      {"3.6", "missing parameters", post("vms", "<vm>" + cluster + "</vm>"), 400, "usage_message",
+       nullptr},
+      {"3.6", "action refused",
+       [](Engine& e) {
+         return Ask{"POST", api("vms/" + e.id(Kind::Vm, "web01") + "/start"), "<action/>"};
+       },
+       409, "action", nullptr},
+      {"3.6", "an empty element blanks its field",
+       [](Engine& e) {
+         return Ask{
+             "PUT",
+             api("vms/" + e.id(Kind::Vm, "WEB01") + "/disks/" + e.id(Kind::Disk, "WEB01_Disk1")),
+             "<disk><alias></alias></disk>"};
+       },
+       200, "disk",
+       [](Engine& e) { return e.sim.idOf(Kind::Disk, "WEB01_Disk1").empty() ? "" : "name kept"; }},
+      {"3.6", "DELETE without detach deletes the disk",
+       [](Engine& e) {
+         return Ask{"DELETE", api("vms/" + e.id(Kind::Vm, "web01") + "/disks/" +
+                                  e.id(Kind::Disk, "web01_Disk2"))};
+       },
+       409, "fault", nullptr},  // plugged into the running VM
+      {"3.6", "... once it is unplugged",
+       [](Engine& e) {
+         const std::string vmId = e.id(Kind::Vm, "web01");
+         e.sim.withInventory([&](hvsim::Inventory& inventory) {
+           inventory.vms.find(vmId)->attachments.at(1).active = false;
+         });
+         return Ask{"DELETE", api("vms/" + e.id(Kind::Vm, "web01") + "/disks/" +
+                                  e.id(Kind::Disk, "web01_Disk2"))};
+       },
+       200, "action",
+       [](Engine& e) { return e.sim.idOf(Kind::Disk, "web01_Disk2").empty() ? "" : "kept"; }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.generation) + ": " + row.what);
+    Engine& e = engine(row.generation);
+    Reply reply = e.client.send(row.ask(e));
+    EXPECT_EQ(reply.status, row.status) << reply.body;
+    EXPECT_EQ(parse(reply).name, row.root);
+    if (row.after) {
+      EXPECT_EQ(row.after(e), "");
+    }
+  }
+}
+
+TEST(SimulatorStrictnessTest, SnapshotConfigurationOnlyWithAllContent) {
+  struct Case {
+    const char* generation;
+    const char* query;
+    const char* header;
+    bool list;
+    bool ovf;
+  };
+  const Case cases[] = {
+      {"4.1", "", "", false, false},
+      {"4.1", "", "All-Content: true", false, true},
+      {"4.1", "?all_content=true", "", false, true},
+      {"4.1", "", "", true, false},
+      {"4.1", "", "All-Content: true", true, true},
+      {"3.6", "?all_content=true", "", false, false},  // a v4 parameter only
+      {"3.6", "", "All-Content: true", false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.generation) + c.query + c.header + (c.list ? " list" : ""));
+    Engine e(c.generation);
+    std::string snapshots = "vms/" + e.id(Kind::Vm, "web01") + "/snapshots";
+    Ask ask{"GET", api(snapshots + (c.list ? "" : "/" + e.seededSnapshot().id) + c.query)};
+    if (*c.header) ask.headers.push_back(c.header);
+    XmlNode doc = parse(e.client.send(ask));
+    const XmlNode& snapshot = c.list ? doc.children.at(1) : doc;
+    EXPECT_EQ(snapshot.find("initialization/configuration/data") != nullptr, c.ovf);
+  }
+}
+
+TEST(SimulatorStrictnessTest, JobsAreSearchedFromGeneration42On) {
+  for (const char* generation : {"4.1", "4.2"}) {
+    SCOPED_TRACE(generation);
+    Engine e(generation, Timing::instant());
+    ASSERT_EQ(e.client.post("vms/" + e.id(Kind::Vm, "web01") + "/stop", "<action/>").status, 200);
+    ASSERT_EQ(e.client
+                  .post("vms/" + e.id(Kind::Vm, "WEB01") + "/snapshots?correlation_id=backup-7",
+                        "<snapshot><description>nightly</description></snapshot>")
+                  .status,
+              201);
+    XmlNode jobs = parse(e.client.get("jobs?search=correlation_id%3Dbackup-7"));
+    std::set<std::string> expected{"Creating VM Snapshot nightly for VM WEB01"};
+    if (std::string(generation) == "4.1") expected.insert("Stopping VM web01");
+    std::set<std::string> descriptions;
+    for (const XmlNode& job : jobs.children) descriptions.insert(text(job, "description"));
+    EXPECT_EQ(descriptions, expected);
+  }
+}
+
+TEST(SimulatorStrictnessTest, ApiOnlyOverHttpsWithBasicOrSingleSignOn) {
+  Engine v4("4.1");
+  Engine v3("3.6");
+  const std::string caTarget = hvtest::TestEngine::kCaResourceTarget;
+  const std::string grant = "grant_type=password&scope=ovirt-app-api&username=admin%40internal";
+  auto token = [&](const std::string& password) {
+    Reply r = v4.client.send(Ask{
+        "POST", hvsim::SsoService::kTokenPath, grant + "&password=" + password, {}, false, false});
+    const size_t at = r.body.find("\"access_token\":\"");
+    if (at == std::string::npos) return std::string();
+    const size_t start = at + 16;
+    return r.body.substr(start, r.body.find('"', start) - start);
+  };
+  const std::string bearer = "Authorization: Bearer " + token(kPassword);
+  struct Row {
+    const char* what;
+    Engine& engine;
+    Ask ask;
+    long status;
+  };
+  const Row rows[] = {
+      {"API over plain HTTP, refused before any login", v4, Ask{"GET", api(""), "", {}, true}, 403},
+      {"CA over plain HTTP, no credentials", v4, Ask{"GET", caTarget, "", {}, true, false}, 200},
+      {"API without credentials", v4, Ask{"GET", api(""), "", {}, false, false}, 401},
+      {"API with a bearer token", v4, Ask{"GET", api(""), "", {bearer}, false, false}, 200},
+      {"token for a wrong password", v4,
+       Ask{"POST", hvsim::SsoService::kTokenPath, grant + "&password=wrong", {}, false, false},
+       400},
+      {"token without the API scope", v4,
+       Ask{"POST",
+           hvsim::SsoService::kTokenPath,
+           "grant_type=password&username=admin%40internal&password=sim-pw",
+           {},
+           false,
+           false},
+       400},
+      {"token over plain HTTP", v4,
+       Ask{"POST", hvsim::SsoService::kTokenPath, grant + "&password=sim-pw", {}, true, false},
+       403},
+      {"token by GET", v4, Ask{"GET", hvsim::SsoService::kTokenPath, "", {}, false, false}, 405},
+      {"no single sign-on on 3.x", v3,
+       Ask{"POST", hvsim::SsoService::kTokenPath, grant + "&password=sim-pw"}, 404},
+      {"Version 4", v4, Ask{"GET", api(""), "", {"Version: 4"}}, 200},
+      {"Version 3 of a 4.x engine", v4, Ask{"GET", api(""), "", {"Version: 3"}}, 400},
+      {"Version header on 3.x", v3, Ask{"GET", api(""), "", {"Version: 4"}}, 200},
+      {"logout", v4,
+       Ask{"POST", hvsim::SsoService::kLogoutPath, "token=" + bearer.substr(22), {}, false, false},
+       200},
+      {"API with a revoked token", v4, Ask{"GET", api(""), "", {bearer}, false, false}, 401},
+  };
+  for (const Row& row : rows) {
+    Reply reply = row.engine.client.send(row.ask);
+    EXPECT_EQ(reply.status, row.status) << row.what << "\n" << reply.body;
   }
 }
 
@@ -268,28 +566,120 @@ TEST(SimulatorSearchTest, MatchesWithoutRegardToCaseAfterPercentDecoding) {
             std::set<std::string>{"web01"});
 }
 
-// --- Timing ----------------------------------------------------------------------------------
+// --- Progress -------------------------------------------------------------------------------
 
-TEST(SimulatorTimingTest, ALockedSnapshotCountsThePollsOfItsVm) {
-  for (unsigned polls : {0u, 1u, 3u}) {
-    SCOPED_TRACE(polls);
+TEST(SimulatorTimingTest, ProgressNeedsPollsAndTime) {
+  struct Case {
+    Delay delay;
+    std::chrono::milliseconds pause;  // the client's pause between polls
+    unsigned lockedPolls;             // polls that still show the snapshot locked (10: all)
+  };
+  const Case cases[] = {
+      {Delay::instant(), 0ms, 0},    {Delay::afterPolls(3), 0ms, 3},
+      {Delay{1, 2000ms}, 0ms, 10},  // polling without pausing finishes nothing sooner
+      {Delay{1, 2000ms}, 1000ms, 2}, {Delay::after(2000ms), 500ms, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.delay.polls) + " polls, " + std::to_string(c.delay.time.count()) +
+                 " ms, pause " + std::to_string(c.pause.count()));
     Timing timing;
-    timing.snapshotCreate = Delay::afterPolls(polls);
+    timing.snapshotCreate = c.delay;
     Engine e("4.0.1", timing);
     std::string snapshots = "vms/" + e.id(Kind::Vm, "WEB01") + "/snapshots";
     Reply created = e.client.post(snapshots, "<snapshot><description>s</description></snapshot>");
     ASSERT_EQ(created.status, 201);
-    EXPECT_EQ(text(parse(created), "snapshot_status"), polls == 0 ? "ok" : "locked");
     unsigned locked = 0;
     while (locked < 10 &&
            text(parse(e.client.get(snapshots)).children.back(), "snapshot_status") == "locked") {
       ++locked;
+      e.clock.advance(c.pause);
     }
-    EXPECT_EQ(locked, polls);
+    EXPECT_EQ(locked, c.lockedPolls);
   }
 }
 
 // --- Faults ---------------------------------------------------------------------------------
+
+TEST(SimulatorFaultTest, FailedTasksLeaveTheirResourcesAsTheEngineDoes) {
+  using hvsim::FailingTask;
+  struct Case {
+    const char* generation;
+    FailingTask task;
+    const char* jobStatus;
+    std::function<long(Engine&)> start;
+    std::function<std::string(Engine&)> state;  // what the failure left
+    std::string expected;
+  };
+  auto web01 = [](Engine& e) { return "vms/" + e.id(Kind::Vm, "web01"); };
+  const std::string newDisk =
+      "<disk><name>new</name><format>cow</format><provisioned_size>1024</provisioned_size>"
+      "<storage_domains><storage_domain><name>data1</name></storage_domain></storage_domains>"
+      "</disk>";
+  const Case cases[] = {
+      {"4.1", FailingTask::SnapshotCreate, "failed",
+       [&](Engine& e) {
+         return e.client
+             .post(web01(e) + "/snapshots",
+                   "<snapshot><description>s</description>"
+                   "</snapshot>")
+             .status;
+       },
+       [](Engine& e) {
+         return std::to_string(e.sim.vm(e.id(Kind::Vm, "web01"))->snapshots.size()) + " snapshots";
+       },
+       "2 snapshots"},
+      {"4.1", FailingTask::SnapshotRemove, "aborted",
+       [&](Engine& e) {
+         return e.client.send(Ask{"DELETE", api(web01(e) + "/snapshots/" + e.seededSnapshot().id)})
+             .status;
+       },
+       [](Engine& e) { return e.seededSnapshot().status; }, "ok"},
+      {"4.1", FailingTask::DiskCreate, "failed",
+       [&](Engine& e) { return e.client.post("disks", newDisk).status; },
+       [](Engine& e) { return e.sim.disk(e.id(Kind::Disk, "new"))->status; }, "illegal"},
+      {"3.6", FailingTask::DiskCreate, "failed",
+       [&](Engine& e) { return e.client.post("disks", newDisk).status; },
+       [](Engine& e) {
+         const hvsim::Disk disk = *e.sim.disk(e.id(Kind::Disk, "new"));
+         return disk.status + " " +
+                text(
+                    parse(e.client.get("disks/" + disk.id + "/creation_status/" + disk.creationId)),
+                    "status/state");
+       },
+       "illegal failed"},
+      {"4.1", FailingTask::DiskMove, "failed",
+       [&](Engine& e) {
+         return e.client
+             .post("disks/" + e.id(Kind::Disk, "floating") + "/move",
+                   "<action><storage_domain><name>data1</name></storage_domain></action>")
+             .status;
+       },
+       [](Engine& e) {
+         const hvsim::Disk disk = *e.sim.disk(e.id(Kind::Disk, "floating"));
+         return disk.status + " on " +
+                (disk.storageDomainId == e.id(Kind::StorageDomain, "data2") ? "source" : "target");
+       },
+       "ok on source"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.generation) + " " + c.jobStatus + " " + c.expected);
+    Engine e(c.generation, Timing::instant());
+    e.sim.failTasks(c.task, 1, c.jobStatus);
+    const long status = c.start(e);
+    EXPECT_TRUE(status == 200 || status == 201 || status == 202) << status;
+    EXPECT_EQ(c.state(e), c.expected);
+    std::string jobStatus = c.generation[0] == '3' ? "FAILED" : c.jobStatus;
+    EXPECT_EQ(e.sim.jobs().back().status, c.jobStatus);
+    XmlNode job = parse(e.client.get("jobs/" + e.sim.jobs().back().id));
+    EXPECT_EQ(c.generation[0] == '3' ? text(job, "status/state") : text(job, "status"), jobStatus);
+  }
+  // Actions may name no job.
+  Engine e("4.1", Timing::instant());
+  e.sim.setActionsNameNoJob(true);
+  XmlNode stopped = parse(e.client.post("vms/" + e.id(Kind::Vm, "web01") + "/stop", "<action/>"));
+  EXPECT_EQ(stopped.child("job"), nullptr);
+  EXPECT_THROW(e.sim.failTasks(FailingTask::DiskMove, 1, "finished"), std::invalid_argument);
+}
 
 TEST(SimulatorFaultTest, TableCountsUsesAndMatchesPrefixesAndAnyMethod) {
   hvsim::FaultTable table;
@@ -334,7 +724,6 @@ TEST(SimulatorFaultTest, EachKindReplacesOneAnswerOnTheWire) {
     CURLcode code;
     long status;
     std::string type;  // the start of the content type
-    std::chrono::milliseconds atLeast;
   };
   auto fault = [](K kind, int status, std::chrono::milliseconds duration) {
     return [=](EngineSimulator& s) {
@@ -347,13 +736,13 @@ TEST(SimulatorFaultTest, EachKindReplacesOneAnswerOnTheWire) {
   };
   const Case cases[] = {
       {"session expiry", [](EngineSimulator& s) { s.expireSessionOnce(); }, CURLE_OK, 401,
-       "application/xml", 0ms},
-      {"status", fault(K::Status, 503, 0ms), CURLE_OK, 503, "application/xml", 0ms},
-      {"html", fault(K::Html, 502, 0ms), CURLE_OK, 502, "text/html", 0ms},
-      {"drop", fault(K::Drop, 0, 0ms), CURLE_GOT_NOTHING, 0, "", 0ms},
-      {"stall", fault(K::Stall, 0, 100ms), CURLE_GOT_NOTHING, 0, "", 100ms},
-      {"partial", fault(K::Partial, 0, 0ms), CURLE_PARTIAL_FILE, 200, "application/xml", 0ms},
-      {"slow", fault(K::Slow, 0, 60ms), CURLE_OK, 200, "application/xml", 60ms},
+       "application/xml"},
+      {"status", fault(K::Status, 503, 0ms), CURLE_OK, 503, "application/xml"},
+      {"html", fault(K::Html, 502, 0ms), CURLE_OK, 502, "text/html"},
+      {"drop", fault(K::Drop, 0, 0ms), CURLE_GOT_NOTHING, 0, ""},
+      {"stall", fault(K::Stall, 0, 50ms), CURLE_GOT_NOTHING, 0, ""},
+      {"partial", fault(K::Partial, 0, 0ms), CURLE_PARTIAL_FILE, 200, "application/xml"},
+      {"slow", fault(K::Slow, 0, 10ms), CURLE_OK, 200, "application/xml"},
   };
   Client fresh(e.sim, false);
   for (const Case& c : cases) {
@@ -363,7 +752,6 @@ TEST(SimulatorFaultTest, EachKindReplacesOneAnswerOnTheWire) {
     EXPECT_EQ(hit.code, c.code);
     EXPECT_EQ(hit.status, c.status);
     EXPECT_EQ(hit.contentType.rfind(c.type, 0), 0u) << hit.contentType;
-    EXPECT_GE(hit.elapsed, c.atLeast);
     if (c.status >= 400 && c.type != "text/html") {
       EXPECT_EQ(parse(hit).name, "fault");
     } else if (c.status == 200 && c.code == CURLE_OK) {
@@ -449,6 +837,8 @@ TEST(SimulatorProgramTest, ServesUntilTerminatedAndChecksItsOptions) {
   std::ifstream ca(caFile);
   std::string pem((std::istreambuf_iterator<char>(ca)), std::istreambuf_iterator<char>());
   EXPECT_NE(pem.find("BEGIN CERTIFICATE"), std::string::npos);
+  std::filesystem::remove(passwordFile);
+  std::filesystem::remove(caFile);
 
   struct Case {
     std::vector<std::string> args;
@@ -474,34 +864,20 @@ TEST(SimulatorProgramTest, ServesUntilTerminatedAndChecksItsOptions) {
 
 // --- Inventory ------------------------------------------------------------------------------
 
-TEST(SimulatorInventoryTest, TenThousandVmsAreGeneratedAndListedQuickly) {
+TEST(SimulatorInventoryTest, GeneratedInventoryIsListedAndSearched) {
   hvsim::SimulatorOptions o;
   o.server.password = kPassword;
-  o.generate.vms = 10000;
-  Clock::time_point start = Clock::now();
+  o.generate.vms = 1000;
   EngineSimulator sim(o);
-  auto built = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-  EXPECT_LT(built, 3s) << built.count() << " ms";
   Client client(sim);
   Reply all = client.get("vms");
   ASSERT_EQ(all.status, 200);
-  // Unloaded the answer (about 36 MB) is rendered in a quarter of a second and received in
-  // half a second; the bounds leave room for a machine busy with other builds and still catch
-  // any cost that grows faster than the inventory.
-  EXPECT_LT(all.firstByte, 2s) << all.firstByte.count() << " ms to the first byte";
-  EXPECT_LT(all.elapsed, 5s) << all.elapsed.count() << " ms for " << all.body.size() << " bytes";
-  size_t count = 0;
-  for (size_t at = all.body.find("<vm href="); at != std::string::npos;
-       at = all.body.find("<vm href=", at + 1)) {
-    ++count;
-  }
-  EXPECT_EQ(count, 10001u);  // and the proxy
-  Reply one = client.get("vms?search=name%3Dvm09999");
-  EXPECT_EQ(namesIn(parse(one)), std::set<std::string>{"vm09999"});
-  EXPECT_LT(one.elapsed, 1s);
+  EXPECT_EQ(parse(all).children.size(), 1001u);  // and the proxy
+  EXPECT_EQ(namesIn(parse(client.get("vms?search=name%3Dvm00999"))),
+            std::set<std::string>{"vm00999"});
   XmlNode root = parse(client.get(""));
-  EXPECT_EQ(text(root, "summary/vms/total"), "10001");
-  EXPECT_EQ(text(root, "summary/vms/active"), "5001");
+  EXPECT_EQ(text(root, "summary/vms/total"), "1001");
+  EXPECT_EQ(text(root, "summary/vms/active"), "501");
 }
 
 TEST(SimulatorInventoryTest, SeedErrorsNameTheLine) {
@@ -519,6 +895,8 @@ TEST(SimulatorInventoryTest, SeedErrorsNameTheLine) {
       {"[datacenter d\n", "missing ']'"},
       {"[datacenter d]\n[cluster c]\ndatacenter = d\n[vm v]\ncluster = c\nmemory = lots\n",
        "must be a number"},
+      {"[datacenter d]\nid = 42\n", "is not a UUID"},
+      {"[datacenter d]\n[network n]\ndatacenter = d\nclusters = elsewhere\n", "unknown cluster"},
   };
   for (const Case& c : cases) {
     try {
