@@ -130,6 +130,7 @@ TEST_P(EveryGeneration, RestoreNextToTheSource) {
   ASSERT_TRUE(hv.addNicToVM(restored.id, "ovirtmgmt")) << logs.all();
   ASSERT_TRUE(hv.changePowerState(restored, 1)) << logs.all();
   EXPECT_EQ(sim->vm(restored.id)->status, "up");
+  EXPECT_TRUE(sim->vm(restored.id)->attachments.at(0).active) << "it runs without its disk";
   ASSERT_TRUE(hv.changePowerState(restored, 0)) << logs.all();
   ASSERT_TRUE(hv.deleteVM(restored.name, restored.id)) << logs.all();
   EXPECT_FALSE(hv.checkVMExistence(restored.id));
