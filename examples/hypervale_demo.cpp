@@ -57,7 +57,8 @@ const char kUsage[] =
     "  --storage-domain NAME     storage domain of the restored VM's disk (default data1)\n"
     "  --vnic-profile NAME       vNIC profile of the restored VM's NIC (default ovirtmgmt)\n"
     "  --no-restore              run the backup cycle only\n"
-    "  --generation G            simulated engine: 3.6, 4.0.0, 4.0.1, 4.0.2 or 4.1 (default)\n"
+    "  --generation G            simulated engine: 3.6, 4.0.0, 4.0.1, 4.0.2, 4.1 (default)\n"
+    "                            or 4.2\n"
     "  --log FILE                write the library's log there (default: not shown)\n"
     "  --help                    this text\n";
 
@@ -294,9 +295,10 @@ int main(int argc, char** argv) {
       options.generation = s.generation;
       options.seedFile = std::string(HV_SIMULATOR_SEED_DIR) + "/example.seed";
       options.server.password = "demo-only";
+      // Tasks take one poll and half a second here (an engine takes seconds); poll briskly.
+      options.timing = hvsim::Timing::uniform(hvsim::Delay{1, std::chrono::milliseconds(500)});
       hvsim::EngineSimulator simulator(options);
       SetConfigValue("VirtualServer", "sRhevCAFile", simulator.engine().caFile());
-      // The simulator finishes a task after one poll; poll it briskly.
       SetConfigValue("VirtualServer", "nRHEVMAPISLEEPINTERVAL", "200");
       std::printf("Engine simulator %s on 127.0.0.1:%u, VM %s, proxy %s\n\n", s.generation.c_str(),
                   simulator.port(), s.vm.c_str(), s.proxyVm.c_str());

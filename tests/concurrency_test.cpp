@@ -83,7 +83,10 @@ Outcome RunAgent(const std::string& server, size_t vmIndex) {
 
 TEST(ConcurrencyTest, FacadesOnSeveralThreadsKeepTheirOwnState) {
   hvtest::ConfigScope config;
-  hvtest::SleepRecorder sleeps;
+  // One clock for both engines, moved by every agent's pauses.
+  hvsim::ManualClock clock;
+  hvtest::SleepRecorder sleeps(
+      [&clock](unsigned long ms) { clock.advance(std::chrono::milliseconds(ms)); });
   SetLogThreshold(1);
   hvtest::LogCapture logs;  // the shared sink, written from every thread
 
@@ -95,6 +98,7 @@ TEST(ConcurrencyTest, FacadesOnSeveralThreadsKeepTheirOwnState) {
     options.generate.vms = 8;
     options.generate.upEvery = 1;
     options.generate.hostsPerCluster = generation[0] == '3' ? 1 : 3;
+    options.clock = clock.source();
     engines.push_back(std::make_unique<hvsim::EngineSimulator>(options));
   }
   // One trust bundle for both engines: configuration is process-wide.

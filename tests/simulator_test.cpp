@@ -1,6 +1,6 @@
-// Tests of what only the engine simulator itself decides: the document forms of each engine
-// generation, search semantics, timing, the fault table, the inventory and the program. The
-// library's end-to-end and concurrency tests drive the simulator's workflows.
+// Tests of what only the engine simulator itself decides: its strictness (refusals, HTTPS only,
+// single sign-on), search, progress in polls and time, failing tasks, the fault table, seeds and
+// the program. The library's end-to-end and concurrency tests drive its workflows and forms.
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -13,12 +13,15 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "engine_simulator/engine_simulator.h"
+#include "engine_simulator/sso.h"
 #include "engine_simulator/xml_in.h"
+#include "engine_simulator/xml_out.h"
 
 namespace {
 
@@ -33,13 +36,11 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kPassword = "sim-pw";
 const std::string kSeed = std::string(HV_SIMULATOR_SEED_DIR) + "/example.seed";
 
+std::string api(const std::string& tail) { return "/ovirt-engine/api/" + tail; }
+
 struct Reply {
-  CURLcode code = CURLE_OK;
   long status = 0;
-  std::string contentType;
   std::string body;
-  std::chrono::milliseconds elapsed{0};
-  std::chrono::milliseconds firstByte{0};  // the server's time to decide and render
 };
 
 size_t appendTo(char* data, size_t size, size_t count, void* out) {
@@ -47,57 +48,59 @@ size_t appendTo(char* data, size_t size, size_t count, void* out) {
   return size * count;
 }
 
-// One libcurl handle against the simulator's API base.
+// One request as a client would send it.
+struct Ask {
+  std::string method = "GET";
+  std::string target{};  // from the server root, e.g. api("vms")
+  std::string body{};
+  std::vector<std::string> headers{};
+  bool plainHttp = false;
+  bool basic = true;  // Basic authentication with the engine's credentials
+};
+
+// One libcurl handle against the simulator.
 class Client {
  public:
-  // Without reuse every request has its own connection, as the library makes them; libcurl
-  // would otherwise resend a request whose reused connection was closed without an answer.
-  explicit Client(EngineSimulator& sim, bool reuse = true)
-      : base_(sim.apiUrl()), curl_(curl_easy_init()) {
+  explicit Client(EngineSimulator& sim) : sim_(sim), curl_(curl_easy_init()) {
     curl_easy_setopt(curl_, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl_, CURLOPT_FORBID_REUSE, reuse ? 0L : 1L);
     curl_easy_setopt(curl_, CURLOPT_TIMEOUT_MS, 10000L);
-    curl_easy_setopt(curl_, CURLOPT_USERNAME, "admin@internal");
-    curl_easy_setopt(curl_, CURLOPT_PASSWORD, kPassword);
     curl_easy_setopt(curl_, CURLOPT_CAINFO, sim.engine().caFile().c_str());
   }
   ~Client() { curl_easy_cleanup(curl_); }
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
 
-  // `tail` is appended to the API base ("vms?search=name%3Dx", "/vms/ID"); POST when `body`.
-  Reply send(const std::string& tail, const std::string* body = nullptr) {
+  Reply send(const Ask& ask) {
     Reply reply;
-    std::string url = base_ + (tail.empty() || tail[0] == '?' || tail[0] == '/' ? "" : "/") + tail;
+    std::string url =
+        (ask.plainHttp ? sim_.engine().httpUrl() : sim_.engine().httpsUrl()) + ask.target;
     curl_easy_setopt(curl_, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(curl_, CURLOPT_USERNAME, ask.basic ? "admin@internal" : nullptr);
+    curl_easy_setopt(curl_, CURLOPT_PASSWORD, ask.basic ? kPassword : nullptr);
     curl_easy_setopt(curl_, CURLOPT_HTTPGET, 1L);
-    struct curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/xml");
-    curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers);
-    if (body) {
-      curl_easy_setopt(curl_, CURLOPT_POSTFIELDS, body->c_str());
-      curl_easy_setopt(curl_, CURLOPT_POSTFIELDSIZE, static_cast<long>(body->size()));
+    if (ask.method != "GET") {
+      curl_easy_setopt(curl_, CURLOPT_POSTFIELDS, ask.body.c_str());
+      curl_easy_setopt(curl_, CURLOPT_POSTFIELDSIZE, static_cast<long>(ask.body.size()));
     }
+    curl_easy_setopt(curl_, CURLOPT_CUSTOMREQUEST,
+                     ask.method == "GET" || ask.method == "POST" ? nullptr : ask.method.c_str());
+    struct curl_slist* headers = curl_slist_append(nullptr, "Content-Type: application/xml");
+    for (const std::string& line : ask.headers) headers = curl_slist_append(headers, line.c_str());
+    curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, appendTo);
     curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &reply.body);
-    Clock::time_point start = Clock::now();
-    reply.code = curl_easy_perform(curl_);
-    reply.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    curl_easy_perform(curl_);
     curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &reply.status);
-    curl_off_t firstByte = 0;
-    curl_easy_getinfo(curl_, CURLINFO_STARTTRANSFER_TIME_T, &firstByte);
-    reply.firstByte = std::chrono::milliseconds(firstByte / 1000);
-    char* type = nullptr;
-    if (curl_easy_getinfo(curl_, CURLINFO_CONTENT_TYPE, &type) == CURLE_OK && type) {
-      reply.contentType = type;
-    }
     curl_slist_free_all(headers);
     return reply;
   }
-  Reply get(const std::string& tail) { return send(tail); }
-  Reply post(const std::string& tail, const std::string& body) { return send(tail, &body); }
+  Reply get(const std::string& tail) { return send(Ask{"GET", api(tail)}); }
+  Reply post(const std::string& tail, const std::string& body) {
+    return send(Ask{"POST", api(tail), body});
+  }
 
  private:
-  std::string base_;
+  EngineSimulator& sim_;
   CURL* curl_;
 };
 
@@ -118,23 +121,24 @@ std::set<std::string> namesIn(const XmlNode& list) {
   return names;
 }
 
-// A value as a v3 attribute ("@value") or a v4 child ("value").
-std::string formOf(const XmlNode* node, const std::string& name) {
-  if (!node) return "<no element>";
-  if (std::optional<std::string> a = node->attribute(name)) return "@" + *a;
-  return text(*node, name);
+std::string escaped(const std::string& raw) {
+  std::string out;
+  hvsim::appendEscaped(out, raw);
+  return out;
 }
 
-// The simulator with the example seed, and a client for it.
+// The simulator with the example seed on a clock that moves only when told, and a client.
 struct Engine {
   explicit Engine(const std::string& generation, Timing timing = Timing())
-      : sim(options(generation, timing)), client(sim) {}
-  static hvsim::SimulatorOptions options(const std::string& generation, Timing timing) {
+      : sim(options(generation, timing, clock)), client(sim) {}
+  static hvsim::SimulatorOptions options(const std::string& generation, Timing timing,
+                                         const hvsim::ManualClock& clock) {
     hvsim::SimulatorOptions o;
     o.generation = generation;
     o.seedFile = kSeed;
     o.server.password = kPassword;
     o.timing = timing;
+    o.clock = clock.source();
     return o;
   }
   std::string id(Kind kind, const std::string& name) {
@@ -142,78 +146,187 @@ struct Engine {
     EXPECT_FALSE(found.empty()) << name;
     return found;
   }
+  hvsim::Snapshot seededSnapshot() { return sim.vm(id(Kind::Vm, "web01"))->snapshots.at(1); }
+
+  hvsim::ManualClock clock;
   EngineSimulator sim;
   Client client;
 };
 
-// --- Document forms per generation -----------------------------------------------------------
+// --- Strictness ----------------------------------------------------------------------------
 
-TEST(SimulatorFormsTest, EachGenerationRendersItsOwnForms) {
-  struct Case {
-    const char* generation;
-    const char* version;  // as formOf reads major.minor.build
-  };
-  for (const Case& c : {Case{"3.6", "@3.@6.@0"}, Case{"4.0.0", "4.0.0"}, Case{"4.0.2", "4.0.2"},
-                        Case{"4.2.8", "4.2.8"}}) {
-    SCOPED_TRACE(c.generation);
-    const bool v3 = c.generation[0] == '3';
-    Engine e(c.generation);
-    std::string vmPath = "vms/" + e.id(Kind::Vm, "web01");
-    XmlNode api = parse(e.client.get(""));
-    const XmlNode* version = api.find("product_info/version");
-    XmlNode vm = parse(e.client.get(vmPath));
-    XmlNode vmDisks = parse(e.client.get(vmPath + "/disks"));
-    XmlNode disk = parse(e.client.get("disks/" + e.id(Kind::Disk, "web01_Disk1")));
-    XmlNode snapshots = parse(e.client.get(vmPath + "/snapshots"));
-    XmlNode host = parse(e.client.get("hosts/" + e.id(Kind::Host, "host1")));
-    XmlNode tags = parse(e.client.get("tags?search=name%3Dnightly"));
-    ASSERT_EQ(vmDisks.children.size(), 2u);
-    ASSERT_EQ(snapshots.children.size(), 2u);
-    ASSERT_EQ(tags.children.size(), 1u);
-    std::string links;
-    for (const XmlNode& link : vm.children) {
-      std::string rel = link.attribute("rel").value_or("");
-      if (rel == "disks" || rel == "diskattachments") links += rel + " ";
+// "METHOD target" under the API, with {vm:NAME}, {disk:NAME}, {cluster:NAME}, {sd:NAME},
+// {profile:NAME}, {snapshot} (web01's seeded one) and {ovf} (its OVF, escaped) filled in.
+Reply call(Engine& e, const std::string& request, const std::string& body = "",
+           const std::string& header = "") {
+  static const std::map<std::string, Kind> kinds = {{"vm", Kind::Vm},
+                                                    {"disk", Kind::Disk},
+                                                    {"cluster", Kind::Cluster},
+                                                    {"sd", Kind::StorageDomain},
+                                                    {"profile", Kind::VnicProfile}};
+  auto expand = [&](std::string text) {
+    for (size_t open = text.find('{'); open != std::string::npos; open = text.find('{', open)) {
+      const size_t close = text.find('}', open);
+      const std::string key = text.substr(open + 1, close - open - 1);
+      const size_t colon = key.find(':');
+      std::string value = key == "snapshot" ? e.seededSnapshot().id
+                          : key == "ovf"
+                              ? escaped(e.seededSnapshot().ovf)
+                              : e.id(kinds.at(key.substr(0, colon)), key.substr(colon + 1));
+      text.replace(open, close - open + 1, value);
+      open += value.size();
     }
-    const XmlNode& tag = tags.children[0];
-    const XmlNode* parent = tag.find("parent/tag") ? tag.find("parent/tag") : tag.find("parent");
-    struct Form {
-      const char* what;
-      std::string got, v3, v4;
-    };
-    const Form forms[] = {
-        {"api version",
-         formOf(version, "major") + "." + formOf(version, "minor") + "." + formOf(version, "build"),
-         c.version, c.version},
-        {"full version inside version",
-         std::to_string(api.find("product_info/version/full_version") != nullptr), "0", "1"},
-        {"vm href", vm.attribute("href").value_or(""), "/ovirt-engine/api/" + vmPath,
-         "/ovirt-engine/api/" + vmPath},
-        {"vm status", text(vm, "status/state") + "|" + hvsim::trim(vm.child("status")->text), "up|",
-         "<absent>|up"},
-        {"vm topology", formOf(vm.find("cpu/topology"), "sockets"), "@2", "2"},
-        {"vm os", formOf(vm.find("os"), "type"), "@rhel_7x64", "rhel_7x64"},
-        {"vm links", links, "disks ", "diskattachments "},
-        {"attachments", std::to_string(e.client.get(vmPath + "/diskattachments").status), "404",
-         "200"},
-        {"vm disk",
-         text(vmDisks.children[0], "interface") + "|" + text(vmDisks.children[0], "active") + "|" +
-             text(vmDisks.children[0], "status/state"),
-         "virtio|true|ok", "virtio|true|<absent>"},
-        {"top disk", text(disk, "interface") + "|" + text(disk, "size"), "virtio|10737418240",
-         "<absent>|<absent>"},
-        {"snapshot kind",
-         text(snapshots.children[0], v3 ? "type" : "snapshot_type") + "|" +
-             text(snapshots.children[1], "type") + "|" +
-             text(snapshots.children[1], "snapshot_type"),
-         "active|regular|<absent>", "active|<absent>|regular"},
-        {"host topology", formOf(host.find("cpu/topology"), "cores"), "@4", "4"},
-        {"tag parent",
-         std::string(parent ? parent->name : "none") + "|" +
-             std::to_string(parent && parent->attribute("id") == e.id(Kind::Tag, "backup")),
-         "tag|1", "parent|1"},
-    };
-    for (const Form& f : forms) EXPECT_EQ(f.got, v3 ? f.v3 : f.v4) << f.what;
+    return text;
+  };
+  const size_t blank = request.find(' ');
+  Ask ask{request.substr(0, blank), api(expand(request.substr(blank + 1))), expand(body)};
+  if (!header.empty()) ask.headers.push_back(header);
+  return e.client.send(ask);
+}
+
+// Requests a real engine refuses, or takes otherwise than a lenient server would, in order per
+// generation: later rows see what earlier rows changed.
+TEST(SimulatorStrictnessTest, RequestsAreTakenAsAnEngineTakesThem) {
+  std::map<std::string, std::unique_ptr<Engine>> engines;
+  for (const char* generation : {"3.6", "4.1", "4.2"}) {
+    engines[generation] = std::make_unique<Engine>(generation, Timing::instant());
+  }
+  // A network of another data center: its profile cannot serve a VM of "Default".
+  engines["4.1"]->sim.withInventory([](hvsim::Inventory& inventory) {
+    hvsim::DataCenter dc;
+    dc.id = inventory.newId(hvsim::IdKind::DataCenter);
+    hvsim::Network net;
+    net.id = inventory.newId(hvsim::IdKind::Network);
+    net.dataCenterId = inventory.dataCenters.add(dc).id;
+    hvsim::VnicProfile profile;
+    profile.id = inventory.newId(hvsim::IdKind::VnicProfile);
+    profile.name = "remote";
+    profile.networkId = inventory.networks.add(net).id;
+    inventory.vnicProfiles.add(profile);
+  });
+  const std::string cluster = "<cluster><name>Default</name></cluster>";
+  const std::string fromOvf = "<vm><name>d</name>" + cluster +
+                              "<initialization><configuration><type>ovf</type><data>{ovf}</data>"
+                              "</configuration>";
+  const std::string attach = "<disk_attachment>%<disk id=\"{disk:floating}\"/></disk_attachment>";
+  auto attachWith = [&](const std::string& flags) {
+    return attach.substr(0, attach.find('%')) + flags + attach.substr(attach.find('%') + 1);
+  };
+  const std::string snapshot = "vms/{vm:web01}/snapshots/{snapshot}";
+  const std::string jobs = "GET jobs?search=correlation_id%3Dbackup-7";
+  const std::string correlated = "POST vms/{vm:WEB01}/snapshots?correlation_id=backup-7";
+  const std::string nightly = "<snapshot><description>nightly</description></snapshot>";
+  struct Row {
+    const char* generation;
+    std::string request, body, header;
+    long status;
+    const char* mark;  // the answer holds this text ("!text": does not)
+  };
+  const Row rows[] = {
+      {"4.1", "POST vms", "<vm id=\"\"><name>a</name>" + cluster + "</vm>", "", 400, "UUID"},
+      {"4.1", "POST vms", "<vm><name>b</name><cluster id=\"\"/></vm>", "", 400, "UUID"},
+      {"4.1", "POST vms",  // resolved by id, not by name
+       "<vm><name>c</name><cluster id=\"{cluster:Default}\"><name>x</name></cluster></vm>", "", 201,
+       "<name>c</name>"},
+      {"4.1", "POST vms", fromOvf + "</initialization></vm>", "", 409, "same identifier"},
+      {"4.1", "POST vms", fromOvf + "<regenerate_ids>true</regenerate_ids></initialization></vm>",
+       "", 201, "<name>d</name>"},
+      {"4.1", "POST disks",
+       "<disk><provisioned_size>1024</provisioned_size><storage_domains><storage_domain><name>"
+       "data1</name></storage_domain></storage_domains></disk>",
+       "", 400, "Incomplete parameters"},
+      {"4.1", "POST vms/{vm:proxy}/diskattachments", attachWith(""), "", 400, "interface"},
+      {"4.1", "POST vms/{vm:proxy}/diskattachments", attachWith("<interface></interface>"), "", 400,
+       "interface"},
+      {"4.1", "POST vms/{vm:proxy}/diskattachments", attachWith("<interface>virtio</interface>"),
+       "", 201, "<active>false</active>"},
+      {"4.1", "POST vms/{vm:web01}/nics",
+       "<nic><name>n</name><vnic_profile id=\"{profile:remote}\"/></nic>", "", 409, "Network"},
+      {"4.1", "DELETE storagedomains/{sd:data1}?host=host1&destroy=true", "", "", 409, "active"},
+      {"4.1", "POST vms/{vm:web01}/start", "<action/>", "", 409, "<status>failed</status>"},
+      {"4.1", "GET vms/{vm:web01}/disks", "", "", 404, ""},
+      {"4.1", "GET disks/{disk:web01_Disk1}", "", "", 200,  // its image and the snapshot's
+       "<total_size>2684354560</total_size>"},
+      {"4.1", "GET " + snapshot, "", "", 200, "!<data>"},
+      {"4.1", "GET " + snapshot + "?all_content=true", "", "", 200, "<data>"},
+      {"4.1", "GET vms/{vm:web01}/snapshots", "", "All-Content: true", 200, "<data>"},
+      {"4.1", "POST vms/{vm:web01}/stop", "<action/>", "", 200, ""},
+      {"4.1", correlated, nightly, "", 201, ""},
+      {"4.1", jobs, "", "", 200, "Stopping VM web01"},  // the search is ignored
+      {"4.2", "POST vms/{vm:web01}/stop", "<action/>", "", 200, ""},
+      {"4.2", correlated, nightly, "", 201, ""},
+      {"4.2", jobs, "", "", 200, "!Stopping VM"},
+      {"4.2", jobs, "", "", 200, "!backup-7"},  // descriptions never hold it
+      {"3.6", "POST vms", "<vm>" + cluster + "</vm>", "", 400, "<usage_message"},
+      {"3.6", "GET vms/{vm:web01}/diskattachments", "", "", 404, ""},
+      {"3.6", "GET disks/{disk:web01_Disk1}", "", "", 200, "!<total_size>"},
+      {"3.6", "POST vms/{vm:web01}/start", "<action/>", "", 409, "<state>failed</state>"},
+      {"3.6", "GET " + snapshot + "?all_content=true", "", "", 200, "!<data>"},
+      {"3.6", "GET " + snapshot, "", "All-Content: true", 200, "<data>"},
+      {"3.6", "PUT vms/{vm:web01}/disks/{disk:web01_Disk2}", "<disk><alias></alias></disk>", "",
+       200, ""},
+      {"3.6", "DELETE vms/{vm:web01}/disks/{disk:web01_Disk1}", "", "", 409, "plugged"},
+      {"3.6", "DELETE vms/{vm:WEB01}/disks/{disk:WEB01_Disk1}", "", "", 200, ""},
+  };
+  const std::string v3Disks = engines["3.6"]->id(Kind::Disk, "web01_Disk2") + " " +
+                              engines["3.6"]->id(Kind::Disk, "WEB01_Disk1");
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::string(row.generation) + " " + row.request + " " + row.body);
+    Reply reply = call(*engines[row.generation], row.request, row.body, row.header);
+    EXPECT_EQ(reply.status, row.status) << reply.body;
+    const bool negated = row.mark[0] == '!';
+    EXPECT_EQ(reply.body.find(row.mark + negated) != std::string::npos, !negated) << reply.body;
+  }
+  EngineSimulator& v3 = engines["3.6"]->sim;
+  EXPECT_EQ(v3.disk(v3Disks.substr(0, v3Disks.find(' ')))->name, "");  // blanked
+  EXPECT_FALSE(v3.disk(v3Disks.substr(v3Disks.find(' ') + 1)));        // deleted, not detached
+}
+
+TEST(SimulatorStrictnessTest, ApiOnlyOverHttpsWithBasicOrSingleSignOn) {
+  Engine v4("4.1");
+  Engine v3("3.6");
+  const std::string token = hvsim::SsoService::kTokenPath;
+  const std::string grant = "grant_type=password&scope=ovirt-app-api&username=admin%40internal";
+  Reply granted = v4.client.send(Ask{"POST", token, grant + "&password=sim-pw", {}, false, false});
+  const size_t at = granted.body.find("\"access_token\":\"") + 16;
+  const std::string value = granted.body.substr(at, granted.body.find('"', at) - at);
+  const std::string bearer = "Authorization: Bearer " + value;
+  struct Row {
+    const char* what;
+    Engine& engine;
+    Ask ask;
+    long status;
+  };
+  const Row rows[] = {
+      {"API over plain HTTP, before any login", v4, Ask{"GET", api(""), "", {}, true}, 403},
+      {"CA over plain HTTP", v4,
+       Ask{"GET", hvtest::TestEngine::kCaResourceTarget, "", {}, true, false}, 200},
+      {"API without credentials", v4, Ask{"GET", api(""), "", {}, false, false}, 401},
+      {"API with the bearer token", v4, Ask{"GET", api(""), "", {bearer}, false, false}, 200},
+      {"wrong password", v4, Ask{"POST", token, grant + "&password=x", {}, false, false}, 400},
+      {"no API scope", v4,
+       Ask{"POST",
+           token,
+           "grant_type=password&username=admin%40internal&password=sim-pw",
+           {},
+           false,
+           false},
+       400},
+      {"token over plain HTTP", v4, Ask{"POST", token, grant + "&password=sim-pw", {}, true, false},
+       403},
+      {"token by GET", v4, Ask{"GET", token, "", {}, false, false}, 405},
+      {"no single sign-on on 3.x", v3, Ask{"POST", token, grant + "&password=sim-pw"}, 404},
+      {"Version 4", v4, Ask{"GET", api(""), "", {"Version: 4"}}, 200},
+      {"Version 3 of a 4.x engine", v4, Ask{"GET", api(""), "", {"Version: 3"}}, 400},
+      {"Version on 3.x", v3, Ask{"GET", api(""), "", {"Version: 4"}}, 200},
+      {"logout", v4,
+       Ask{"POST", hvsim::SsoService::kLogoutPath, "token=" + value, {}, false, false}, 200},
+      {"API with the revoked token", v4, Ask{"GET", api(""), "", {bearer}, false, false}, 401},
+  };
+  ASSERT_EQ(granted.status, 200) << granted.body;
+  for (const Row& row : rows) {
+    Reply reply = row.engine.client.send(row.ask);
+    EXPECT_EQ(reply.status, row.status) << row.what << "\n" << reply.body;
   }
 }
 
@@ -268,28 +381,101 @@ TEST(SimulatorSearchTest, MatchesWithoutRegardToCaseAfterPercentDecoding) {
             std::set<std::string>{"web01"});
 }
 
-// --- Timing ----------------------------------------------------------------------------------
+// --- Progress -------------------------------------------------------------------------------
 
-TEST(SimulatorTimingTest, ALockedSnapshotCountsThePollsOfItsVm) {
-  for (unsigned polls : {0u, 1u, 3u}) {
-    SCOPED_TRACE(polls);
+TEST(SimulatorTimingTest, ProgressNeedsPollsAndTime) {
+  struct Case {
+    Delay delay;
+    std::chrono::milliseconds pause;  // the client's pause between polls
+    unsigned lockedPolls;             // polls that still show the snapshot locked (10: all)
+  };
+  const Case cases[] = {
+      {Delay::instant(), 0ms, 0},    {Delay::afterPolls(3), 0ms, 3},
+      {Delay{1, 2000ms}, 0ms, 10},  // polling without pausing finishes nothing sooner
+      {Delay{1, 2000ms}, 1000ms, 2}, {Delay::after(2000ms), 500ms, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.delay.polls) + " polls, " + std::to_string(c.delay.time.count()) +
+                 " ms, pause " + std::to_string(c.pause.count()));
     Timing timing;
-    timing.snapshotCreate = Delay::afterPolls(polls);
+    timing.snapshotCreate = c.delay;
     Engine e("4.0.1", timing);
     std::string snapshots = "vms/" + e.id(Kind::Vm, "WEB01") + "/snapshots";
     Reply created = e.client.post(snapshots, "<snapshot><description>s</description></snapshot>");
     ASSERT_EQ(created.status, 201);
-    EXPECT_EQ(text(parse(created), "snapshot_status"), polls == 0 ? "ok" : "locked");
     unsigned locked = 0;
     while (locked < 10 &&
            text(parse(e.client.get(snapshots)).children.back(), "snapshot_status") == "locked") {
       ++locked;
+      e.clock.advance(c.pause);
     }
-    EXPECT_EQ(locked, polls);
+    EXPECT_EQ(locked, c.lockedPolls);
   }
 }
 
 // --- Faults ---------------------------------------------------------------------------------
+
+TEST(SimulatorFaultTest, FailedTasksLeaveTheirResourcesAsTheEngineDoes) {
+  using hvsim::FailingTask;
+  const std::string newDisk =
+      "<disk><name>new</name><format>cow</format><provisioned_size>1024</provisioned_size>"
+      "<storage_domains><storage_domain><name>data1</name></storage_domain></storage_domains>"
+      "</disk>";
+  struct Case {
+    const char* generation;
+    FailingTask task;
+    const char* jobStatus;
+    std::string request, body;
+    std::function<std::string(Engine&)> state;  // what the failure left
+    std::string expected;
+  };
+  const Case cases[] = {
+      {"4.1", FailingTask::SnapshotCreate, "failed", "POST vms/{vm:web01}/snapshots",
+       "<snapshot><description>s</description></snapshot>",
+       [](Engine& e) {
+         return std::to_string(e.sim.vm(e.id(Kind::Vm, "web01"))->snapshots.size());
+       },
+       "2"},
+      {"4.1", FailingTask::SnapshotRemove, "aborted", "DELETE vms/{vm:web01}/snapshots/{snapshot}",
+       "", [](Engine& e) { return e.seededSnapshot().status; }, "ok"},
+      {"4.1", FailingTask::DiskCreate, "failed", "POST disks", newDisk,
+       [](Engine& e) { return e.sim.disk(e.id(Kind::Disk, "new"))->status; }, "illegal"},
+      {"3.6", FailingTask::DiskCreate, "failed", "POST disks", newDisk,
+       [](Engine& e) {
+         const hvsim::Disk disk = *e.sim.disk(e.id(Kind::Disk, "new"));
+         return disk.status + " " +
+                text(
+                    parse(e.client.get("disks/" + disk.id + "/creation_status/" + disk.creationId)),
+                    "status/state");
+       },
+       "illegal failed"},
+      {"4.1", FailingTask::DiskMove, "failed", "POST disks/{disk:floating}/move",
+       "<action><storage_domain><name>data1</name></storage_domain></action>",
+       [](Engine& e) {
+         const hvsim::Disk disk = *e.sim.disk(e.id(Kind::Disk, "floating"));
+         return disk.status + (disk.storageDomainId == e.id(Kind::StorageDomain, "data2")
+                                   ? " on its source"
+                                   : " moved");
+       },
+       "ok on its source"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.generation) + " " + c.request);
+    Engine e(c.generation, Timing::instant());
+    e.sim.failTasks(c.task, 1, c.jobStatus);
+    const long status = call(e, c.request, c.body).status;
+    EXPECT_TRUE(status >= 200 && status < 300) << status;
+    EXPECT_EQ(c.state(e), c.expected);
+    XmlNode job = parse(e.client.get("jobs/" + e.sim.jobs().back().id));
+    EXPECT_EQ(c.generation[0] == '3' ? text(job, "status/state") : text(job, "status"),
+              c.generation[0] == '3' ? std::string("FAILED") : c.jobStatus);
+  }
+  // Actions may name no job.
+  Engine e("4.1", Timing::instant());
+  e.sim.setActionsNameNoJob(true);
+  EXPECT_EQ(call(e, "POST vms/{vm:web01}/stop", "<action/>").body.find("<job"), std::string::npos);
+  EXPECT_THROW(e.sim.failTasks(FailingTask::DiskMove, 1, "finished"), std::invalid_argument);
+}
 
 TEST(SimulatorFaultTest, TableCountsUsesAndMatchesPrefixesAndAnyMethod) {
   hvsim::FaultTable table;
@@ -323,58 +509,6 @@ TEST(SimulatorFaultTest, TableCountsUsesAndMatchesPrefixesAndAnyMethod) {
   table.clear();
   EXPECT_EQ(table.pending(), 0u);
   EXPECT_FALSE(table.take("GET", "/api/jobs"));
-}
-
-TEST(SimulatorFaultTest, EachKindReplacesOneAnswerOnTheWire) {
-  using K = hvsim::Fault::Kind;
-  Engine e("4.1");
-  struct Case {
-    const char* name;
-    std::function<void(EngineSimulator&)> inject;
-    CURLcode code;
-    long status;
-    std::string type;  // the start of the content type
-    std::chrono::milliseconds atLeast;
-  };
-  auto fault = [](K kind, int status, std::chrono::milliseconds duration) {
-    return [=](EngineSimulator& s) {
-      hvsim::Fault f;
-      f.kind = kind;
-      f.status = status;
-      f.duration = duration;
-      s.injectFault("GET", "/ovirt-engine/api/vms", f, 1);
-    };
-  };
-  const Case cases[] = {
-      {"session expiry", [](EngineSimulator& s) { s.expireSessionOnce(); }, CURLE_OK, 401,
-       "application/xml", 0ms},
-      {"status", fault(K::Status, 503, 0ms), CURLE_OK, 503, "application/xml", 0ms},
-      {"html", fault(K::Html, 502, 0ms), CURLE_OK, 502, "text/html", 0ms},
-      {"drop", fault(K::Drop, 0, 0ms), CURLE_GOT_NOTHING, 0, "", 0ms},
-      {"stall", fault(K::Stall, 0, 100ms), CURLE_GOT_NOTHING, 0, "", 100ms},
-      {"partial", fault(K::Partial, 0, 0ms), CURLE_PARTIAL_FILE, 200, "application/xml", 0ms},
-      {"slow", fault(K::Slow, 0, 60ms), CURLE_OK, 200, "application/xml", 60ms},
-  };
-  Client fresh(e.sim, false);
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    c.inject(e.sim);
-    Reply hit = fresh.get("vms?search=name%3Dweb01");  // the query plays no part
-    EXPECT_EQ(hit.code, c.code);
-    EXPECT_EQ(hit.status, c.status);
-    EXPECT_EQ(hit.contentType.rfind(c.type, 0), 0u) << hit.contentType;
-    EXPECT_GE(hit.elapsed, c.atLeast);
-    if (c.status >= 400 && c.type != "text/html") {
-      EXPECT_EQ(parse(hit).name, "fault");
-    } else if (c.status == 200 && c.code == CURLE_OK) {
-      EXPECT_EQ(namesIn(parse(hit)).size(), 2u);
-    }
-    EXPECT_EQ(fresh.get("vms").status, 200);  // once only
-    EXPECT_EQ(e.sim.pendingFaults(), 0u);
-  }
-  // A scripted answer of the underlying test engine comes before the simulator.
-  e.sim.engine().answer("GET", "/ovirt-engine/api/vms", hvtest::Answer::xml(200, "<vms/>"));
-  EXPECT_TRUE(parse(e.client.get("vms")).children.empty());
 }
 
 // --- The program -----------------------------------------------------------------------------
@@ -449,6 +583,8 @@ TEST(SimulatorProgramTest, ServesUntilTerminatedAndChecksItsOptions) {
   std::ifstream ca(caFile);
   std::string pem((std::istreambuf_iterator<char>(ca)), std::istreambuf_iterator<char>());
   EXPECT_NE(pem.find("BEGIN CERTIFICATE"), std::string::npos);
+  std::filesystem::remove(passwordFile);
+  std::filesystem::remove(caFile);
 
   struct Case {
     std::vector<std::string> args;
@@ -472,37 +608,7 @@ TEST(SimulatorProgramTest, ServesUntilTerminatedAndChecksItsOptions) {
   }
 }
 
-// --- Inventory ------------------------------------------------------------------------------
-
-TEST(SimulatorInventoryTest, TenThousandVmsAreGeneratedAndListedQuickly) {
-  hvsim::SimulatorOptions o;
-  o.server.password = kPassword;
-  o.generate.vms = 10000;
-  Clock::time_point start = Clock::now();
-  EngineSimulator sim(o);
-  auto built = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-  EXPECT_LT(built, 3s) << built.count() << " ms";
-  Client client(sim);
-  Reply all = client.get("vms");
-  ASSERT_EQ(all.status, 200);
-  // Unloaded the answer (about 36 MB) is rendered in a quarter of a second and received in
-  // half a second; the bounds leave room for a machine busy with other builds and still catch
-  // any cost that grows faster than the inventory.
-  EXPECT_LT(all.firstByte, 2s) << all.firstByte.count() << " ms to the first byte";
-  EXPECT_LT(all.elapsed, 5s) << all.elapsed.count() << " ms for " << all.body.size() << " bytes";
-  size_t count = 0;
-  for (size_t at = all.body.find("<vm href="); at != std::string::npos;
-       at = all.body.find("<vm href=", at + 1)) {
-    ++count;
-  }
-  EXPECT_EQ(count, 10001u);  // and the proxy
-  Reply one = client.get("vms?search=name%3Dvm09999");
-  EXPECT_EQ(namesIn(parse(one)), std::set<std::string>{"vm09999"});
-  EXPECT_LT(one.elapsed, 1s);
-  XmlNode root = parse(client.get(""));
-  EXPECT_EQ(text(root, "summary/vms/total"), "10001");
-  EXPECT_EQ(text(root, "summary/vms/active"), "5001");
-}
+// --- Seeds ------------------------------------------------------------------------------
 
 TEST(SimulatorInventoryTest, SeedErrorsNameTheLine) {
   struct Case {
@@ -519,6 +625,8 @@ TEST(SimulatorInventoryTest, SeedErrorsNameTheLine) {
       {"[datacenter d\n", "missing ']'"},
       {"[datacenter d]\n[cluster c]\ndatacenter = d\n[vm v]\ncluster = c\nmemory = lots\n",
        "must be a number"},
+      {"[datacenter d]\nid = 42\n", "is not a UUID"},
+      {"[datacenter d]\n[network n]\ndatacenter = d\nclusters = elsewhere\n", "unknown cluster"},
   };
   for (const Case& c : cases) {
     try {

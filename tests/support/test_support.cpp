@@ -58,10 +58,13 @@ void LogCapture::clear() {
   lines_.clear();
 }
 
-SleepRecorder::SleepRecorder() {
-  Hypervale::SetSleeper([this](unsigned long ms) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    sleeps_.push_back(ms);
+SleepRecorder::SleepRecorder(std::function<void(unsigned long)> onSleep) {
+  Hypervale::SetSleeper([this, onSleep = std::move(onSleep)](unsigned long ms) {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      sleeps_.push_back(ms);
+    }
+    if (onSleep) onSleep(ms);
   });
 }
 

@@ -1,6 +1,7 @@
 // Shared test helpers: log capture, sleep recording, configuration and fixtures.
 #pragma once
 
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -38,10 +39,11 @@ class LogCapture {
   int previousThreshold_;
 };
 
-// Records requested sleeps instead of sleeping while alive.
+// Records requested sleeps instead of sleeping while alive, and hands each to `onSleep` when
+// given (e.g. to advance a simulator's clock by what the client asked to sleep).
 class SleepRecorder {
  public:
-  SleepRecorder();
+  explicit SleepRecorder(std::function<void(unsigned long)> onSleep = nullptr);
   ~SleepRecorder();
   SleepRecorder(const SleepRecorder&) = delete;
   SleepRecorder& operator=(const SleepRecorder&) = delete;

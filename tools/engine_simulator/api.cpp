@@ -2,13 +2,18 @@
 
 #include <utility>
 
+#include "engine_simulator/values.h"
+#include "test_engine/http_message.h"
+
 namespace hvsim {
 
-Api::Api(Generation generation, Inventory inventory, Timing timing, Behaviour behaviour)
-    : renderer_(generation),
+Api::Api(Generation generation, Inventory inventory, Timing timing, Behaviour behaviour,
+         TimeSource clock)
+    : clock_(clock ? std::move(clock) : TimeSource([] { return Clock::now(); })),
+      renderer_(generation),
       inventory_(std::move(inventory)),
       timing_(timing),
-      behaviour_(behaviour) {}
+      behaviour_(std::move(behaviour)) {}
 
 const std::vector<Api::Route>& Api::routes() {
   static const std::vector<Route> table = {
@@ -51,17 +56,17 @@ const std::vector<Api::Route>& Api::routes() {
       {"DELETE", "vms/*/snapshots/*", &Api::deleteSnapshot},
       {"GET", "vms/*/snapshots/*/disks", &Api::listSnapshotDisks},
       {"GET", "vms/*/snapshots/*/disks/*", &Api::getSnapshotDisk},
-      {"GET", "vms/*/disks", &Api::listVmDisks},
-      {"POST", "vms/*/disks", &Api::attachVmDisk},
-      {"GET", "vms/*/disks/*", &Api::getVmDisk},
-      {"PUT", "vms/*/disks/*", &Api::updateVmDisk},
-      {"DELETE", "vms/*/disks/*", &Api::deleteVmDisk},
-      {"POST", "vms/*/disks/*/activate", &Api::activateVmDisk},
-      {"POST", "vms/*/disks/*/deactivate", &Api::deactivateVmDisk},
-      {"GET", "vms/*/diskattachments", &Api::listAttachments},
-      {"POST", "vms/*/diskattachments", &Api::addAttachment},
-      {"GET", "vms/*/diskattachments/*", &Api::getAttachment},
-      {"DELETE", "vms/*/diskattachments/*", &Api::deleteAttachment},
+      {"GET", "vms/*/disks", &Api::listVmDisks, Served::VmDisks},
+      {"POST", "vms/*/disks", &Api::attachVmDisk, Served::VmDisks},
+      {"GET", "vms/*/disks/*", &Api::getVmDisk, Served::VmDisks},
+      {"PUT", "vms/*/disks/*", &Api::updateVmDisk, Served::VmDisks},
+      {"DELETE", "vms/*/disks/*", &Api::deleteVmDisk, Served::VmDisks},
+      {"POST", "vms/*/disks/*/activate", &Api::activateVmDisk, Served::VmDisks},
+      {"POST", "vms/*/disks/*/deactivate", &Api::deactivateVmDisk, Served::VmDisks},
+      {"GET", "vms/*/diskattachments", &Api::listAttachments, Served::DiskAttachments},
+      {"POST", "vms/*/diskattachments", &Api::addAttachment, Served::DiskAttachments},
+      {"GET", "vms/*/diskattachments/*", &Api::getAttachment, Served::DiskAttachments},
+      {"DELETE", "vms/*/diskattachments/*", &Api::deleteAttachment, Served::DiskAttachments},
       {"GET", "disks", &Api::listDisks},
       {"POST", "disks", &Api::createDisk},
       {"GET", "disks/*", &Api::getDisk},
@@ -110,6 +115,18 @@ std::optional<std::vector<std::string>> match(const char* pattern,
 
 }  // namespace
 
+namespace {
+
+// The client asked for all content: the header (both versions), or the v4 parameter.
+bool asksAllContent(const hvtest::Request& request, const QueryParams& query,
+                    const Generation& generation) {
+  if (hvtest::equalsIgnoreCase(request.header("All-Content"), "true")) return true;
+  std::optional<std::string> parameter = queryValue(query, "all_content");
+  return generation.v4() && parameter && hvtest::equalsIgnoreCase(*parameter, "true");
+}
+
+}  // namespace
+
 std::optional<hvtest::Answer> Api::handle(const hvtest::Request& request) {
   std::string path = normalizePath(request.path);
   const std::string base = Renderer::kApiBase;
@@ -118,31 +135,43 @@ std::optional<hvtest::Answer> Api::handle(const hvtest::Request& request) {
   call.segments = split(path.substr(base.size()));
   call.query = parseQuery(request.query);
   call.number = ++requestCounter_;
+  call.allContent = asksAllContent(request, call.query, renderer_.generation());
   std::lock_guard<std::mutex> lock(mutex_);
-  call.now = Clock::now();
+  call.now = clock_();
   tasks_.sweep(inventory_, call.now);
   try {
     return dispatch(call);
   } catch (const Failure& f) {
-    std::string body = f.actionForm && renderer_.v3()
-                           ? renderer_.action({"failed", "", f.reason, f.detail})
-                           : renderer_.fault(f.reason, f.detail);
-    return xml(f.status, std::move(body));
+    return xml(f.status, renderer_.failure(f, request.path));
   }
+}
+
+bool Api::serves(Served served) const {
+  switch (served) {
+    case Served::Always:
+      return true;
+    case Served::VmDisks:
+      return renderer_.generation().servesVmDisks();
+    case Served::DiskAttachments:
+      return renderer_.generation().v4();
+  }
+  return false;
 }
 
 hvtest::Answer Api::dispatch(Call& call) {
   bool pathKnown = false;
   for (const Route& route : routes()) {
+    if (!serves(route.served)) continue;
     std::optional<Params> params = match(route.pattern, call.segments);
     if (!params) continue;
     pathKnown = true;
     if (call.request.method == route.method) return (this->*route.handler)(call, *params);
   }
-  if (pathKnown)
+  if (pathKnown) {
     throw Failure{405, "Method Not Allowed",
                   "Method " + call.request.method + " is not allowed here"};
-  throw Failure{404, "Operation Failed", "Entity not found: " + call.request.path};
+  }
+  throw Failure::notFound(call.request.path);
 }
 
 const XmlNode* Api::optionalBody(Call& call) {
@@ -151,15 +180,17 @@ const XmlNode* Api::optionalBody(Call& call) {
     if (trim(call.request.body).empty()) return nullptr;
     std::string error;
     call.parsedBody = parseXml(call.request.body, &error);
-    if (!call.parsedBody)
+    if (!call.parsedBody) {
       throw Failure{400, "Bad Request", "Request syntactically incorrect: " + error};
+    }
+    checkIdentifiers(*call.parsedBody);
   }
   return call.parsedBody ? &*call.parsedBody : nullptr;
 }
 
 const XmlNode& Api::body(Call& call, const char* root) {
   const XmlNode* node = optionalBody(call);
-  if (!node) throw Failure{400, "Incomplete parameters", std::string("Request body is missing")};
+  if (!node) throw Failure::missing("Request body is missing");
   if (node->name != root) {
     throw Failure{400, "Bad Request",
                   "Request syntactically incorrect: expected <" + std::string(root) + ">"};
@@ -181,15 +212,19 @@ std::string Api::startJob(Call& call, const std::string& description) {
   job.id = inventory_.newId(IdKind::Job);
   job.description = description;
   job.correlationId = correlationId(call);
-  if (!job.correlationId.empty() && behaviour_.correlationIdInJobDescription) {
-    job.description += " (correlation id " + job.correlationId + ")";
-  }
   job.startTime = job.lastUpdated = WallClock::now();
   return inventory_.jobs.add(std::move(job)).id;
 }
 
-void Api::run(Call& call, Task task) {
+void Api::run(Call& call, Task task, std::optional<FailingTask> kind) {
   task.holdJob = task.holdJob || behaviour_.jobsNeverEnd;
+  if (kind) {
+    auto failing = behaviour_.failing.find(*kind);
+    if (failing != behaviour_.failing.end() && failing->second.left > 0) {
+      task.failWith = failing->second.jobStatus;
+      if (--failing->second.left == 0) behaviour_.failing.erase(failing);
+    }
+  }
   tasks_.start(std::move(task), inventory_, call.now);
 }
 
@@ -228,45 +263,60 @@ hvtest::Answer Api::created(std::string body, const std::string& location) const
 
 hvtest::Answer Api::actionDone(const std::string& jobId) const {
   ActionAnswer answer;
-  answer.jobId = jobId;
+  if (!behaviour_.actionsNameNoJob) answer.jobId = jobId;
   return xml(200, renderer_.action(answer));
 }
 
-namespace {
-Failure notFound(const std::string& id) {
-  return Failure{404, "Operation Failed", "Entity not found: " + id};
-}
-}  // namespace
-
 DataCenter& Api::dataCenter(const std::string& id) {
   if (DataCenter* dc = inventory_.dataCenters.find(id)) return *dc;
-  throw notFound(id);
+  throw Failure::notFound(id);
 }
 
 StorageDomain& Api::storageDomain(const std::string& id) {
   if (StorageDomain* sd = inventory_.storageDomains.find(id)) return *sd;
-  throw notFound(id);
+  throw Failure::notFound(id);
 }
 
 Vm& Api::vm(const std::string& id) {
   if (Vm* found = inventory_.vms.find(id)) return *found;
-  throw notFound(id);
+  throw Failure::notFound(id);
 }
 
 Disk& Api::disk(const std::string& id) {
   if (Disk* found = inventory_.disks.find(id)) return *found;
-  throw notFound(id);
+  throw Failure::notFound(id);
 }
 
 Snapshot& Api::snapshot(Vm& owner, const std::string& id) {
   if (Snapshot* found = Inventory::findSnapshot(owner, id)) return *found;
-  throw notFound(id);
+  throw Failure::notFound(id);
 }
 
 DiskAttachment& Api::attachment(Vm& owner, const std::string& diskId) {
   if (DiskAttachment* found = Inventory::findAttachment(owner, diskId)) return *found;
-  throw notFound(diskId);
+  throw Failure::notFound(diskId);
 }
+
+template <class T>
+T& Api::resolve(const Table<T>& table, const XmlNode& reference, const char* what) {
+  if (std::optional<std::string> id = givenId(reference)) {
+    if (T* found = table.find(*id)) return *found;
+    throw Failure::notFound(std::string(what) + ": id=" + *id);
+  }
+  std::optional<std::string> name = givenName(reference);
+  if (!name) {
+    throw Failure::missing(std::string(what) + " [id|name] required for " + reference.name);
+  }
+  if (T* found = table.findByName(*name)) return *found;
+  throw Failure::notFound(std::string(what) + ": name=" + *name);
+}
+
+template DataCenter& Api::resolve(const Table<DataCenter>&, const XmlNode&, const char*);
+template Cluster& Api::resolve(const Table<Cluster>&, const XmlNode&, const char*);
+template Host& Api::resolve(const Table<Host>&, const XmlNode&, const char*);
+template StorageDomain& Api::resolve(const Table<StorageDomain>&, const XmlNode&, const char*);
+template VnicProfile& Api::resolve(const Table<VnicProfile>&, const XmlNode&, const char*);
+template Disk& Api::resolve(const Table<Disk>&, const XmlNode&, const char*);
 
 const DiskAttachment* Api::firstUse(const std::string& diskId) {
   std::vector<Vm*> users = inventory_.vmsUsingDisk(diskId);
@@ -274,14 +324,11 @@ const DiskAttachment* Api::firstUse(const std::string& diskId) {
 }
 
 Host* Api::hostByNameOrId(const XmlNode* hostElement, const std::string& nameOrId) {
-  std::string id = hostElement ? hostElement->attribute("id").value_or("") : "";
-  std::string name = hostElement ? hostElement->textAt("name").value_or("") : "";
   if (!nameOrId.empty()) {
     if (Host* byId = inventory_.hosts.find(nameOrId)) return byId;
-    name = nameOrId;
+    return inventory_.hosts.findByName(nameOrId);
   }
-  if (!id.empty()) return inventory_.hosts.find(id);
-  return name.empty() ? nullptr : inventory_.hosts.findByName(name);
+  return hostElement ? &resolve(inventory_.hosts, *hostElement, "Host") : nullptr;
 }
 
 }  // namespace hvsim

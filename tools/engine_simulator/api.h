@@ -6,11 +6,14 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "engine_simulator/failure.h"
+#include "engine_simulator/faults.h"
 #include "engine_simulator/inventory.h"
 #include "engine_simulator/operations.h"
 #include "engine_simulator/render.h"
@@ -22,22 +25,19 @@
 namespace hvsim {
 
 struct Behaviour {
-  // Job descriptions end with " (correlation id <id>)" when the request carried one, so that
-  // a client can tell its job from others by the description.
-  bool correlationIdInJobDescription = true;
   // Searches without "case_sensitive=true" ignore letter case.
   bool caseSensitiveSearch = false;
   // Faults: tasks started while set keep their job "started" / their snapshot "locked".
   bool jobsNeverEnd = false;
   bool snapshotsStayLocked = false;
-};
-
-// A request turned down the way the engine does it.
-struct Failure {
-  int status = 400;
-  std::string reason = "Operation Failed";
-  std::string detail;
-  bool actionForm = false;  // API v3 actions wrap the fault in an <action>
+  // Fault: answers to actions and removals name no job.
+  bool actionsNameNoJob = false;
+  // Faults: the next tasks of a kind fail, their jobs ending with the given status.
+  struct Failing {
+    unsigned left = 0;
+    std::string jobStatus;
+  };
+  std::map<FailingTask, Failing> failing;
 };
 
 // One request being decided.
@@ -48,13 +48,15 @@ struct Call {
   QueryParams query;
   uint64_t number = 0;  // sequence number, so that a GET counts once per task
   Clock::time_point now;
+  bool allContent = false;  // the client asked for all content (a snapshot's OVF)
   std::optional<XmlNode> parsedBody;
   bool bodyParsed = false;
 };
 
 class Api {
  public:
-  Api(Generation generation, Inventory inventory, Timing timing, Behaviour behaviour);
+  Api(Generation generation, Inventory inventory, Timing timing, Behaviour behaviour,
+      TimeSource clock);
 
   // nullopt for requests outside the API (the CA resource, other paths): the network core's
   // own handling then applies.
@@ -71,20 +73,26 @@ class Api {
  private:
   using Params = std::vector<std::string>;
   using Handler = hvtest::Answer (Api::*)(Call&, const Params&);
+  // Collections that only some generations serve.
+  enum class Served { Always, VmDisks, DiskAttachments };
   struct Route {
     const char* method;
     const char* pattern;  // segments, '*' captures one
     Handler handler;
+    Served served = Served::Always;
   };
+  bool serves(Served served) const;
   static const std::vector<Route>& routes();
   hvtest::Answer dispatch(Call& call);
 
   // Shared helpers (api.cpp).
-  const XmlNode& body(Call& call, const char* root);  // the request document, root checked
+  // The request document, its root and identifiers checked.
+  const XmlNode& body(Call& call, const char* root);
   const XmlNode* optionalBody(Call& call);
   void seen(Call& call, const std::string& key);
   std::string startJob(Call& call, const std::string& description);
-  void run(Call& call, Task task);
+  // Starts a task; one of a kind told to fail (see Behaviour::failing) fails.
+  void run(Call& call, Task task, std::optional<FailingTask> kind = std::nullopt);
   std::optional<Search> search(const Call& call);
   // Whether a record passes the request's search; throws Failure for unknown fields.
   bool passes(const std::optional<Search>& search, const FieldValues& values);
@@ -102,6 +110,10 @@ class Api {
   DiskAttachment& attachment(Vm& vm, const std::string& diskId);
   const DiskAttachment* firstUse(const std::string& diskId);
   Host* hostByNameOrId(const XmlNode* hostElement, const std::string& nameOrId);
+  // The record a reference names: by its id when it carries one, else by its name. Failure
+  // 404 naming `what` when there is none.
+  template <class T>
+  T& resolve(const Table<T>& table, const XmlNode& reference, const char* what);
 
   // api_inventory.cpp
   hvtest::Answer getRoot(Call&, const Params&);
@@ -162,10 +174,10 @@ class Api {
   hvtest::Answer deleteAttachment(Call&, const Params&);
   // A new disk from a <disk> element, locked until its creation task ends.
   Disk& newDisk(Call& call, const XmlNode& element);
-  // Plugs an existing disk (or a snapshot of it) into a VM; a disk created for it may still be
-  // locked.
+  // Plugs an existing disk (or a snapshot of it) into a VM, inactive unless `flags` say
+  // "active"; a disk created for it may still be locked.
   DiskAttachment& plug(Call& call, Vm& vm, const XmlNode& diskElement, const XmlNode& flags,
-                       bool defaultActive, bool createdForIt = false);
+                       bool interfaceRequired, bool createdForIt = false);
   void setActive(Call& call, Vm& vm, DiskAttachment& att, bool active, bool immediately);
   void detach(Call& call, Vm& vm, const std::string& diskId);
   hvtest::Answer diskAction(Call& call, const Params& p, bool activate);
@@ -187,6 +199,7 @@ class Api {
   StorageDomain& attachedDomain(const DataCenter& dc, const std::string& id);
 
   std::mutex mutex_;
+  TimeSource clock_;
   std::atomic<uint64_t> requestCounter_{0};
   Renderer renderer_;
   Inventory inventory_;

@@ -4,6 +4,7 @@
 
 #include "engine_simulator/api.h"
 #include "engine_simulator/ovf.h"
+#include "engine_simulator/values.h"
 
 namespace hvsim {
 
@@ -12,11 +13,19 @@ namespace {
 using Values = std::optional<std::vector<std::string>>;
 
 Failure conflict(const std::string& detail, bool action = false) {
-  return Failure{409, "Operation Failed", "[" + detail + "]", action};
+  return Failure::conflict(detail, action);
 }
 
 // Below 4.0.2 clients deactivate a disk before they detach it, and the engine insists.
 bool detachNeedsDeactivation(const Generation& g) { return g.code() < 4000002; }
+
+// A new sparse image holds its format's header before any data is written.
+constexpr uint64_t kEmptySparseImageBytes = 204800;
+
+std::string checkedFormat(const std::string& value) {
+  if (value == "cow" || value == "raw") return value;
+  throw Failure::badValue("Invalid value for format: '" + value + "'; expected cow or raw");
+}
 
 }  // namespace
 
@@ -29,7 +38,7 @@ void Api::listDisksOn(XmlOut& x, Call& call, const StorageDomain& sd, const std:
   for (const std::string& id : ids) {
     if (const Disk* d = inventory_.disks.find(id); d && d->storageDomainId == sd.id) {
       auto use = uses.find(id);
-      renderer_.disk(x, *d, hrefBase, use == uses.end() ? nullptr : use->second);
+      renderer_.disk(x, inventory_, *d, hrefBase, use == uses.end() ? nullptr : use->second);
     }
   }
   x.close();
@@ -54,7 +63,7 @@ hvtest::Answer Api::listDisks(Call& call, const Params&) {
     for (const std::string& id : ids) {
       auto use = uses.find(id);
       if (const Disk* d = inventory_.disks.find(id)) {
-        renderer_.disk(x, *d, "disks", use == uses.end() ? nullptr : use->second);
+        renderer_.disk(x, inventory_, *d, "disks", use == uses.end() ? nullptr : use->second);
       }
     }
     x.close();
@@ -66,7 +75,8 @@ hvtest::Answer Api::getDisk(Call& call, const Params& p) {
   seen(call, watch::disk(p[0]));
   const Disk& found = disk(p[0]);
   const DiskAttachment* use = firstUse(found.id);
-  return xml(200, renderer_.document([&](XmlOut& x) { renderer_.disk(x, found, "disks", use); }));
+  return xml(200, renderer_.document(
+                      [&](XmlOut& x) { renderer_.disk(x, inventory_, found, "disks", use); }));
 }
 
 Disk& Api::newDisk(Call& call, const XmlNode& element) {
@@ -77,29 +87,22 @@ Disk& Api::newDisk(Call& call, const XmlNode& element) {
   d.description = element.textAt("description").value_or("");
   const XmlNode* sdRef = element.find("storage_domains/storage_domain");
   if (!sdRef) sdRef = element.child("storage_domain");
-  if (!sdRef) {
-    throw Failure{400, "Incomplete parameters", "Disk [storage_domains.storage_domain] required"};
-  }
-  std::string sdId = sdRef->attribute("id").value_or("");
-  std::string sdName = sdRef->attribute("name").value_or(sdRef->textAt("name").value_or(""));
-  const StorageDomain* sd = !sdId.empty() ? inventory_.storageDomains.find(sdId)
-                                          : inventory_.storageDomains.findByName(sdName);
-  if (!sd) {
-    throw Failure{404, "Operation Failed",
-                  "Entity not found: Storage Domain: " + (sdId.empty() ? sdName : sdId)};
-  }
+  if (!sdRef) throw Failure::missing("Disk [storage_domains.storage_domain] required for add");
+  const StorageDomain& sd = resolve(inventory_.storageDomains, *sdRef, "Storage Domain");
   std::optional<uint64_t> size = element.numberAt("provisioned_size");
   if (!size) size = element.numberAt("size");
-  if (!size || *size == 0) {
-    throw Failure{400, "Incomplete parameters", "Disk [provisioned_size] required for add"};
-  }
-  d.storageDomainId = sd->id;
+  if (!size || *size == 0) throw Failure::missing("Disk [provisioned_size] required for add");
+  std::optional<std::string> format = element.textAt("format");
+  if (!format) throw Failure::missing("Disk [format] required for add");
+  if (std::optional<std::string> iface = element.textAt("interface")) checkedInterface(*iface);
+  d.storageDomainId = sd.id;
   d.provisionedSize = *size;
-  d.format = element.textAt("format").value_or("cow");
-  d.sparse = element.flagAt("sparse").value_or(true);
-  d.shareable = element.flagAt("shareable").value_or(false);
-  d.wipeAfterDelete = element.flagAt("wipe_after_delete").value_or(false);
-  d.actualSize = element.numberAt("initial_size").value_or(d.sparse ? 0 : d.provisionedSize);
+  d.format = checkedFormat(*format);
+  d.sparse = givenFlag(element, "sparse").value_or(true);
+  d.shareable = givenFlag(element, "shareable").value_or(false);
+  d.wipeAfterDelete = givenFlag(element, "wipe_after_delete").value_or(false);
+  d.actualSize = element.numberAt("initial_size")
+                     .value_or(d.sparse ? kEmptySparseImageBytes : d.provisionedSize);
   d.imageId = inventory_.newId(IdKind::Image);
   d.status = "locked";
   if (renderer_.v3()) d.creationId = inventory_.newId(IdKind::Creation);
@@ -114,27 +117,34 @@ Disk& Api::newDisk(Call& call, const XmlNode& element) {
   task.finish = [id](Inventory& inv) {
     if (Disk* found = inv.disks.find(id); found && found->status == "locked") found->status = "ok";
   };
-  run(call, std::move(task));
+  task.fail = [id](Inventory& inv) {
+    if (Disk* found = inv.disks.find(id)) {
+      found->status = "illegal";
+      found->creationFailed = true;
+    }
+  };
+  run(call, std::move(task), FailingTask::DiskCreate);
   return *inventory_.disks.find(id);
 }
 
 hvtest::Answer Api::createDisk(Call& call, const Params&) {
   const XmlNode& doc = body(call, "disk");
   Disk& added = newDisk(call, doc);
-  std::string answer =
-      renderer_.document([&](XmlOut& x) { renderer_.disk(x, added, "disks", nullptr, true); });
+  std::string answer = renderer_.document(
+      [&](XmlOut& x) { renderer_.disk(x, inventory_, added, "disks", nullptr, true); });
   if (renderer_.v3()) return xml(202, std::move(answer));  // asynchronous: see creation_status
   return created(std::move(answer), renderer_.href("disks/" + added.id));
 }
 
 hvtest::Answer Api::getCreation(Call& call, const Params& p) {
   Disk& found = disk(p[0]);
-  if (!renderer_.v3() || found.creationId != p[1]) {
-    throw Failure{404, "Operation Failed", "Entity not found: " + p[1]};
-  }
+  if (!renderer_.v3() || found.creationId != p[1]) throw Failure::notFound(p[1]);
   seen(call, watch::creation(p[1]));
-  bool complete = !tasks_.busy(watch::creation(p[1]));
-  return xml(200, renderer_.creation(found.id, p[1], complete));
+  const Disk& shown = disk(p[0]);
+  const char* state = shown.creationFailed                 ? "failed"
+                      : tasks_.busy(watch::creation(p[1])) ? "pending"
+                                                           : "complete";
+  return xml(200, renderer_.creation(shown.id, p[1], state));
 }
 
 hvtest::Answer Api::deleteDisk(Call& call, const Params& p) {
@@ -161,14 +171,8 @@ hvtest::Answer Api::moveDisk(Call& call, const Params& p) {
   Disk& found = disk(p[0]);
   const XmlNode& doc = body(call, "action");
   const XmlNode* target = doc.child("storage_domain");
-  std::string targetId = target ? target->attribute("id").value_or("") : "";
-  std::string targetName = target ? target->textAt("name").value_or("") : "";
-  const StorageDomain* sd = !targetId.empty() ? inventory_.storageDomains.find(targetId)
-                                              : inventory_.storageDomains.findByName(targetName);
-  if (!target)
-    throw Failure{400, "Incomplete parameters",
-                  "Action [storage_domain.id|name] required for move"};
-  if (!sd) throw Failure{404, "Operation Failed", "Entity not found: " + targetId + targetName};
+  if (!target) throw Failure::missing("Action [storage_domain.id|name] required for move");
+  const StorageDomain* sd = &resolve(inventory_.storageDomains, *target, "Storage Domain");
   if (found.status == "locked") {
     throw conflict("Cannot move Virtual Disk. Disk " + found.name + " is locked.", true);
   }
@@ -201,8 +205,12 @@ hvtest::Answer Api::moveDisk(Call& call, const Params& p) {
       if (d->status == "locked") d->status = "ok";
     }
   };
+  // A failed move leaves the disk where it was, usable again.
+  task.fail = [diskId](Inventory& inv) {
+    if (Disk* d = inv.disks.find(diskId); d && d->status == "locked") d->status = "ok";
+  };
   std::string jobId = task.jobId;
-  run(call, std::move(task));
+  run(call, std::move(task), FailingTask::DiskMove);
   return actionDone(jobId);
 }
 
@@ -232,21 +240,22 @@ hvtest::Answer Api::getVmDisk(Call& call, const Params& p) {
 }
 
 DiskAttachment& Api::plug(Call& call, Vm& owner, const XmlNode& diskElement, const XmlNode& flags,
-                          bool defaultActive, bool createdForIt) {
-  std::string diskId = diskElement.attribute("id").value_or("");
+                          bool interfaceRequired, bool createdForIt) {
+  std::optional<std::string> givenDisk = givenId(diskElement);
+  if (!givenDisk) throw Failure::missing("Disk [id] required for attach");
+  std::string diskId = *givenDisk;
   Disk& d = disk(diskId);
   std::string snapshotId;
   if (const XmlNode* snapRef = diskElement.child("snapshot")) {
-    snapshotId = snapRef->attribute("id").value_or("");
+    std::optional<std::string> givenSnapshot = givenId(*snapRef);
+    if (!givenSnapshot) throw Failure::missing("Disk [snapshot.id] required for attach");
+    snapshotId = *givenSnapshot;
     Vm* source = inventory_.vmOfSnapshot(snapshotId);
-    if (!source) throw Failure{404, "Operation Failed", "Entity not found: " + snapshotId};
+    if (!source) throw Failure::notFound(snapshotId);
     const Snapshot& snap = snapshot(*source, snapshotId);
     bool holds = std::any_of(snap.images.begin(), snap.images.end(),
                              [&](const SnapshotImage& i) { return i.diskId == diskId; });
-    if (!holds) {
-      throw Failure{404, "Operation Failed",
-                    "Entity not found: disk " + diskId + " in snapshot " + snapshotId};
-    }
+    if (!holds) throw Failure::notFound("disk " + diskId + " in snapshot " + snapshotId);
     if (snap.status == "locked") {
       throw conflict("Cannot attach Virtual Disk. The snapshot " + snap.description +
                      " is locked.");
@@ -267,18 +276,25 @@ DiskAttachment& Api::plug(Call& call, Vm& owner, const XmlNode& diskElement, con
     throw conflict("Cannot attach Virtual Disk. The disk is already attached to VM " + owner.name +
                    ".");
   }
+  // The attachment needs an interface; the documented API v3 form of attaching an existing
+  // disk names none and gets the default.
+  std::optional<std::string> iface = flags.textAt("interface");
+  if (!iface && interfaceRequired) {
+    throw Failure::missing("DiskAttachment [interface] required for add");
+  }
   DiskAttachment att;
   att.diskId = diskId;
   att.snapshotId = snapshotId;
-  att.interface = flags.textAt("interface").value_or("virtio");
-  if (att.interface.empty()) att.interface = "virtio";
-  att.bootable = flags.flagAt("bootable").value_or(false);
-  att.readOnly = flags.flagAt("read_only").value_or(false);
+  att.interface = iface ? checkedInterface(*iface) : std::string("virtio");
+  att.bootable = givenFlag(flags, "bootable").value_or(false);
+  att.readOnly = givenFlag(flags, "read_only").value_or(false);
   att.active = false;
   att.logicalName = Inventory::nextLogicalName(owner, att.interface);
+  // Without "active" the attachment stays inactive: the engine's result is undefined.
+  const bool active = givenFlag(flags, "active").value_or(false);
   owner.attachments.push_back(att);
   DiskAttachment& added = owner.attachments.back();
-  if (flags.flagAt("active").value_or(defaultActive)) setActive(call, owner, added, true, true);
+  if (active) setActive(call, owner, added, true, true);
   return *Inventory::findAttachment(owner, diskId);
 }
 
@@ -319,15 +335,14 @@ hvtest::Answer Api::attachVmDisk(Call& call, const Params& p) {
   Vm& owner = vm(p[0]);
   const XmlNode& doc = body(call, "disk");
   std::string diskId;
-  if (doc.attribute("id").value_or("").empty()) {
-    Disk& added = newDisk(call, doc);
-    diskId = added.id;
+  if (!givenId(doc)) {
+    diskId = newDisk(call, doc).id;
     XmlNode ref;
     ref.name = "disk";
     ref.attributes.emplace_back("id", diskId);
-    plug(call, owner, ref, doc, true, true);
+    plug(call, owner, ref, doc, false, true);
   } else {
-    diskId = doc.attribute("id").value_or("");
+    diskId = *givenId(doc);
     plug(call, owner, doc, doc, false);
   }
   const DiskAttachment& att = attachment(owner, diskId);
@@ -341,13 +356,18 @@ hvtest::Answer Api::updateVmDisk(Call& call, const Params& p) {
   DiskAttachment& att = attachment(owner, p[1]);
   Disk& d = disk(p[1]);
   const XmlNode& doc = body(call, "disk");
-  att.bootable = doc.flagAt("bootable").value_or(att.bootable);
-  att.readOnly = doc.flagAt("read_only").value_or(att.readOnly);
-  if (std::optional<std::string> iface = doc.textAt("interface"); iface && !iface->empty()) {
-    att.interface = *iface;
+  // What the document holds is taken as given: an empty name blanks the disk's alias.
+  if (std::optional<std::string> iface = doc.textAt("interface")) {
+    att.interface = checkedInterface(*iface);
   }
-  d.shareable = doc.flagAt("shareable").value_or(d.shareable);
-  d.wipeAfterDelete = doc.flagAt("wipe_after_delete").value_or(d.wipeAfterDelete);
+  if (std::optional<std::string> format = doc.textAt("format")) checkedFormat(*format);
+  if (std::optional<std::string> name = doc.textAt("alias")) d.name = *name;
+  if (std::optional<std::string> name = doc.textAt("name")) d.name = *name;
+  if (std::optional<std::string> text = doc.textAt("description")) d.description = *text;
+  att.bootable = givenFlag(doc, "bootable").value_or(att.bootable);
+  att.readOnly = givenFlag(doc, "read_only").value_or(att.readOnly);
+  d.shareable = givenFlag(doc, "shareable").value_or(d.shareable);
+  d.wipeAfterDelete = givenFlag(doc, "wipe_after_delete").value_or(d.wipeAfterDelete);
   return xml(200,
              renderer_.document([&](XmlOut& x) { renderer_.vmDisk(x, inventory_, owner, att); }));
 }
@@ -366,18 +386,29 @@ void Api::detach(Call&, Vm& owner, const std::string& diskId) {
 
 hvtest::Answer Api::deleteVmDisk(Call& call, const Params& p) {
   Vm& owner = vm(p[0]);
-  DiskAttachment& att = attachment(owner, p[1]);
+  attachment(owner, p[1]);
   const XmlNode* doc = optionalBody(call);
-  bool detachOnly = doc && doc->flagAt("detach").value_or(false);
-  // API v3 deletes the disk unless asked to detach it; v4 only ever detaches here.
-  if (!renderer_.v3() || !att.snapshotId.empty()) detachOnly = true;
-  std::string name = disk(p[1]).name;
+  if (doc && doc->name != "action") {
+    throw Failure{400, "Bad Request", "Request syntactically incorrect: expected <action>"};
+  }
+  // Without <detach>true</detach> the engine removes the disk itself, whichever VM or snapshot
+  // it was reached through: a snapshot's disk plugged into a backup proxy is the source VM's.
+  const bool detachOnly = doc && givenFlag(*doc, "detach").value_or(false);
+  const std::string name = disk(p[1]).name;
   if (detachOnly) {
     detach(call, owner, p[1]);
   } else {
-    if (att.active && owner.status != "down") {
-      throw conflict("Cannot remove Virtual Disk. Disk is plugged to running VM " + owner.name +
-                     ".");
+    if (disk(p[1]).status == "locked") {
+      throw conflict("Cannot remove Virtual Disk. Disk " + name + " is locked.");
+    }
+    std::vector<Vm*> users = inventory_.vmsUsingDisk(p[1]);
+    users.push_back(&owner);
+    for (Vm* user : users) {
+      const DiskAttachment* use = Inventory::findAttachment(*user, p[1]);
+      if (use && use->active && user->status != "down") {
+        throw conflict("Cannot remove Virtual Disk. Disk is plugged to running VM " + user->name +
+                       ".");
+      }
     }
     inventory_.removeDisk(p[1]);
   }
@@ -413,7 +444,6 @@ hvtest::Answer Api::deactivateVmDisk(Call& call, const Params& p) {
 }
 
 hvtest::Answer Api::listAttachments(Call& call, const Params& p) {
-  if (renderer_.v3()) throw Failure{404, "Operation Failed", "Entity not found: diskattachments"};
   Vm& owner = vm(p[0]);
   std::vector<std::string> ids;
   for (const DiskAttachment& att : owner.attachments) ids.push_back(att.diskId);
@@ -426,7 +456,6 @@ hvtest::Answer Api::listAttachments(Call& call, const Params& p) {
 }
 
 hvtest::Answer Api::getAttachment(Call& call, const Params& p) {
-  if (renderer_.v3()) throw Failure{404, "Operation Failed", "Entity not found: diskattachments"};
   Vm& owner = vm(p[0]);
   attachment(owner, p[1]);
   seen(call, watch::attachment(owner.id, p[1]));
@@ -435,22 +464,19 @@ hvtest::Answer Api::getAttachment(Call& call, const Params& p) {
 }
 
 hvtest::Answer Api::addAttachment(Call& call, const Params& p) {
-  if (renderer_.v3()) throw Failure{404, "Operation Failed", "Entity not found: diskattachments"};
   Vm& owner = vm(p[0]);
   const XmlNode& doc = body(call, "disk_attachment");
   const XmlNode* diskElement = doc.child("disk");
-  if (!diskElement) {
-    throw Failure{400, "Incomplete parameters", "DiskAttachment [disk] required for add"};
-  }
-  std::string diskId = diskElement->attribute("id").value_or("");
-  if (diskId.empty()) {
-    Disk& added = newDisk(call, *diskElement);
-    diskId = added.id;
+  if (!diskElement) throw Failure::missing("DiskAttachment [disk] required for add");
+  std::string diskId;
+  if (!givenId(*diskElement)) {
+    diskId = newDisk(call, *diskElement).id;
     XmlNode ref;
     ref.name = "disk";
     ref.attributes.emplace_back("id", diskId);
     plug(call, owner, ref, doc, true, true);
   } else {
+    diskId = *givenId(*diskElement);
     plug(call, owner, *diskElement, doc, true);
   }
   const DiskAttachment& att = attachment(owner, diskId);
@@ -459,7 +485,6 @@ hvtest::Answer Api::addAttachment(Call& call, const Params& p) {
 }
 
 hvtest::Answer Api::deleteAttachment(Call& call, const Params& p) {
-  if (renderer_.v3()) throw Failure{404, "Operation Failed", "Entity not found: diskattachments"};
   Vm& owner = vm(p[0]);
   DiskAttachment& att = attachment(owner, p[1]);
   bool removeDisk =

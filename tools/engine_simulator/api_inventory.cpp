@@ -96,7 +96,7 @@ hvtest::Answer Api::listClusters(Call& call, const Params&) {
 
 hvtest::Answer Api::getCluster(Call&, const Params& p) {
   const Cluster* cluster = inventory_.clusters.find(p[0]);
-  if (!cluster) throw Failure{404, "Operation Failed", "Entity not found: " + p[0]};
+  if (!cluster) throw Failure::notFound(p[0]);
   return xml(200, renderer_.document([&](XmlOut& x) { renderer_.cluster(x, *cluster); }));
 }
 
@@ -123,7 +123,7 @@ hvtest::Answer Api::listHosts(Call& call, const Params&) {
 
 hvtest::Answer Api::getHost(Call&, const Params& p) {
   const Host* host = inventory_.hosts.find(p[0]);
-  if (!host) throw Failure{404, "Operation Failed", "Entity not found: " + p[0]};
+  if (!host) throw Failure::notFound(p[0]);
   return xml(200, renderer_.document([&](XmlOut& x) { renderer_.host(x, *host); }));
 }
 
@@ -159,7 +159,7 @@ hvtest::Answer Api::listDataCenterNetworks(Call&, const Params& p) {
 
 hvtest::Answer Api::getNetwork(Call&, const Params& p) {
   const Network* net = inventory_.networks.find(p[0]);
-  if (!net) throw Failure{404, "Operation Failed", "Entity not found: " + p[0]};
+  if (!net) throw Failure::notFound(p[0]);
   return xml(200, renderer_.document([&](XmlOut& x) { renderer_.network(x, *net); }));
 }
 
@@ -173,7 +173,7 @@ hvtest::Answer Api::listVnicProfiles(Call&, const Params&) {
 
 hvtest::Answer Api::getVnicProfile(Call&, const Params& p) {
   const VnicProfile* profile = inventory_.vnicProfiles.find(p[0]);
-  if (!profile) throw Failure{404, "Operation Failed", "Entity not found: " + p[0]};
+  if (!profile) throw Failure::notFound(p[0]);
   return xml(200, renderer_.document([&](XmlOut& x) { renderer_.vnicProfile(x, *profile); }));
 }
 
@@ -194,12 +194,15 @@ hvtest::Answer Api::listTags(Call& call, const Params&) {
 
 hvtest::Answer Api::getTag(Call&, const Params& p) {
   const Tag* tag = inventory_.tags.find(p[0]);
-  if (!tag) throw Failure{404, "Operation Failed", "Entity not found: " + p[0]};
+  if (!tag) throw Failure::notFound(p[0]);
   return xml(200, renderer_.document([&](XmlOut& x) { renderer_.tag(x, *tag); }));
 }
 
 hvtest::Answer Api::listJobs(Call& call, const Params&) {
-  std::optional<Search> s = search(call);
+  // Engines before 4.2 cannot search jobs; the parameter is read by no one and the whole list
+  // comes back, oldest first.
+  std::optional<Search> s =
+      renderer_.generation().searchesJobs() ? search(call) : std::optional<Search>();
   std::vector<const Job*> shown;
   for (const auto& job : inventory_.jobs.items()) {
     bool keep = passes(s, [&](const std::string& f) -> Values {
@@ -221,8 +224,7 @@ hvtest::Answer Api::listJobs(Call& call, const Params&) {
 }
 
 hvtest::Answer Api::getJob(Call& call, const Params& p) {
-  if (!inventory_.jobs.find(p[0]))
-    throw Failure{404, "Operation Failed", "Entity not found: " + p[0]};
+  if (!inventory_.jobs.find(p[0])) throw Failure::notFound(p[0]);
   seen(call, watch::job(p[0]));
   const Job* job = inventory_.jobs.find(p[0]);
   return xml(200, renderer_.document([&](XmlOut& x) { renderer_.job(x, *job); }));

@@ -1,6 +1,7 @@
 // Storage domains: creation, attachment to a data center, activation, maintenance, removal,
 // and the disks they hold.
 #include "engine_simulator/api.h"
+#include "engine_simulator/values.h"
 
 namespace hvsim {
 
@@ -9,7 +10,7 @@ namespace {
 using Values = std::optional<std::vector<std::string>>;
 
 Failure conflict(const std::string& detail, bool action = false) {
-  return Failure{409, "Operation Failed", "[" + detail + "]", action};
+  return Failure::conflict(detail, action);
 }
 
 }  // namespace
@@ -55,27 +56,19 @@ hvtest::Answer Api::createStorageDomain(Call& call, const Params&) {
   const XmlNode& doc = body(call, "storage_domain");
   StorageDomain sd;
   sd.name = doc.textAt("name").value_or("");
-  if (sd.name.empty()) {
-    throw Failure{400, "Incomplete parameters", "StorageDomain [name] required for add"};
-  }
+  if (sd.name.empty()) throw Failure::missing("StorageDomain [name] required for add");
   if (inventory_.storageDomains.findByName(sd.name)) {
     throw conflict("Cannot add Storage. The Storage Domain name is already in use.");
   }
   const XmlNode* host = doc.child("host");
-  if (!host) {
-    throw Failure{400, "Incomplete parameters", "StorageDomain [host.id|name] required for add"};
-  }
-  if (!hostByNameOrId(host, std::string())) {
-    throw Failure{404, "Operation Failed",
-                  "Entity not found: Host: name=" + host->textAt("name").value_or("")};
-  }
+  if (!host) throw Failure::missing("StorageDomain [host.id|name] required for add");
+  resolve(inventory_.hosts, *host, "Host");
   sd.type = doc.textAt("type").value_or("data");
   sd.storageType = doc.textAt("storage/type").value_or("nfs");
   sd.address = doc.textAt("storage/address").value_or("");
   sd.path = doc.textAt("storage/path").value_or("");
   if (sd.storageType == "nfs" && (sd.address.empty() || sd.path.empty())) {
-    throw Failure{400, "Incomplete parameters",
-                  "StorageDomain [storage.address, storage.path] required for add"};
+    throw Failure::missing("StorageDomain [storage.address, storage.path] required for add");
   }
   sd.storageFormat = doc.textAt("storage_format").value_or(renderer_.v3() ? "v3" : "v4");
   if (sd.storageFormat.empty()) sd.storageFormat = renderer_.v3() ? "v3" : "v4";
@@ -110,16 +103,15 @@ hvtest::Answer Api::destroyStorageDomain(Call& call, const Params& p) {
   std::string hostParam = queryValue(call.query, "host").value_or("");
   const XmlNode* hostElement = doc ? doc->child("host") : nullptr;
   if (hostParam.empty() && !hostElement) {
-    throw Failure{400, "Incomplete parameters", "StorageDomain [host.id|name] required for remove"};
+    throw Failure::missing("StorageDomain [host.id|name] required for remove");
   }
-  if (!hostByNameOrId(hostElement, hostParam)) {
-    throw Failure{404, "Operation Failed", "Entity not found: Host: name=" + hostParam};
-  }
+  if (!hostByNameOrId(hostElement, hostParam)) throw Failure::notFound("Host: name=" + hostParam);
   bool destroy = queryValue(call.query, "destroy") == std::string("true") ||
-                 (doc && doc->flagAt("destroy").value_or(false));
+                 (doc && givenFlag(*doc, "destroy").value_or(false));
   if (!sd.dataCenterId.empty()) {
-    if (sd.dataCenterStatus == "active" || sd.dataCenterStatus == "locked" ||
-        sd.dataCenterStatus == "activating") {
+    // An attached domain goes only from maintenance: destroying an active one would pull the
+    // storage from under running VMs.
+    if (sd.dataCenterStatus != "maintenance") {
       throw conflict("Cannot " + std::string(destroy ? "destroy" : "remove") +
                      " Storage. The relevant Storage Domain's status is " + sd.dataCenterStatus +
                      ".");
@@ -150,19 +142,18 @@ hvtest::Answer Api::listDomainDisks(Call& call, const Params& p) {
 hvtest::Answer Api::getDomainDisk(Call& call, const Params& p) {
   const StorageDomain& sd = storageDomain(p[0]);
   Disk& found = disk(p[1]);
-  if (found.storageDomainId != sd.id)
-    throw Failure{404, "Operation Failed", "Entity not found: " + p[1]};
+  if (found.storageDomainId != sd.id) throw Failure::notFound(p[1]);
   seen(call, watch::disk(found.id));
   const Disk& shown = disk(p[1]);
   const DiskAttachment* use = firstUse(shown.id);
   return xml(200, renderer_.document([&](XmlOut& x) {
-    renderer_.disk(x, shown, "storagedomains/" + sd.id + "/disks", use);
+    renderer_.disk(x, inventory_, shown, "storagedomains/" + sd.id + "/disks", use);
   }));
 }
 
 StorageDomain& Api::attachedDomain(const DataCenter& dc, const std::string& id) {
   StorageDomain& sd = storageDomain(id);
-  if (sd.dataCenterId != dc.id) throw Failure{404, "Operation Failed", "Entity not found: " + id};
+  if (sd.dataCenterId != dc.id) throw Failure::notFound(id);
   return sd;
 }
 
@@ -211,14 +202,7 @@ hvtest::Answer Api::listAttachedDomainDisks(Call& call, const Params& p) {
 hvtest::Answer Api::attachDomain(Call& call, const Params& p) {
   DataCenter& dc = dataCenter(p[0]);
   const XmlNode& doc = body(call, "storage_domain");
-  std::string id = doc.attribute("id").value_or("");
-  std::string name = doc.textAt("name").value_or("");
-  StorageDomain* sd =
-      !id.empty() ? inventory_.storageDomains.find(id) : inventory_.storageDomains.findByName(name);
-  if (!sd) {
-    throw Failure{404, "Operation Failed",
-                  "Entity not found: Storage Domain: " + (id.empty() ? "name=" + name : id)};
-  }
+  StorageDomain* sd = &resolve(inventory_.storageDomains, doc, "Storage Domain");
   if (!sd->dataCenterId.empty()) {
     throw conflict("Cannot attach Storage. Storage Domain is already attached to a Data Center.");
   }

@@ -3,13 +3,22 @@
 
 #include "engine_simulator/api.h"
 #include "engine_simulator/ovf.h"
+#include "engine_simulator/values.h"
 
 namespace hvsim {
 
 namespace {
 
 Failure conflict(const std::string& detail, bool action = false) {
-  return Failure{409, "Operation Failed", "[" + detail + "]", action};
+  return Failure::conflict(detail, action);
+}
+
+std::string checkedNicInterface(const std::string& value) {
+  for (const char* known :
+       {"virtio", "rtl8139", "e1000", "rtl8139_virtio", "pci_passthrough", "spapr_vlan"}) {
+    if (value == known) return value;
+  }
+  throw Failure::badValue("Invalid value for interface: '" + value + "'");
 }
 
 bool hasLockedSnapshot(const Vm& vm) {
@@ -52,31 +61,28 @@ hvtest::Answer Api::createVm(Call& call, const Params&) {
   }
   std::string name = doc.textAt("name").value_or("");
   if (name.empty()) name = ovfVmName(ovf);
-  if (name.empty()) {
-    throw Failure{400, "Incomplete parameters", "Vm [name] required for add"};
-  }
+  if (name.empty()) throw Failure::missing("Vm [name] required for add");
   const XmlNode* clusterRef = doc.child("cluster");
-  const Cluster* cluster = nullptr;
-  if (clusterRef) {
-    std::string id = clusterRef->attribute("id").value_or("");
-    std::string clusterName = clusterRef->textAt("name").value_or("");
-    cluster =
-        !id.empty() ? inventory_.clusters.find(id) : inventory_.clusters.findByName(clusterName);
-    if (!cluster) {
-      throw Failure{404, "Operation Failed",
-                    "Entity not found: Cluster: " + (id.empty() ? "name=" + clusterName : id)};
+  if (!clusterRef) throw Failure::missing("Vm [cluster.id|name] required for add");
+  const Cluster* cluster = &resolve(inventory_.clusters, *clusterRef, "Cluster");
+  if (const XmlNode* templateRef = doc.child("template")) {
+    // Only the blank template exists here.
+    std::optional<std::string> id = givenId(*templateRef);
+    if (id ? *id != Inventory::kBlankTemplateId : givenName(*templateRef) != std::string("Blank")) {
+      throw Failure::notFound("Template: " + (id ? *id : givenName(*templateRef).value_or("")));
     }
   }
-  if (!cluster)
-    throw Failure{400, "Incomplete parameters", "Vm [cluster.id|name] required for add"};
   if (inventory_.vms.findByName(name)) {
     throw conflict(
         "Cannot add VM. The VM name is already in use, please choose a unique name "
         "and try again.");
   }
+  // A VM made from an OVF keeps the identifiers it holds unless asked to regenerate them.
+  const bool regenerate = givenFlag(doc, "initialization/regenerate_ids").value_or(false);
   Vm vm;
-  vm.id = doc.attribute("id").value_or("");
-  if (vm.id.empty() || doc.flagAt("initialization/regenerate_ids").value_or(false)) {
+  vm.id = givenId(doc).value_or(regenerate ? std::string() : ovfVmId(ovf));
+  if (!vm.id.empty() && !isUuid(vm.id)) throw Failure::badValue("Invalid UUID string in the OVF");
+  if (vm.id.empty()) {
     vm.id = inventory_.newId(IdKind::Vm);
   } else if (inventory_.vms.find(vm.id)) {
     throw conflict("Cannot add VM. VM with the same identifier already exists.");
@@ -211,7 +217,7 @@ hvtest::Answer Api::getNic(Call& call, const Params& p) {
       return xml(200, renderer_.document([&](XmlOut& x) { renderer_.nic(x, found, nic); }));
     }
   }
-  throw Failure{404, "Operation Failed", "Entity not found: " + p[1]};
+  throw Failure::notFound(p[1]);
 }
 
 hvtest::Answer Api::addNic(Call& call, const Params& p) {
@@ -219,22 +225,27 @@ hvtest::Answer Api::addNic(Call& call, const Params& p) {
   const XmlNode& doc = body(call, "nic");
   Nic nic;
   nic.name = doc.textAt("name").value_or("");
-  if (nic.name.empty()) throw Failure{400, "Incomplete parameters", "Nic [name] required for add"};
+  if (nic.name.empty()) throw Failure::missing("Nic [name] required for add");
   for (const Nic& other : found.nics) {
     if (other.name == nic.name) {
       throw conflict("Cannot add Interface. The VM Network Interface name is already in use.");
     }
   }
-  nic.interface = doc.textAt("interface").value_or("virtio");
-  if (const XmlNode* profile = doc.child("vnic_profile")) {
-    nic.vnicProfileId = profile->attribute("id").value_or("");
-    if (!inventory_.vnicProfiles.find(nic.vnicProfileId)) {
-      throw Failure{404, "Operation Failed", "Entity not found: VnicProfile: " + nic.vnicProfileId};
+  if (std::optional<std::string> iface = doc.textAt("interface")) {
+    nic.interface = checkedNicInterface(*iface);
+  }
+  if (const XmlNode* profileRef = doc.child("vnic_profile")) {
+    const VnicProfile& profile = resolve(inventory_.vnicProfiles, *profileRef, "VnicProfile");
+    const Network* network = inventory_.networks.find(profile.networkId);
+    const Cluster* cluster = inventory_.clusters.find(found.clusterId);
+    if (!network || !cluster || !inventory_.networkInCluster(*network, *cluster)) {
+      throw conflict("Cannot add Interface. Network doesn't exist in the Cluster.");
     }
+    nic.vnicProfileId = profile.id;
   }
   nic.id = inventory_.newId(IdKind::Nic);
   nic.mac = inventory_.newMac();
-  nic.plugged = doc.flagAt("plugged").value_or(true);
+  nic.plugged = givenFlag(doc, "plugged").value_or(true);
   nic.linked = false;
   found.nics.push_back(nic);
   std::string vmId = found.id, nicId = nic.id;
@@ -264,7 +275,7 @@ hvtest::Answer Api::listSnapshots(Call& call, const Params& p) {
   Vm& owner = vm(p[0]);
   return xml(200, renderer_.document([&](XmlOut& x) {
     x.open("snapshots");
-    for (const Snapshot& s : owner.snapshots) renderer_.snapshot(x, owner, s);
+    for (const Snapshot& s : owner.snapshots) renderer_.snapshot(x, owner, s, call.allContent);
     x.close();
   }));
 }
@@ -274,7 +285,8 @@ hvtest::Answer Api::getSnapshot(Call& call, const Params& p) {
   seen(call, watch::snapshot(p[1]));
   Vm& owner = vm(p[0]);
   const Snapshot& found = snapshot(owner, p[1]);
-  return xml(200, renderer_.document([&](XmlOut& x) { renderer_.snapshot(x, owner, found); }));
+  return xml(200, renderer_.document(
+                      [&](XmlOut& x) { renderer_.snapshot(x, owner, found, call.allContent); }));
 }
 
 void Api::startSnapshot(Call& call, Vm& owner, Snapshot snap, const std::string& jobDescription,
@@ -293,16 +305,27 @@ void Api::startSnapshot(Call& call, Vm& owner, Snapshot snap, const std::string&
     Snapshot* s = v ? Inventory::findSnapshot(*v, snapId) : nullptr;
     if (s && s->status == "locked") s->status = "ok";
   };
-  run(call, std::move(task));
+  // A failed snapshot is rolled back: gone, and its disks on the images they had.
+  task.fail = [vmId, snapId](Inventory& inv) {
+    Vm* v = inv.vms.find(vmId);
+    Snapshot* s = v ? Inventory::findSnapshot(*v, snapId) : nullptr;
+    if (!s) return;
+    for (const SnapshotImage& image : s->images) {
+      if (Disk* d = inv.disks.find(image.diskId)) d->imageId = image.imageId;
+    }
+    auto& list = v->snapshots;
+    list.erase(std::remove_if(list.begin(), list.end(),
+                              [&](const Snapshot& each) { return each.id == snapId; }),
+               list.end());
+  };
+  run(call, std::move(task), FailingTask::SnapshotCreate);
 }
 
 hvtest::Answer Api::createSnapshot(Call& call, const Params& p) {
   Vm& owner = vm(p[0]);
   const XmlNode& doc = body(call, "snapshot");
   std::optional<std::string> description = doc.textAt("description");
-  if (!description) {
-    throw Failure{400, "Incomplete parameters", "Snapshot [description] required for add"};
-  }
+  if (!description) throw Failure::missing("Snapshot [description] required for add");
   if (owner.status == "image_locked" || hasLockedSnapshot(owner)) {
     throw conflict("Cannot create Snapshot. Snapshot is currently being created for VM " +
                    owner.name + ".");
@@ -310,11 +333,14 @@ hvtest::Answer Api::createSnapshot(Call& call, const Params& p) {
   // A subset of disks may be named (v3 <disks>, v4 <disk_attachments>); else all of them.
   std::vector<std::string> chosen;
   if (const XmlNode* list = doc.child("disks")) {
-    for (const XmlNode& d : list->children) chosen.push_back(d.attribute("id").value_or(""));
+    for (const XmlNode& d : list->children)
+      chosen.push_back(resolve(inventory_.disks, d, "Disk").id);
   }
   if (const XmlNode* list = doc.child("disk_attachments")) {
     for (const XmlNode& a : list->children) {
-      if (const XmlNode* d = a.child("disk")) chosen.push_back(d->attribute("id").value_or(""));
+      const XmlNode* d = a.child("disk");
+      if (!d) throw Failure::missing("DiskAttachment [disk.id] required for snapshot");
+      chosen.push_back(resolve(inventory_.disks, *d, "Disk").id);
     }
   }
   for (const DiskAttachment& att : owner.attachments) {
@@ -331,15 +357,17 @@ hvtest::Answer Api::createSnapshot(Call& call, const Params& p) {
   }
   Snapshot snap = captureSnapshot(inventory_, owner, chosen, *description);
   snap.id = inventory_.newId(IdKind::Snapshot);
-  snap.persistMemory = doc.flagAt("persist_memorystate").value_or(false);
-  std::string snapId = snap.id, vmId = owner.id;
+  snap.persistMemory = givenFlag(doc, "persist_memorystate").value_or(false);
+  // The answer shows the snapshot as it starts, however fast it then ends.
+  Snapshot starting = snap;
+  starting.status = "locked";
+  std::string answer =
+      renderer_.document([&](XmlOut& x) { renderer_.snapshot(x, owner, starting, false); });
+  std::string location = renderer_.href("vms/" + owner.id + "/snapshots/" + snap.id);
   startSnapshot(call, owner, std::move(snap),
                 "Creating VM Snapshot " + *description + " for VM " + owner.name,
                 timing_.snapshotCreate);
-  Vm& shownVm = vm(vmId);
-  const Snapshot& shown = snapshot(shownVm, snapId);
-  return created(renderer_.document([&](XmlOut& x) { renderer_.snapshot(x, shownVm, shown); }),
-                 renderer_.href("vms/" + vmId + "/snapshots/" + snapId));
+  return created(std::move(answer), location);
 }
 
 hvtest::Answer Api::deleteSnapshot(Call& call, const Params& p) {
@@ -378,8 +406,12 @@ hvtest::Answer Api::deleteSnapshot(Call& call, const Params& p) {
                  list.end());
     }
   };
+  task.fail = [vmId, snapId](Inventory& inv) {
+    Vm* v = inv.vms.find(vmId);
+    if (Snapshot* s = v ? Inventory::findSnapshot(*v, snapId) : nullptr) s->status = "ok";
+  };
   std::string jobId = task.jobId;
-  run(call, std::move(task));
+  run(call, std::move(task), FailingTask::SnapshotRemove);
   return actionDone(jobId);
 }
 
@@ -402,7 +434,7 @@ hvtest::Answer Api::getSnapshotDisk(Call&, const Params& p) {
                  renderer_.document([&](XmlOut& x) { renderer_.snapshotDisk(x, snap, image); }));
     }
   }
-  throw Failure{404, "Operation Failed", "Entity not found: " + p[2]};
+  throw Failure::notFound(p[2]);
 }
 
 }  // namespace hvsim

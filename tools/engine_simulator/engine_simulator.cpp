@@ -4,6 +4,7 @@
 
 #include "engine_simulator/api.h"
 #include "engine_simulator/search.h"
+#include "engine_simulator/sso.h"
 
 namespace hvsim {
 
@@ -38,15 +39,25 @@ std::string htmlPage(int status) {
          "<address>Apache Server at engine Port 443</address></body></html>\n";
 }
 
+hvtest::Answer plainHttpRefused() {
+  return hvtest::Answer::html(
+      403,
+      "<html><head><title>403 Forbidden</title></head><body><h1>Forbidden"
+      "</h1><p>This resource is served over HTTPS only.</p></body></html>\n");
+}
+
 }  // namespace
 
 EngineSimulator::EngineSimulator(SimulatorOptions options)
     : generation_(parseGeneration(options.generation)) {
   Behaviour behaviour;
   behaviour.caseSensitiveSearch = options.caseSensitiveSearch;
-  behaviour.correlationIdInJobDescription = options.correlationIdInJobDescription;
   api_ = std::make_unique<Api>(generation_, buildInventory(options, generation_.v3()),
-                               options.timing, behaviour);
+                               options.timing, behaviour, options.clock);
+  sso_ = std::make_unique<SsoService>([this](const std::string& user, const std::string& password) {
+    return engine_->validCredentials(user, password);
+  });
+  options.server.authorizer = [this](const hvtest::Request& request) { return authorize(request); };
   engine_ = std::make_unique<hvtest::TestEngine>(options.server);
   engine_->setFallback([this](const hvtest::Request& request) { return decide(request); });
 }
@@ -59,8 +70,25 @@ uint16_t EngineSimulator::port() const { return engine_->port(); }
 
 std::string EngineSimulator::apiUrl() const { return engine_->httpsUrl() + Renderer::kApiBase; }
 
+std::optional<std::string> EngineSimulator::authorize(const hvtest::Request& request) const {
+  // Plain HTTP goes on to decide(), which refuses all but the CA: a 401 would only invite the
+  // client to send its credentials in the clear.
+  if (!request.tls) return std::string();
+  // The token endpoint checks the credentials it is given.
+  if (generation_.v4() && SsoService::handles(request.path)) return std::string();
+  return sso_->bearerUser(request);
+}
+
 std::optional<hvtest::Answer> EngineSimulator::decide(const hvtest::Request& request) {
   bool caResource = request.path == hvtest::TestEngine::kCaResourcePath;
+  if (!request.tls && !caResource) return plainHttpRefused();
+  if (generation_.v4() && SsoService::handles(request.path)) return sso_->answer(request);
+  // API v4 engines serve v3 only to clients that ask for it; this simulator serves one form.
+  if (std::optional<std::string> version = request.headers.get("Version");
+      version && generation_.v4() && *version != "4") {
+    return hvtest::Answer::engineFault(400, "Operation Failed",
+                                       "Version " + *version + " of the API is not served here");
+  }
   if (!caResource && faults_.takeSessionExpiry()) {
     hvtest::Answer expired = hvtest::Answer::engineFault(401, "Unauthorized", "Unauthorized");
     expired.headers.emplace_back("WWW-Authenticate", "Basic realm=\"ENGINE\"");
@@ -181,11 +209,6 @@ void EngineSimulator::setCaseSensitiveSearch(bool on) {
   api_->behaviour().caseSensitiveSearch = on;
 }
 
-void EngineSimulator::setCorrelationIdInJobDescription(bool on) {
-  std::lock_guard<std::mutex> lock(api_->mutex());
-  api_->behaviour().correlationIdInJobDescription = on;
-}
-
 void EngineSimulator::setGuestAgent(const std::string& vmId, bool present) {
   std::lock_guard<std::mutex> lock(api_->mutex());
   if (Vm* found = api_->inventory().vms.find(vmId)) found->guestAgent = present;
@@ -245,11 +268,27 @@ void EngineSimulator::setSnapshotsStayLocked(bool on) {
   api_->behaviour().snapshotsStayLocked = on;
 }
 
+void EngineSimulator::failTasks(FailingTask task, unsigned times, const std::string& jobStatus) {
+  if (jobStatus != "failed" && jobStatus != "aborted") {
+    throw std::invalid_argument("a failed task's job ends failed or aborted, not " + jobStatus);
+  }
+  std::lock_guard<std::mutex> lock(api_->mutex());
+  api_->behaviour().failing[task] = Behaviour::Failing{times, jobStatus};
+}
+
+void EngineSimulator::setActionsNameNoJob(bool on) {
+  std::lock_guard<std::mutex> lock(api_->mutex());
+  api_->behaviour().actionsNameNoJob = on;
+}
+
 void EngineSimulator::clearFaults() {
   faults_.clear();
   std::lock_guard<std::mutex> lock(api_->mutex());
-  api_->behaviour().jobsNeverEnd = false;
-  api_->behaviour().snapshotsStayLocked = false;
+  Behaviour& behaviour = api_->behaviour();
+  behaviour.jobsNeverEnd = false;
+  behaviour.snapshotsStayLocked = false;
+  behaviour.actionsNameNoJob = false;
+  behaviour.failing.clear();
 }
 
 }  // namespace hvsim

@@ -25,6 +25,15 @@ struct Fault {
   std::chrono::milliseconds duration{0};
 };
 
+// Engine tasks that can be told to fail, and how each failure leaves its resources. The task's
+// job ends "failed" or "aborted".
+enum class FailingTask {
+  SnapshotCreate,  // the snapshot disappears; the disks go back to the images they had
+  SnapshotRemove,  // the snapshot stays, "ok"
+  DiskCreate,      // the disk turns "illegal" (API v3: its creation status "failed")
+  DiskMove,        // the disk is unlocked on its source domain
+};
+
 class FaultTable {
  public:
   // `path` is matched against the decoded request path without its query; a trailing '*'

@@ -15,7 +15,7 @@ struct Generation {
   unsigned build = 0;
   unsigned revision = 0;
 
-  // "3.6", "4.0.0", "4.0.1", "4.0.2", "4.1", "4.2.8", ... Major 3 or 4 only.
+  // "3.6", "4.0.0", "4.0.1", "4.0.2", "4.1", "4.2", "4.2.8", ... Major 3 or 4 only.
   static std::optional<Generation> parse(std::string_view text);
 
   // major * 1000000 + minor * 1000 + build, the number clients compare against.
@@ -24,6 +24,14 @@ struct Generation {
   bool v3() const { return major < 4; }
   // Below 4.0.2 a newly attached storage domain waits for an explicit "activate".
   bool attachActivatesDomain() const { return code() >= 4000002; }
+  // From 4.1 the v4 VM service offers its disks as disk attachments only.
+  bool servesVmDisks() const { return v3() || code() < 4001000; }
+  // Disks report the bytes they use ("total_size") from 4.1 on.
+  bool reportsTotalSize() const { return !v3() && code() >= 4001000; }
+  // Jobs can be searched (by correlation id) from 4.2 on.
+  bool searchesJobs() const { return code() >= 4002000; }
+  // The v4 API: single sign-on, the all_content parameter, the "Version" header.
+  bool v4() const { return !v3(); }
   std::string label() const;        // "4.0.2"
   std::string fullVersion() const;  // "4.0.2.0-1.el7.centos"
 };

@@ -94,12 +94,36 @@ std::string Inventory::nextLogicalName(const Vm& vm, const std::string& interfac
   return prefix + "zz";
 }
 
+uint64_t Inventory::totalSize(const Disk& disk) const {
+  uint64_t total = disk.actualSize;
+  for (const auto& vm : vms.items()) {
+    for (const Snapshot& snapshot : vm->snapshots) {
+      for (const SnapshotImage& image : snapshot.images) {
+        if (image.diskId == disk.id) total += image.actualSize;
+      }
+    }
+  }
+  return total;
+}
+
+bool Inventory::networkInCluster(const Network& network, const Cluster& cluster) const {
+  if (network.dataCenterId != cluster.dataCenterId) return false;
+  const auto& named = network.clusterIds;
+  return named.empty() || std::find(named.begin(), named.end(), cluster.id) != named.end();
+}
+
 void Inventory::removeDisk(const std::string& diskId) {
   for (const auto& vm : vms.items()) {
     auto& list = vm->attachments;
     list.erase(std::remove_if(list.begin(), list.end(),
                               [&](const DiskAttachment& a) { return a.diskId == diskId; }),
                list.end());
+    for (Snapshot& snapshot : vm->snapshots) {
+      auto& images = snapshot.images;
+      images.erase(std::remove_if(images.begin(), images.end(),
+                                  [&](const SnapshotImage& i) { return i.diskId == diskId; }),
+                   images.end());
+    }
   }
   disks.remove(diskId);
 }

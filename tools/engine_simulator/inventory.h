@@ -107,7 +107,12 @@ class Inventory {
   std::vector<Disk*> disksOnDomain(const std::string& storageDomainId) const;
   // The device name the guest will give the next disk plugged on this interface.
   static std::string nextLogicalName(const Vm& vm, const std::string& interface);
-  // Removes a disk and every attachment of it.
+  // The bytes a disk uses: its own image and the images its VMs' snapshots keep of it.
+  uint64_t totalSize(const Disk& disk) const;
+  // Whether a VM of the cluster may use the network (it belongs to the cluster's data center
+  // and, when it names clusters, to this one).
+  bool networkInCluster(const Network& network, const Cluster& cluster) const;
+  // Removes a disk, every attachment of it and the images snapshots keep of it.
   void removeDisk(const std::string& diskId);
   // Removes a VM, the disks only it used and every attachment of them elsewhere.
   void removeVm(const std::string& vmId);

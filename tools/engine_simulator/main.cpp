@@ -20,18 +20,21 @@ constexpr const char* kProgram = "hypervale-engine-simulator";
 constexpr const char* kUsage =
     R"(Usage: hypervale-engine-simulator [options]
 
-Simulates the virtualization engine's REST API (XML) on 127.0.0.1, plain HTTP and HTTPS on the
-same port, until SIGINT or SIGTERM. The API is under /ovirt-engine/api; the CA certificate is
-served without authentication at
-  /ovirt-engine/services/pki-resource?resource=ca-certificate&format=X509-PEM-CA
+Simulates the virtualization engine's REST API (XML) on 127.0.0.1 until SIGINT or SIGTERM.
+One port takes plain HTTP and HTTPS; plain HTTP serves only the CA certificate, which needs no
+authentication:
+  http://127.0.0.1:PORT/ovirt-engine/services/pki-resource?resource=ca-certificate&format=X509-PEM-CA
+The API is under https://localhost:PORT/ovirt-engine/api, with Basic authentication or, from
+generation 4.0, a bearer token from /ovirt-engine/sso/oauth/token as the engine's SDKs use it.
+The manual is tools/engine_simulator/README.md.
 
 Options:
   --generation G      engine release to simulate: 3.6, 4.0.0, 4.0.1, 4.0.2, 4.1 (default),
-                      or any later 4.x[.y]; 3.x answers in API v3 form
+                      4.2, or any later 4.x[.y]; 3.x answers in API v3 form
   --seed FILE         inventory from a seed file (see tools/engine_simulator/seeds/)
   --vms N             generated inventory with N VMs (default 10) when no seed is given
   --polls N           every asynchronous change completes after N polls (default 1)
-  --delay-ms MS       ... and not before MS milliseconds (default 0)
+  --delay-ms MS       ... and not before MS milliseconds (default 2000)
   --port N            port to listen on; 0 (default) picks a free one
   --user U            user name for Basic authentication (default admin@internal)
   --password-file F   read the password from file F (trailing newline ignored)
@@ -65,8 +68,8 @@ struct Args {
 
 Args parseArgs(int argc, char** argv) {
   Args args;
-  unsigned polls = 1;
-  unsigned long delayMs = 0;
+  unsigned polls = hvsim::Timing::kDefault.polls;
+  auto delayMs = static_cast<unsigned long>(hvsim::Timing::kDefault.time.count());
   for (int i = 1; i < argc; ++i) {
     std::string flag = argv[i];
     std::optional<std::string> inlineValue;

@@ -44,6 +44,7 @@ struct Host {
 struct Network {
   std::string id, name, description;
   std::string dataCenterId;
+  std::vector<std::string> clusterIds;  // the clusters it is attached to; empty: all of its DC
 };
 
 struct VnicProfile {
@@ -80,6 +81,7 @@ struct Disk {
   bool sparse = true, shareable = false, wipeAfterDelete = false;
   std::string storageType = "image";
   std::string creationId;  // API v3: id of its creation status while one is known
+  bool creationFailed = false;
 };
 
 // A disk plugged into a VM; its id is the disk's id. With snapshotId set it is the disk as
@@ -140,7 +142,7 @@ struct Vm {
 
 struct Job {
   std::string id, description;
-  std::string status = "started";  // started, finished, failed (v3 shows them upper case)
+  std::string status = "started";  // started, finished, failed, aborted (v3: upper case)
   std::string correlationId;
   WallClock::time_point startTime, endTime, lastUpdated;
 };

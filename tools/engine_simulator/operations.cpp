@@ -67,9 +67,13 @@ void Tasks::complete(uint64_t id, Inventory& inventory, Clock::time_point now) {
     ids.erase(std::remove(ids.begin(), ids.end(), id), ids.end());
     if (ids.empty()) byKey_.erase(k);
   }
-  if (!task.holdResource && task.finish) task.finish(inventory);
-  if (!task.holdJob && !task.jobId.empty()) endJob(inventory, task.jobId, "finished");
-  if (!task.holdResource && task.then) start(std::move(*task.then), inventory, now);
+  const bool failed = !task.failWith.empty();
+  const auto& settle = failed ? task.fail : task.finish;
+  if (!task.holdResource && settle) settle(inventory);
+  if (!task.holdJob && !task.jobId.empty()) {
+    endJob(inventory, task.jobId, failed ? task.failWith : "finished");
+  }
+  if (!task.holdResource && !failed && task.then) start(std::move(*task.then), inventory, now);
 }
 
 }  // namespace hvsim

@@ -1,6 +1,7 @@
 // The engine's asynchronous tasks. Each task moves some resources into an intermediate state
 // when it starts (done by the caller) and into their final state when its delay has run out;
-// the task's job, if it has one, goes from started to finished at the same moment.
+// the task's job, if it has one, goes from started to finished at the same moment. A task told
+// to fail ends its resources the failed way instead and its job "failed" or "aborted".
 #pragma once
 
 #include <chrono>
@@ -16,8 +17,6 @@
 #include "engine_simulator/timing.h"
 
 namespace hvsim {
-
-using Clock = std::chrono::steady_clock;
 
 // Keys naming what a GET shows, so that showing it counts as a poll of the tasks on it.
 namespace watch {
@@ -41,6 +40,8 @@ struct Task {
   bool holdResource = false;               // never apply `finish` (a snapshot that stays locked)
   bool holdJob = false;                    // the job never finishes
   std::function<void(Inventory&)> finish;  // final state; must cope with vanished records
+  std::function<void(Inventory&)> fail;    // state after a failure; the same care
+  std::string failWith;                    // "failed" or "aborted": end so instead of finishing
   std::shared_ptr<Task> then;              // started when this one has finished
 };
 

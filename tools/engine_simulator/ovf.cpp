@@ -98,4 +98,19 @@ std::string ovfVmName(const std::string& ovf) {
   return close == std::string::npos ? std::string() : ovf.substr(open, close - open);
 }
 
+std::string ovfVmId(const std::string& ovf) {
+  const size_t type = ovf.find("ovf:OperatingSystemSection_Type");
+  if (type == std::string::npos) return std::string();
+  const size_t open = ovf.rfind("<Section", type);
+  const size_t close = ovf.find('>', type);
+  if (open == std::string::npos || close == std::string::npos) return std::string();
+  const std::string tag = ovf.substr(open, close - open);
+  const std::string key = "ovf:id=\"";
+  const size_t at = tag.find(key);
+  if (at == std::string::npos) return std::string();
+  const size_t end = tag.find('"', at + key.size());
+  return end == std::string::npos ? std::string()
+                                  : tag.substr(at + key.size(), end - at - key.size());
+}
+
 }  // namespace hvsim

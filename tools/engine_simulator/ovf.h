@@ -17,5 +17,8 @@ Snapshot captureSnapshot(Inventory& inventory, Vm& vm, const std::vector<std::st
                          const std::string& description);
 // Text of the first <Name> element, or "" when there is none.
 std::string ovfVmName(const std::string& ovf);
+// The VM's id, which the engine writes as the ovf:id of the operating system section; "" when
+// there is none.
+std::string ovfVmId(const std::string& ovf);
 
 }  // namespace hvsim

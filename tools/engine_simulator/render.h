@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine_simulator/failure.h"
 #include "engine_simulator/generation.h"
 #include "engine_simulator/inventory.h"
 #include "engine_simulator/xml_out.h"
@@ -37,9 +38,11 @@ class Renderer {
   std::string apiRoot(const Inventory& inventory) const;
   std::string fault(std::string_view reason, std::string_view detail) const;
   std::string action(const ActionAnswer& answer) const;
-  // API v3 creation status of a disk being created.
+  // A refused request in the form its kind takes in this API version; `path` is the request's.
+  std::string failure(const Failure& failure, std::string_view path) const;
+  // API v3 creation status of a disk being created: pending, complete or failed.
   std::string creation(const std::string& diskId, const std::string& creationId,
-                       bool complete) const;
+                       std::string_view state) const;
 
   void dataCenter(XmlOut& x, const DataCenter& dc) const;
   void cluster(XmlOut& x, const Cluster& cluster) const;
@@ -51,14 +54,16 @@ class Renderer {
 
   void vm(XmlOut& x, const Vm& vm) const;
   void nic(XmlOut& x, const Vm& vm, const Nic& nic) const;
-  void snapshot(XmlOut& x, const Vm& vm, const Snapshot& snapshot) const;
+  // The OVF (initialization/configuration/data) only with `allContent`.
+  void snapshot(XmlOut& x, const Vm& vm, const Snapshot& snapshot, bool allContent) const;
 
   // A storage domain on its own (context null) or as attached to a data center.
   void storageDomain(XmlOut& x, const StorageDomain& sd, const DataCenter* context) const;
   // A disk at the top level; `hrefBase` is "disks" or "storagedomains/{id}/disks". API v3 shows
   // the flags of the first VM that uses it (`firstUse`, may be null). With withCreationStatus
-  // (API v3 answer to a create) it links its creation status.
-  void disk(XmlOut& x, const Disk& disk, const std::string& hrefBase,
+  // (API v3 answer to a create) it links its creation status. `inventory` supplies the bytes
+  // its snapshots hold.
+  void disk(XmlOut& x, const Inventory& inventory, const Disk& disk, const std::string& hrefBase,
             const DiskAttachment* firstUse, bool withCreationStatus = false) const;
   // A disk as a VM sees it (the per-VM "disks" collection): attachment flags included.
   void vmDisk(XmlOut& x, const Inventory& inventory, const Vm& vm,
@@ -71,8 +76,8 @@ class Renderer {
   static std::string visibleLogicalName(const Vm& vm, const DiskAttachment& attachment);
 
  private:
-  void diskCommon(XmlOut& x, const Disk& disk, const std::string& imageId, bool withVmFields,
-                  const DiskAttachment* attachment, const Vm* vm) const;
+  void diskCommon(XmlOut& x, const Disk& disk, const std::string& imageId, uint64_t totalSize,
+                  bool withVmFields, const DiskAttachment* attachment, const Vm* vm) const;
   void version(XmlOut& x, std::string_view name, unsigned major, unsigned minor) const;
 
   Generation generation_;

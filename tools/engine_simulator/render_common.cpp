@@ -149,12 +149,33 @@ std::string Renderer::action(const ActionAnswer& answer) const {
   });
 }
 
+std::string Renderer::failure(const Failure& failure, std::string_view path) const {
+  switch (failure.form) {
+    case Failure::Form::Action:
+      return action({"failed", "", failure.reason, failure.detail});
+    case Failure::Form::Missing:
+      if (!v3()) break;
+      // API v3 points at the description of the request's parameters instead.
+      return document([&](XmlOut& x) {
+        x.open("usage_message");
+        x.leaf("message",
+               "Request syntactically incorrect. See the link description below for the correct "
+               "usage:");
+        x.empty("detailedLink", {{"href", path}, {"rel", "add"}});
+        x.close();
+      });
+    case Failure::Form::Fault:
+      break;
+  }
+  return fault(failure.reason, failure.detail);
+}
+
 std::string Renderer::creation(const std::string& diskId, const std::string& creationId,
-                               bool complete) const {
+                               std::string_view state) const {
   return document([&](XmlOut& x) {
     x.open("creation", {{"href", href("disks/" + diskId + "/creation_status/" + creationId)},
                         {"id", creationId}});
-    x.status("status", complete ? "complete" : "pending", true);
+    x.status("status", state, true);
     x.close();
   });
 }

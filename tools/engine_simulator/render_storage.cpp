@@ -75,7 +75,8 @@ void Renderer::storageDomain(XmlOut& x, const StorageDomain& sd, const DataCente
 }
 
 void Renderer::diskCommon(XmlOut& x, const Disk& disk, const std::string& imageId,
-                          bool withVmFields, const DiskAttachment* att, const Vm* vm) const {
+                          uint64_t totalSize, bool withVmFields, const DiskAttachment* att,
+                          const Vm* vm) const {
   std::string sdHref = href("storagedomains/" + disk.storageDomainId);
   std::string logicalName = att && vm ? visibleLogicalName(*vm, *att) : std::string();
   std::string snapshotId = att ? att->snapshotId : std::string();
@@ -121,7 +122,7 @@ void Renderer::diskCommon(XmlOut& x, const Disk& disk, const std::string& imageI
     x.flag("sparse", disk.sparse);
     x.leaf("status", disk.status);
     x.leaf("storage_type", disk.storageType);
-    x.leaf("total_size", 0);
+    if (generation_.reportsTotalSize()) x.leaf("total_size", totalSize);
     x.flag("wipe_after_delete", disk.wipeAfterDelete);
     if (withVmFields && vm) x.ref("vm", href("vms/" + vm->id), vm->id);
     if (!snapshotId.empty()) x.empty("snapshot", {{"id", snapshotId}});
@@ -129,8 +130,9 @@ void Renderer::diskCommon(XmlOut& x, const Disk& disk, const std::string& imageI
   }
 }
 
-void Renderer::disk(XmlOut& x, const Disk& disk, const std::string& hrefBase,
-                    const DiskAttachment* firstUse, bool withCreationStatus) const {
+void Renderer::disk(XmlOut& x, const Inventory& inventory, const Disk& disk,
+                    const std::string& hrefBase, const DiskAttachment* firstUse,
+                    bool withCreationStatus) const {
   std::string self = href(hrefBase + "/" + disk.id);
   x.open("disk", {{"href", self}, {"id", disk.id}});
   x.open("actions");
@@ -143,7 +145,8 @@ void Renderer::disk(XmlOut& x, const Disk& disk, const std::string& hrefBase,
     x.link(self + "/creation_status/" + disk.creationId, "creation_status");
   }
   x.linkUnder(self, "permissions").linkUnder(self, "statistics");
-  diskCommon(x, disk, disk.imageId, false, v3() ? firstUse : nullptr, nullptr);
+  diskCommon(x, disk, disk.imageId, inventory.totalSize(disk), false, v3() ? firstUse : nullptr,
+             nullptr);
   x.close();
 }
 
@@ -175,7 +178,8 @@ void Renderer::vmDisk(XmlOut& x, const Inventory& inventory, const Vm& vm,
   x.leaf("name", disk->name);
   x.leaf("description", disk->description);
   x.linkUnder(self, "permissions").linkUnder(self, "statistics");
-  diskCommon(x, shown, shown.imageId, true, &att, &vm);
+  const uint64_t totalSize = att.snapshotId.empty() ? inventory.totalSize(*disk) : shown.actualSize;
+  diskCommon(x, shown, shown.imageId, totalSize, true, &att, &vm);
   x.close();
 }
 
@@ -208,7 +212,7 @@ void Renderer::snapshotDisk(XmlOut& x, const Snapshot& snapshot, const SnapshotI
     x.flag("sparse", image.sparse);
     x.leaf("status", "ok");
     x.leaf("storage_type", "image");
-    x.leaf("total_size", 0);
+    if (generation_.reportsTotalSize()) x.leaf("total_size", image.actualSize);
     x.flag("wipe_after_delete", false);
     x.empty("snapshot", {{"id", snapshot.id}});
     x.open("storage_domains").empty("storage_domain", {{"id", image.storageDomainId}}).close();

@@ -113,7 +113,7 @@ void Renderer::nic(XmlOut& x, const Vm& vm, const Nic& nic) const {
   x.close();
 }
 
-void Renderer::snapshot(XmlOut& x, const Vm& vm, const Snapshot& snapshot) const {
+void Renderer::snapshot(XmlOut& x, const Vm& vm, const Snapshot& snapshot, bool allContent) const {
   std::string self = href("vms/" + vm.id + "/snapshots/" + snapshot.id);
   x.open("snapshot", {{"href", self}, {"id", snapshot.id}});
   x.open("actions").linkUnder(self, "restore").close();
@@ -135,8 +135,9 @@ void Renderer::snapshot(XmlOut& x, const Vm& vm, const Snapshot& snapshot) const
     x.leaf("snapshot_type", snapshot.type);
     x.ref("vm", href("vms/" + vm.id), vm.id);
   }
-  // The VM configuration at snapshot time, as an OVF document.
-  if (regular && !snapshot.ovf.empty()) {
+  // The VM configuration at snapshot time, as an OVF document: left out unless the client asks
+  // for all content, as the engine does.
+  if (allContent && regular && !snapshot.ovf.empty()) {
     x.open("initialization").open("configuration");
     x.leaf("data", snapshot.ovf).leaf("type", "ovf");
     x.close().close();

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "engine_simulator/ovf.h"
+#include "engine_simulator/values.h"
 
 namespace hvsim {
 
@@ -295,6 +296,7 @@ std::vector<std::string> tagIds(Inventory& inv, Section& s) {
 
 void apply(Inventory& inv, Builder& b, Section& s) {
   std::string pinned = s.take("id");
+  if (!pinned.empty() && !isUuid(pinned)) s.fail("id '" + pinned + "' is not a UUID");
   std::string description = s.take("description");
   if (s.kind == "datacenter") {
     DataCenter& dc = b.dataCenter(s.name, pinned);
@@ -330,8 +332,15 @@ void apply(Inventory& inv, Builder& b, Section& s) {
     sd.storageFormat = s.take("format", sd.storageFormat);
     sd.master = s.flag("master", sd.master);
   } else if (s.kind == "network") {
-    b.network(s.name, lookup(inv.dataCenters, s, "datacenter", "data center"), pinned).description =
-        description;
+    Network& n = b.network(s.name, lookup(inv.dataCenters, s, "datacenter", "data center"), pinned);
+    n.description = description;
+    for (const std::string& name : commaList(s.take("clusters"))) {
+      const Cluster* cluster = inv.clusters.findByName(name);
+      if (!cluster || cluster->dataCenterId != n.dataCenterId) {
+        s.fail("refers to unknown cluster '" + name + "' of its data center");
+      }
+      n.clusterIds.push_back(cluster->id);
+    }
   } else if (s.kind == "vnicprofile") {
     b.profile(s.name, lookup(inv.networks, s, "network", "network"), pinned).description =
         description;

@@ -10,7 +10,8 @@
 //   storagedomain datacenter (attached when given), status (active in the data center, else
 //                 unattached), type (data), storage (nfs), address, path, format, master,
 //                 ovf_store (true: two OVF_STORE disks as the engine keeps on data domains)
-//   network       datacenter (required)
+//   network       datacenter (required), clusters (comma list of the clusters it is attached
+//                 to; default all of its data center's)
 //   vnicprofile   network (required)
 //   tag           parent (the root tag when absent)
 //   vm            cluster (required), status (down|up), host (when up: default the first up

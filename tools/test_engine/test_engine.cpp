@@ -227,7 +227,18 @@ void TestEngine::log(const Request& request) {
   logChanged_.notify_all();
 }
 
+bool TestEngine::validCredentials(const std::string& user, const std::string& password) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return user == options_.user && password == password_;
+}
+
 bool TestEngine::authorize(Request& request) {
+  if (options_.authorizer) {
+    if (std::optional<std::string> user = options_.authorizer(request)) {
+      request.user = *user;
+      return true;
+    }
+  }
   std::optional<std::pair<std::string, std::string>> credentials;
   if (std::optional<std::string> value = request.headers.get("Authorization")) {
     credentials = parseBasic(*value);

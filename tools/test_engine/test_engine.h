@@ -31,6 +31,11 @@ namespace hvtest {
 class Server;
 class TlsMaterial;
 
+// Decides authentication ahead of the built-in Basic check: a user name accepts the request
+// ("" for a resource that needs none), nullopt leaves it to the Basic check. Runs on connection
+// threads, possibly several at once.
+using Authorizer = std::function<std::optional<std::string>(const Request&)>;
+
 struct Options {
   std::string user = "admin@internal";
   std::string password = "hypervale";
@@ -41,6 +46,7 @@ struct Options {
   size_t maxHeaderBytes = 64 * 1024;            // larger heads get 400
   size_t maxBodyBytes = 64 * 1024 * 1024;       // larger bodies get 413
   size_t maxConnections = 64;
+  Authorizer authorizer;  // optional
 };
 
 // Decides answers for requests no script matches; nullopt passes on (CA resource, then 404).
@@ -74,6 +80,8 @@ class TestEngine {
   // Changes the accepted password from now on (a password change or expired session).
   void setPassword(std::string password);
   void setAuthRequired(bool required);
+  // Whether Basic authentication with these credentials would be accepted now.
+  bool validCredentials(const std::string& user, const std::string& password) const;
 
   // Answers `method` + `target` with the answers in turn; the last one repeats forever. The
   // target is matched exactly as sent (path plus query); a target without '?' also matches
