@@ -246,7 +246,7 @@ TEST_F(EndToEnd, V3DiskUpdateKeepsWhatItDoesNotChange) {
   EXPECT_EQ(sim->vm(vmId)->attachments.at(0).interface, "virtio");
 }
 
-TEST_F(EndToEnd, SnapshotRemovalEndsAsItsJobDoes) {
+TEST_F(EndToEnd, FailedEngineTasksAreNoSuccess) {
   startEngine("4.1");
   config.set("nRhevJobMaxWaitSec", "60");
   const SVMInfoLib vm = vmNamed("web01", 0);
@@ -264,16 +264,12 @@ TEST_F(EndToEnd, SnapshotRemovalEndsAsItsJobDoes) {
   sim->setActionsNameNoJob(true);
   EXPECT_TRUE(hv.deleteVMSnapshot(vm.name, vm.id, snapshotId)) << logs.all();
   EXPECT_FALSE(hv.checkSnapshotExistence(vm.id, snapshotId));
-}
 
-TEST_F(EndToEnd, DiskTheEngineFailsToCreateIsNoSuccess) {
-  startEngine("4.1");
   sim->failTasks(hvsim::FailingTask::DiskCreate, 1);
   SDiskInfoLib disk;
   disk.name = "broken";
   disk.provisionedSize = 1ULL << 30;
   disk.format = "cow";
-  disk.storageDomainId = sim->idOf(hvsim::Kind::StorageDomain, "data1");
   disk.storageDomainName = "data1";
   EXPECT_FALSE(hv.createDisk(disk));
 }

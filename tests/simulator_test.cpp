@@ -47,11 +47,8 @@ struct Engine {
   }
   hvsim::Snapshot seededSnapshot() { return sim.vm(id(Kind::Vm, "web01"))->snapshots.at(1); }
   // A request under the API with the engine's credentials.
-  CurlReply send(const std::string& method, const std::string& tail, const std::string& body = "",
-                 const std::string& header = "") {
-    CurlAsk ask{method, sim.apiUrl() + "/" + tail, body, {}, kUser, kPassword};
-    if (!header.empty()) ask.headers.push_back(header);
-    return client.send(ask);
+  CurlReply send(const std::string& method, const std::string& tail, const std::string& body = "") {
+    return client.send(CurlAsk{method, sim.apiUrl() + "/" + tail, body, {}, kUser, kPassword});
   }
   XmlNode get(const std::string& tail) {
     const CurlReply reply = send("GET", tail);
@@ -68,8 +65,7 @@ struct Engine {
 
 // "METHOD target" under the API, with {vm:NAME}, {disk:NAME}, {cluster:NAME}, {sd:NAME},
 // {profile:NAME}, {snapshot} (web01's seeded one) and {ovf} (its OVF, escaped) filled in.
-CurlReply call(Engine& e, const std::string& request, const std::string& body,
-               const std::string& header) {
+CurlReply call(Engine& e, const std::string& request, const std::string& body) {
   static const std::map<std::string, Kind> kinds = {{"vm", Kind::Vm},
                                                     {"disk", Kind::Disk},
                                                     {"cluster", Kind::Cluster},
@@ -94,7 +90,7 @@ CurlReply call(Engine& e, const std::string& request, const std::string& body,
     return text;
   };
   const size_t blank = request.find(' ');
-  return e.send(request.substr(0, blank), expand(request.substr(blank + 1)), expand(body), header);
+  return e.send(request.substr(0, blank), expand(request.substr(blank + 1)), expand(body));
 }
 
 // Requests a real engine refuses, or takes otherwise than a lenient server would, in order per
@@ -124,58 +120,54 @@ TEST(SimulatorStrictnessTest, RequestsAreTakenAsAnEngineTakesThem) {
   const std::string nightly = "<snapshot><description>nightly</description></snapshot>";
   struct Row {
     const char* generation;
-    std::string request, body, header;
+    std::string request, body;
     long status;
     const char* mark;  // the answer holds this text ("!text": does not)
   };
   const Row rows[] = {
-      {"4.1", "POST vms", "<vm id=\"\"><name>a</name>" + cluster + "</vm>", "", 400, "UUID"},
-      {"4.1", "POST vms", "<vm><name>b</name><cluster id=\"\"/></vm>", "", 400, "UUID"},
+      {"4.1", "POST vms", "<vm id=\"\"><name>a</name>" + cluster + "</vm>", 400, "UUID"},
       {"4.1", "POST vms",  // resolved by id, not by name
-       "<vm><name>c</name><cluster id=\"{cluster:Default}\"><name>x</name></cluster></vm>", "", 201,
+       "<vm><name>c</name><cluster id=\"{cluster:Default}\"><name>x</name></cluster></vm>", 201,
        "<name>c</name>"},
       {"4.1", "POST vms",
        "<vm><name>d</name>" + cluster +
            "<initialization><configuration><type>ovf</type><data>{ovf}</data></configuration>"
            "</initialization></vm>",
-       "", 409, "same identifier"},
+       409, "same identifier"},
       {"4.1", "POST disks",
        "<disk><provisioned_size>1024</provisioned_size><storage_domains><storage_domain><name>"
        "data1</name></storage_domain></storage_domains></disk>",
-       "", 400, "Incomplete parameters"},
+       400, "Incomplete parameters"},
       {"4.1", "POST vms/{vm:proxy}/diskattachments",
-       "<disk_attachment><disk id=\"{disk:floating}\"/></disk_attachment>", "", 400, "interface"},
+       "<disk_attachment><disk id=\"{disk:floating}\"/></disk_attachment>", 400, "interface"},
       {"4.1", "POST vms/{vm:web01}/nics",
-       "<nic><name>n</name><vnic_profile id=\"{profile:remote}\"/></nic>", "", 409, "Network"},
-      {"4.1", "DELETE storagedomains/{sd:data1}?host=host1&destroy=true", "", "", 409, "active"},
-      {"4.1", "POST vms/{vm:web01}/start", "<action/>", "", 409, "<status>failed</status>"},
-      {"4.1", "GET vms/{vm:web01}/disks", "", "", 404, ""},
-      {"4.1", "GET disks/{disk:web01_Disk1}", "", "", 200,  // its image and the snapshot's
-       "<total_size>2684354560</total_size>"},
-      {"4.1", "GET " + snapshot, "", "", 200, "!<data>"},
-      {"4.1", "POST vms/{vm:web01}/stop", "<action/>", "", 200, ""},
-      {"4.1", correlated, nightly, "", 201, ""},
-      {"4.1", jobs, "", "", 200, "Stopping VM web01"},  // the search is ignored
-      {"4.2", "POST vms/{vm:web01}/stop", "<action/>", "", 200, ""},
-      {"4.2", correlated, nightly, "", 201, ""},
-      {"4.2", jobs, "", "", 200, "!Stopping VM"},
-      {"4.2", jobs, "", "", 200, "!backup-7"},  // descriptions never hold it
-      {"3.6", "POST vms", "<vm>" + cluster + "</vm>", "", 400, "<usage_message"},
-      {"3.6", "GET vms/{vm:web01}/diskattachments", "", "", 404, ""},
-      {"3.6", "GET disks/{disk:web01_Disk1}", "", "", 200, "!<total_size>"},
-      {"3.6", "POST vms/{vm:web01}/start", "<action/>", "", 409, "<state>failed</state>"},
-      {"3.6", "GET " + snapshot + "?all_content=true", "", "", 200, "!<data>"},
-      {"3.6", "PUT vms/{vm:web01}/disks/{disk:web01_Disk2}", "<disk><alias></alias></disk>", "",
-       200, ""},
-      {"3.6", "DELETE vms/{vm:web01}/disks/{disk:web01_Disk1}", "", "", 409, "plugged"},
-      {"3.6", "DELETE vms/{vm:WEB01}/disks/{disk:WEB01_Disk1}", "", "", 200, ""},
+       "<nic><name>n</name><vnic_profile id=\"{profile:remote}\"/></nic>", 409, "Network"},
+      {"4.1", "DELETE storagedomains/{sd:data1}?host=host1&destroy=true", "", 409, "active"},
+      {"4.1", "POST vms/{vm:web01}/start", "<action/>", 409, "<status>failed</status>"},
+      {"4.1", "GET vms/{vm:web01}/disks", "", 404, ""},
+      {"4.1", "GET " + snapshot, "", 200, "!<data>"},
+      {"4.1", "POST vms/{vm:web01}/stop", "<action/>", 200, ""},
+      {"4.1", correlated, nightly, 201, ""},
+      {"4.1", jobs, "", 200, "Stopping VM web01"},  // the search is ignored
+      {"4.2", "POST vms/{vm:web01}/stop", "<action/>", 200, ""},
+      {"4.2", correlated, nightly, 201, ""},
+      {"4.2", jobs, "", 200, "!Stopping VM"},
+      {"4.2", jobs, "", 200, "!backup-7"},  // descriptions never hold it
+      {"3.6", "POST vms", "<vm>" + cluster + "</vm>", 400, "<usage_message"},
+      {"3.6", "GET vms/{vm:web01}/diskattachments", "", 404, ""},
+      {"3.6", "POST vms/{vm:web01}/start", "<action/>", 409, "<state>failed</state>"},
+      {"3.6", "GET " + snapshot + "?all_content=true", "", 200, "!<data>"},
+      {"3.6", "PUT vms/{vm:web01}/disks/{disk:web01_Disk2}", "<disk><alias></alias></disk>", 200,
+       ""},
+      {"3.6", "DELETE vms/{vm:web01}/disks/{disk:web01_Disk1}", "", 409, "plugged"},
+      {"3.6", "DELETE vms/{vm:WEB01}/disks/{disk:WEB01_Disk1}", "", 200, ""},
   };
   Engine& v3 = *engines["3.6"];
   const std::string blanked = v3.id(Kind::Disk, "web01_Disk2");
   const std::string deleted = v3.id(Kind::Disk, "WEB01_Disk1");
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.generation) + " " + row.request + " " + row.body);
-    CurlReply reply = call(*engines[row.generation], row.request, row.body, row.header);
+    CurlReply reply = call(*engines[row.generation], row.request, row.body);
     EXPECT_EQ(reply.status, row.status) << reply.body;
     const bool negated = row.mark[0] == '!';
     EXPECT_EQ(reply.body.find(row.mark + negated) != std::string::npos, !negated) << reply.body;
@@ -228,14 +220,11 @@ TEST(SimulatorSearchTest, MatchesWithoutRegardToCaseAfterPercentDecoding) {
       {"vms?search=name%3Dweb01", {"web01", "WEB01"}},
       {"vms?search=name%3Dweb01&case_sensitive=true", {"web01"}},
       {"vms?search=name%3Dweb0", {}},  // no prefix without '*'
-      {"vms?search=name%3D%2Aroxy", {"proxy"}},
       {"vms?search=name=Nightly+Backup", {"nightly backup"}},
       {"vms?search=cluster%3Ddefault%20and%20status%3Dup", {"web01", "proxy"}},
-      {"vms?search=tag%3DBACKUP", {"web01"}},
       {"datacenters/" + e.id(Kind::DataCenter, "Default") + "/storagedomains?search=name%3DDATA2",
        {"data2"}},
       {"vms?search=colour%3Dblue", {"<fault>"}},
-      {"vms?search=name", {"<fault>"}},
   };
   for (const Case& c : cases) {
     const XmlNode doc = e.get(c.query);

@@ -334,44 +334,26 @@ std::string EmptyValueWritten(TzRhevParser& parser, const Record& record,
 }
 
 TEST(RequestBodiesTest, ValuesThatAreNotSetAreLeftOut) {
-  // Each record as the operations fill it, every other text left unset.
+  // Records as the operations fill them, every other text left unset (the real-request rows
+  // above check the other forms).
   TzRhevParser v3 = ParserAt(3, 6, 7);
   TzRhevParser v4 = ParserAt(4, 1, 0);
-  SVMInfoLib newVm;  // named cluster, no id yet, sizes left to the template
-  newVm.name = "restored";
-  newVm.clusterName = "prod";
-  SVMInfoLib fromOvf;  // the OVF names the VM
+  SVMInfoLib fromOvf;  // the OVF names the VM; the cluster by id
   fromOvf.clusterId = "c-1";
   fromOvf.ovfData = "<ovf:Envelope/>";
-  SDiskInfoLib newDisk;
-  newDisk.name = "data";
-  newDisk.provisionedSize = 1073741824;
-  newDisk.storageDomainName = "data1";
   SDiskInfoLib update;  // only flags: the name, format and interface must stay as they are
   update.bootable = true;
-  SDiskInfoLib snapshotDisk;
-  snapshotDisk.id = "d-1";
-  snapshotDisk.snapshotId = "s-1";
-  SDiskAttachmentInfoLib attachment;
+  SDiskAttachmentInfoLib attachment;  // the interface left to the engine
   attachment.diskId = "d-1";
-  SSnapshotInfoLib snapshot;
-  snapshot.description = "nightly";
   SNicInfoLib nic;
   nic.name = "nic1";
   SStorageDomainInfoLib domain;  // the format left to the engine
   domain.name = "backup-sd";
   domain.storageType = "nfs";
-  domain.storageAddress = "nfs.example.com";
-  domain.storagePath = "/exports/backup";
-  domain.hostName = "host1";
   const std::pair<const char*, std::string> written[] = {
-      {"new VM", EmptyValueWritten(v4, newVm, &P::serializeVMInfo)},
       {"VM from OVF", EmptyValueWritten(v3, fromOvf, &P::serializeVMInfo)},
-      {"new disk", EmptyValueWritten(v4, newDisk, &P::serializeDiskInfo)},
       {"disk update", EmptyValueWritten(v3, update, &P::serializeDiskInfo)},
-      {"v3 attach", EmptyValueWritten(v3, snapshotDisk, &P::serializeDiskInfo)},
       {"attachment", EmptyValueWritten(v4, attachment, &P::serializeDiskAttachmentInfo)},
-      {"snapshot", EmptyValueWritten(v4, snapshot, &P::serializeSnapshotInfo)},
       {"NIC", EmptyValueWritten(v4, nic, &P::serializeNicInfo)},
       {"storage domain", EmptyValueWritten(v4, domain, &P::serializeStorageDomainInfo)},
   };
