@@ -33,19 +33,20 @@ TEST(TestEngineTest, FaultsEndTheAnswerAsScriptedOverHttpAndHttps) {
   engine.answer("GET", "/delay", Answer::delayed(60s, Answer::xml(200, "late")));
   struct Case {
     const char* target;
+    long timeoutMs;  // short only where the client is meant to give up
     CURLcode code;
     std::string body;
   };
   const Case cases[] = {
-      {"/drop", CURLE_GOT_NOTHING, ""},
-      {"/partial", CURLE_PARTIAL_FILE, std::string(2000, 'p')},
-      {"/stall", CURLE_OPERATION_TIMEDOUT, ""},
-      {"/delay", CURLE_OPERATION_TIMEDOUT, ""},
+      {"/drop", 10000, CURLE_GOT_NOTHING, ""},
+      {"/partial", 10000, CURLE_PARTIAL_FILE, std::string(2000, 'p')},
+      {"/stall", 300, CURLE_OPERATION_TIMEDOUT, ""},
+      {"/delay", 300, CURLE_OPERATION_TIMEDOUT, ""},
   };
   for (const std::string& base : {engine.httpUrl(), engine.httpsUrl()}) {
     for (const Case& c : cases) {
       SCOPED_TRACE(base + c.target);
-      const hvtest::CurlReply r = CurlClient(engine.caFile(), 300).get(base + c.target);
+      const hvtest::CurlReply r = CurlClient(engine.caFile(), c.timeoutMs).get(base + c.target);
       EXPECT_EQ(r.code, c.code) << curl_easy_strerror(r.code);
       EXPECT_EQ(r.body, c.body);
     }
