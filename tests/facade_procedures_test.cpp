@@ -347,6 +347,12 @@ TEST_F(StorageProceduresTest, RealDisksUsersOrUncertaintyKeepTheDomain) {
               c.failing != nullptr);
     EXPECT_TRUE(logs.contains("Stoage domain backup-sd is in-use, hence can't destory"));
   }
+  // Two domains of that name: which one is meant cannot be told.
+  serveDomain({});
+  serve(kDomainSearch, ListXml("storage_domains", {StorageDomainXml("sd2", "backup-sd"),
+                                                   StorageDomainXml("sd1", "backup-sd")}));
+  deleteDomain(false);
+  EXPECT_TRUE(logs.containsError("several domains carry that name"));
 }
 
 TEST_F(StorageProceduresTest, UnknownDomainIsReportedGoneWithoutRemoval) {
