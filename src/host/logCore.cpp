@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "host/ubString.h"
 
@@ -113,8 +114,7 @@ void LogFormatted(LogSeverity severity, int lineLevel, const char* function, con
   if (!LogLevelEnabled(lineLevel)) return;
   std::string message;
   FormatStringV(message, format, args);
-  const std::string functionText = function ? function : "";
-  const LogLine line{severity, lineLevel, functionText, message};
+  const LogLine line{severity, lineLevel, function ? function : "", std::move(message)};
 
   std::shared_ptr<const LogSink> sink;
   {
