@@ -5,6 +5,7 @@
 #include "facade/guard.h"
 #include "facade/rhevNameCache.h"
 #include "hypervale/hypervale.h"
+#include "queries/resourcePaths.h"
 #include "queries/rhevQueries.h"
 #include "xml/rhevParser.h"
 
@@ -158,14 +159,15 @@ bool TzHypervale::FillDataCenterInfoListDetails(std::vector<SDataCenterInfoLib>&
 bool TzHypervale::FillDataCenterInfoDetails(SDataCenterInfoLib& dc, UINT64 detailFlags) try {
   nameCache->CacheName(dc.id, dc.name);
   if (detailFlags & kDataCenterDomains) {
-    if (!queries->getStorageDomainInfoListFromLink(LinkOf(dc, "storagedomains"), dc.storageDomains,
-                                                   detailFlags)) {
+    if (!queries->getStorageDomainInfoListFromLink(LinkOf(dc, paths::sub::kStorageDomains),
+                                                   dc.storageDomains, detailFlags)) {
       return false;
     }
     FillStorageDomainInfoListDetails(dc.storageDomains, detailFlags);
   }
   if (detailFlags & kDataCenterClusters) {
-    if (!queries->getClusterInfoListFromLink(LinkOf(dc, "clusters"), dc.clusters, detailFlags)) {
+    if (!queries->getClusterInfoListFromLink(LinkOf(dc, paths::sub::kClusters), dc.clusters,
+                                             detailFlags)) {
       return false;
     }
     FillClusterInfoListDetails(dc.clusters, detailFlags);
@@ -335,14 +337,14 @@ bool TzHypervale::FillVMIndexed(SVMInfoLib& vm, UINT64 detailFlags,
     vm.dataCenterName = dc->name;
   }
   if (detailFlags & kVmDisks) {
-    const std::string disksLink = LinkOf(vm, "disks");
+    const std::string disksLink = LinkOf(vm, paths::sub::kDisks);
     if (!disksLink.empty()) {
       // API v3: the VM lists its disks itself.
       if (!queries->getDiskInfoListFromLink(disksLink, vm.disks, detailFlags)) return false;
     } else {
       std::vector<SDiskAttachmentInfoLib> attachments;
-      if (!queries->getDiskAttachmentInfoListFromLink(LinkOf(vm, "diskattachments"), attachments,
-                                                      detailFlags)) {
+      if (!queries->getDiskAttachmentInfoListFromLink(LinkOf(vm, paths::sub::kDiskAttachments),
+                                                      attachments, detailFlags)) {
         return false;
       }
       for (auto& attachment : attachments) {
@@ -356,7 +358,8 @@ bool TzHypervale::FillVMIndexed(SVMInfoLib& vm, UINT64 detailFlags,
     FillDiskInfoListDetails(vm.disks, detailFlags);
   }
   if (detailFlags & kVmSnapshots) {
-    return queries->getSnapshotInfoListFromLink(LinkOf(vm, "snapshots"), vm.snapshots, detailFlags);
+    return queries->getSnapshotInfoListFromLink(LinkOf(vm, paths::sub::kSnapshots), vm.snapshots,
+                                                detailFlags);
   }
   return true;
 }
@@ -409,7 +412,7 @@ bool TzHypervale::_FillStorageDomainInfoDetails(SStorageDomainInfoLib& domain, U
                                                 std::vector<SVMInfoLib>& vms) try {
   nameCache->CacheName(domain.id, domain.name);
   if (!(detailFlags & kDomainUsers)) return true;
-  const auto disksLink = domain.links.find("disks");
+  const auto disksLink = domain.links.find(paths::sub::kDisks);
   if (disksLink == domain.links.end()) return true;
   if (!queries->getDiskInfoListFromLink(disksLink->second, domain.disks, detailFlags)) return false;
   if (vms.empty() && !getVMInfoList(vms, kVmsForStorageDomains)) return false;

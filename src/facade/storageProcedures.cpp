@@ -4,11 +4,10 @@
 
 #include "facade/guard.h"
 #include "host/platformInfo.h"
-#include "host/ubString.h"
 #include "hypervale/hypervale.h"
 #include "operations/rhevOperations.h"
+#include "queries/resourcePaths.h"
 #include "queries/rhevQueries.h"
-#include "transport/urlEscape.h"
 
 namespace Hypervale {
 namespace {
@@ -45,7 +44,7 @@ bool TzHypervale::IsStorageDomainEmpty(SStorageDomainInfoLib& domain, bool& empt
     return true;
   };
   std::vector<SStorageDomainInfoLib> found;
-  const std::string search = "ovirt-engine/api/storagedomains" + SearchQuery("name", domain.name);
+  const std::string search = paths::Search(paths::kStorageDomains, "name", domain.name);
   if (!queries->getStorageDomainInfoListFromLink(search, found, kDomainUsers)) {
     return unsure("the domain could not be looked up");
   }
@@ -59,7 +58,7 @@ bool TzHypervale::IsStorageDomainEmpty(SStorageDomainInfoLib& domain, bool& empt
   }
   if (found.size() > 1) return unsure("several domains carry that name");
   SStorageDomainInfoLib& current = found.front();
-  if (current.links.find("disks") == current.links.end()) {
+  if (current.links.find(paths::sub::kDisks) == current.links.end()) {
     return unsure("the engine lists no disks for it");
   }
   if (!FillStorageDomainInfoDetails(current, kDomainUsers)) {

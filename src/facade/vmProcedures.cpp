@@ -4,9 +4,9 @@
 #include <boost/regex.hpp>
 
 #include "facade/guard.h"
-#include "host/ubString.h"
 #include "hypervale/hypervale.h"
 #include "operations/rhevOperations.h"
+#include "queries/resourcePaths.h"
 #include "queries/rhevQueries.h"
 #include "xml/rhevParser.h"
 
@@ -59,9 +59,7 @@ bool TzHypervale::getDiskInfoForVM(const std::string& vmId, const std::string& d
                                    SDiskInfoLib& disk) try {
   const bool attachments = parser->getSchemaVersion() >= kApi402;
   if (!disk.snapshotId.empty()) {
-    const std::string link = CUbString::Format("{1}/{2}/{3}/{4}/{5}/{6}", "ovirt-engine/api/vms",
-                                               vmId, "snapshots", disk.snapshotId, "disks", diskId)
-                                 .str();
+    const std::string link = paths::VmSnapshotDisk(vmId, disk.snapshotId, diskId);
     Debug(HV_FUNC, "getDiskInfoForVM from snapshot url: [%s]", link.c_str());
     if (!queries->getDiskInfoFromLink(link, disk, kAllDetails)) {
       Error(HV_FUNC, "Failed to obtain disk info for diskId [%s] of VM[%s]", diskId.c_str(),
@@ -71,8 +69,7 @@ bool TzHypervale::getDiskInfoForVM(const std::string& vmId, const std::string& d
     return !attachments || ReadAttachmentInto(vmId, diskId, disk);
   }
   if (attachments) return getDiskInfo(diskId, disk) && ReadAttachmentInto(vmId, diskId, disk);
-  const std::string link =
-      CUbString::Format("{1}/{2}/{3}/{4}", "ovirt-engine/api/vms", vmId, "disks", diskId).str();
+  const std::string link = paths::VmDisk(vmId, diskId);
   Debug(HV_FUNC, "getDiskInfoForVM url: [%s]", link.c_str());
   if (!queries->getDiskInfoFromLink(link, disk, kAllDetails)) {
     Error(HV_FUNC, "Failed to obtain disk info for diskId [%s] of VM[%s]", diskId.c_str(),
@@ -209,23 +206,20 @@ bool TzHypervale::isVMLocked(const std::string& vmId) try {
 }
 
 bool TzHypervale::checkVMExistence(const std::string& vmId) try {
-  return queries->checkExistence(CUbString::Format("{1}/{2}", "ovirt-engine/api/vms", vmId).str());
+  return queries->checkExistence(paths::Vm(vmId));
 } catch (...) {
   return UnexpectedFailure(*this, HV_FUNC);
 }
 
 bool TzHypervale::checkDiskExistence(const std::string& diskId) try {
-  return queries->checkExistence(
-      CUbString::Format("{1}/{2}", "ovirt-engine/api/disks", diskId).str());
+  return queries->checkExistence(paths::Disk(diskId));
 } catch (...) {
   return UnexpectedFailure(*this, HV_FUNC);
 }
 
 bool TzHypervale::checkSnapshotExistence(const std::string& vmId,
                                          const std::string& snapshotId) try {
-  return queries->checkExistence(
-      CUbString::Format("{1}/{2}/{3}/{4}", "ovirt-engine/api/vms", vmId, "snapshots", snapshotId)
-          .str());
+  return queries->checkExistence(paths::VmSnapshot(vmId, snapshotId));
 } catch (...) {
   return UnexpectedFailure(*this, HV_FUNC);
 }

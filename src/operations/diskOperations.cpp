@@ -32,9 +32,7 @@ bool TzRhevOperations::attachDisk(const std::string& vmId, const SDiskInfoLib& d
   } else if (!parser->serializeDiskInfo(attached, request)) {
     return false;
   }
-  const std::string path =
-      CUbString::Format("{1}/{2}/{3}", ops::kVms, vmId, attachments ? "diskattachments" : "disks")
-          .str();
+  const std::string path = attachments ? paths::VmDiskAttachments(vmId) : paths::VmDisks(vmId);
   std::string answer;
   if (!connection->post(path, request, answer)) {
     Error(HV_FUNC, "Failed to attach disk [%s] snapshotid [%s] to VMid [%s]", disk.id.c_str(),
@@ -51,7 +49,7 @@ bool TzRhevOperations::attachDisk(const std::string& vmId, const SDiskInfoLib& d
 
 bool TzRhevOperations::activateDisk(const std::string& vmId, const SDiskInfoLib& disk) {
   if (parser->getSchemaVersion() < ops::kDiskAttachments) {
-    return diskAction(vmId, disk, "activate");
+    return diskAction(vmId, disk, paths::sub::kActivate);
   }
   // From 4.0.2 on a disk is activated by attaching it with "active" set; there is no action
   // to send. What is left is to tell whether the attachment is active.
@@ -80,7 +78,7 @@ bool TzRhevOperations::activateDisk(const std::string& vmId, const SDiskInfoLib&
 bool TzRhevOperations::deactivateDisk(const std::string& vmId, const SDiskInfoLib& disk) {
   // From 4.0.2 on the attachment is removed as a whole.
   if (parser->getSchemaVersion() >= ops::kDiskAttachments) return true;
-  return diskAction(vmId, disk, "deactivate");
+  return diskAction(vmId, disk, paths::sub::kDeactivate);
 }
 
 bool TzRhevOperations::diskAction(const std::string& vmId, const SDiskInfoLib& disk,
@@ -94,8 +92,7 @@ bool TzRhevOperations::diskAction(const std::string& vmId, const SDiskInfoLib& d
     Error(function, "Must specify Disk id");
     return false;
   }
-  const std::string path =
-      CUbString::Format("{1}/{2}/{3}/{4}/{5}", ops::kVms, vmId, "disks", disk.id, action).str();
+  const std::string path = paths::VmDiskAction(vmId, disk.id, action);
   std::string answer;
   switch (SendAction(HTTP_REQ_POST, path, SActionInfoLib(), "Failed to serialize action object",
                      answer, nullptr)) {
@@ -111,11 +108,10 @@ bool TzRhevOperations::diskAction(const std::string& vmId, const SDiskInfoLib& d
   }
   Debug(function, "[%s] success: disk [%s] for VMid [%s]", action.c_str(), disk.id.c_str(),
         vmId.c_str());
-  bool wanted = action == "activate";
+  bool wanted = action == paths::sub::kActivate;
 
   if (parser->getSchemaVersion() < ops::kApiV4) {
-    const std::string link =
-        CUbString::Format("{1}/{2}/{3}/{4}", ops::kVms, vmId, "disks", disk.id).str();
+    const std::string link = paths::VmDisk(vmId, disk.id);
     Debug(function, "Wait for disk active status to become [%s] using link [%s]",
           ops::BoolText(wanted), link.c_str());
     return pollOnStatus(link, wanted, &TzRhevOperations::checkDiskActiveStatusCallBack);
@@ -160,9 +156,8 @@ bool TzRhevOperations::detachDisk(const std::string& vmId, const SDiskInfoLib& d
   }
   const std::int32_t version = parser->getSchemaVersion();
   const bool attachments = version >= ops::kDiskAttachments;
-  const std::string path = CUbString::Format("{1}/{2}/{3}/{4}", ops::kVms, vmId,
-                                             attachments ? "diskattachments" : "disks", disk.id)
-                               .str();
+  const std::string path =
+      attachments ? paths::VmDiskAttachment(vmId, disk.id) : paths::VmDisk(vmId, disk.id);
   std::string request;
   if (!attachments) {
     if (!deactivateDisk(vmId, disk)) return false;
@@ -218,7 +213,7 @@ bool TzRhevOperations::createDisk(SDiskInfoLib& disk) {
   std::string request;
   if (!parser->serializeDiskInfo(disk, request)) return false;
   std::string answer;
-  if (!connection->post(ops::kDisks, request, answer)) return false;
+  if (!connection->post(paths::kDisks, request, answer)) return false;
   if (!parser->parseDiskInfo(answer, disk)) {
     Error(HV_FUNC, "Failed to parse createDisk response [%s]", answer.c_str());
     return false;
@@ -228,7 +223,7 @@ bool TzRhevOperations::createDisk(SDiskInfoLib& disk) {
 
   bool flag = false;
   if (parser->getSchemaVersion() < ops::kApiV4) {
-    const auto creation = disk.links.find("creation_status");
+    const auto creation = disk.links.find(paths::sub::kCreationStatus);
     if (creation != disk.links.end() && !creation->second.empty()) {
       if (!pollOnStatus(creation->second, flag, &TzRhevOperations::checkCreationStatusCallBack) ||
           !flag) {
@@ -237,7 +232,7 @@ bool TzRhevOperations::createDisk(SDiskInfoLib& disk) {
       }
     }
   }
-  const std::string link = CUbString::Format("{1}/{2}", ops::kDisks, disk.id).str();
+  const std::string link = paths::Disk(disk.id);
   return pollOnStatus(link, flag, &TzRhevOperations::checkDiskStatusCallBack);
 }
 
@@ -246,7 +241,7 @@ bool TzRhevOperations::deleteDisk(const std::string& diskId) {
     Error(HV_FUNC, "Must pass diskId");
     return false;
   }
-  const std::string link = CUbString::Format("{1}/{2}", ops::kDisks, diskId).str();
+  const std::string link = paths::Disk(diskId);
   SDiskInfoLib disk;
   std::string body;
   switch (LookupRecord(link, body, disk, &TzRhevParser::parseDiskInfo, true)) {
@@ -293,9 +288,7 @@ bool TzRhevOperations::updateDisk(const std::string& vmId, const SDiskInfoLib& d
   if (!parser->serializeDiskInfo(flags, request)) return false;
   DebugLvl(HV_FUNC, 2, "update disk using xml [%s]", request.c_str());
   std::string answer;
-  if (!connection->put(
-          CUbString::Format("{1}/{2}/{3}/{4}", ops::kVms, vmId, "disks", disk.id).str(), request,
-          answer)) {
+  if (!connection->put(paths::VmDisk(vmId, disk.id), request, answer)) {
     return false;
   }
   Debug(HV_FUNC, "Received response [%s] for PUT", answer.c_str());
@@ -307,8 +300,7 @@ bool TzRhevOperations::moveDisk(const SDiskInfoLib& disk, const std::string& sto
   request.storageDomainId = storageDomainId;
   std::string answerBody;
   SActionInfoLib answer;
-  switch (SendAction(HTTP_REQ_POST,
-                     CUbString::Format("{1}/{2}/{3}", ops::kDisks, disk.id, "move").str(), request,
+  switch (SendAction(HTTP_REQ_POST, paths::DiskMove(disk.id), request,
                      "Failed to serialize action object", answerBody, &answer)) {
     case ActionOutcome::kAnswered:
       break;

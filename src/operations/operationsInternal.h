@@ -1,4 +1,4 @@
-// Paths, version thresholds and the resource lookup shared by the operation units.
+// Version thresholds, word comparison and the resource lookup shared by the operation units.
 #pragma once
 
 #include <boost/algorithm/string/predicate.hpp>
@@ -6,19 +6,13 @@
 
 #include "host/ubString.h"
 #include "operations/rhevOperations.h"
+#include "queries/resourcePaths.h"
 #include "queries/rhevQueries.h"
 #include "transport/rhevConnection.h"
-#include "transport/urlEscape.h"
 #include "xml/rhevParser.h"
 
 namespace Hypervale {
 namespace ops {
-
-constexpr const char* kVms = "ovirt-engine/api/vms";
-constexpr const char* kDisks = "ovirt-engine/api/disks";
-constexpr const char* kJobs = "ovirt-engine/api/jobs";
-constexpr const char* kDataCenters = "ovirt-engine/api/datacenters";
-constexpr const char* kStorageDomains = "ovirt-engine/api/storagedomains";
 
 // Schema versions: API v4 starts at 4.0.0; disk attachments replace per-VM disks at 4.0.2.
 constexpr std::int32_t kApiV4 = 4000000;

@@ -157,7 +157,7 @@ bool TzRhevOperations::pollForRhevJobCompletion(const std::string& jobId) {
   // interval cannot make the bound endless.
   const std::uint64_t charge = std::max<std::uint64_t>(pauseMs(), 1);
 
-  const std::string link = CUbString::Format("{1}/{2}", ops::kJobs, jobId).str();
+  const std::string link = paths::Job(jobId);
   SJobInfoLib job;
   std::uint64_t failuresLeft = retryCount;
   std::uint64_t waitedMs = 0;
@@ -212,7 +212,7 @@ bool TzRhevOperations::pollForRhevJobCompletion(const std::string& jobId) {
 bool TzRhevOperations::pollVMSnapshotStatus(const SVMInfoLib& /*vm*/,
                                             const SSnapshotInfoLib& /*snapshot*/,
                                             const std::string& correlationId) {
-  const std::string url = ops::kJobs + SearchQuery("correlation_id", correlationId);
+  const std::string url = paths::JobsCorrelated(correlationId);
   std::string response;
   if (!connection->get(url, response, true)) return false;
   std::vector<SJobInfoLib> jobs;
@@ -236,8 +236,7 @@ bool TzRhevOperations::pollVMSnapshotStatus(const SVMInfoLib& /*vm*/,
 
 bool TzRhevOperations::WaitForUnlockSnapshot(const std::string& vmId,
                                              const std::string& snapshotId) {
-  const std::string link =
-      CUbString::Format("{1}/{2}/{3}/{4}", ops::kVms, vmId, "snapshots", snapshotId).str();
+  const std::string link = paths::VmSnapshot(vmId, snapshotId);
   bool unlocked = false;
   return pollOnStatus(link, unlocked, &TzRhevOperations::checkSnapshotStatusCallBack) && unlocked;
 }

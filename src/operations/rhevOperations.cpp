@@ -44,8 +44,7 @@ TzRhevOperations::Lookup TzRhevOperations::LookupVM(const std::string& name, con
                                                     SVMInfoLib& vm) {
   std::string body;
   if (!id.empty()) {
-    return LookupRecord(CUbString::Format("{1}/{2}", ops::kVms, id).str(), body, vm,
-                        &TzRhevParser::parseVMInfo, true);
+    return LookupRecord(paths::Vm(id), body, vm, &TzRhevParser::parseVMInfo, true);
   }
   if (name.empty()) {
     Error(HV_FUNC, "Must specify either VM name or ID");
@@ -54,7 +53,7 @@ TzRhevOperations::Lookup TzRhevOperations::LookupVM(const std::string& name, con
   // Done here rather than through the VM query so that an answer without the name can be
   // told from a failed search.
   std::vector<SVMInfoLib> found;
-  const Lookup searched = LookupRecord(ops::kVms + SearchQuery("name", name), body, found,
+  const Lookup searched = LookupRecord(paths::Search(paths::kVms, "name", name), body, found,
                                        &TzRhevParser::parseVMInfoList, true);
   if (searched != Lookup::kFound) return searched;
   int matches = 0;

@@ -36,9 +36,7 @@ bool TzRhevOperations::createVMSnapshot(SVMInfoLib& vm, SSnapshotInfoLib& snapsh
   }
   const std::string correlationId =
       MakeCorrelationId(vm.name, snapshot.description, static_cast<long>(std::time(nullptr)));
-  std::string url;
-  FormatString(url, "%s/%s/snapshots?correlation_id=%s", ops::kVms, vm.id.c_str(),
-               EncodeQueryValue(correlationId).c_str());
+  const std::string url = paths::VmSnapshotsCorrelated(vm.id, correlationId);
   std::string answer;
   if (!connection->post(url, request, answer)) return false;
   if (!parser->parseSnapshotInfo(answer, snapshot)) {
@@ -102,8 +100,7 @@ bool TzRhevOperations::deleteVMSnapshot(const std::string& vmName, const std::st
     Error(function, "Invalid vm name[%s] id[%s]", vmName.c_str(), vmId.c_str());
     return false;
   }
-  const std::string link =
-      CUbString::Format("{1}/{2}/{3}/{4}", ops::kVms, vm.id, "snapshots", snapshotId).str();
+  const std::string link = paths::VmSnapshot(vm.id, snapshotId);
   SSnapshotInfoLib snapshot;
   snapshot.id = snapshotId;
   std::string body;

@@ -21,7 +21,7 @@ bool TzRhevOperations::createStorageDomain(SStorageDomainInfoLib& domain) {
   if (!parser->serializeStorageDomainInfo(domain, request)) return false;
   Debug(HV_FUNC, "storage domain create xml [%s]", request.c_str());
   std::string answer;
-  if (!connection->post(ops::kStorageDomains, request, answer)) return false;
+  if (!connection->post(paths::kStorageDomains, request, answer)) return false;
   if (!parser->parseStorageDomainInfo(answer, domain)) {
     Error(HV_FUNC, "Failed to parse create storage domain response [%s]", answer.c_str());
     return false;
@@ -42,10 +42,7 @@ bool TzRhevOperations::attachAndActivateStorageDomain(const std::string& dataCen
   std::string request;
   if (!parser->serializeStorageDomainInfo(domain, request)) return false;
   std::string answer;
-  if (!connection->post(
-          CUbString::Format("{1}/{2}/{3}", ops::kDataCenters, dataCenter.id, "storagedomains")
-              .str(),
-          request, answer)) {
+  if (!connection->post(paths::DataCenterStorageDomains(dataCenter.id), request, answer)) {
     return false;
   }
   if (!parser->parseStorageDomainInfo(answer, domain)) {
@@ -62,10 +59,8 @@ bool TzRhevOperations::storageDomainAction(const std::string& dataCenterId,
                                            const std::string& domainId, bool activate) {
   // From 4.0.2 on the engine activates a domain when it is attached.
   if (activate && parser->getSchemaVersion() >= ops::kDiskAttachments) return true;
-  const char* action = activate ? "activate" : "deactivate";
-  const std::string path = CUbString::Format("{1}/{2}/{3}/{4}/{5}", ops::kDataCenters, dataCenterId,
-                                             "storagedomains", domainId, action)
-                               .str();
+  const char* action = activate ? paths::sub::kActivate : paths::sub::kDeactivate;
+  const std::string path = paths::DataCenterStorageDomainAction(dataCenterId, domainId, action);
   std::string answerBody;
   SActionInfoLib answer;
   if (SendAction(HTTP_REQ_POST, path, SActionInfoLib(),
@@ -109,8 +104,8 @@ TzRhevOperations::Lookup TzRhevOperations::LookupStorageDomain(const SStorageDom
                                                                SStorageDomainInfoLib& found) {
   std::string body;
   if (!domain.id.empty()) {
-    return LookupRecord(CUbString::Format("{1}/{2}", ops::kStorageDomains, domain.id).str(), body,
-                        found, &TzRhevParser::parseStorageDomainInfo, true);
+    return LookupRecord(paths::StorageDomain(domain.id), body, found,
+                        &TzRhevParser::parseStorageDomainInfo, true);
   }
   if (domain.name.empty()) {
     Error(HV_FUNC, "Name or Id must be specified");
@@ -119,7 +114,7 @@ TzRhevOperations::Lookup TzRhevOperations::LookupStorageDomain(const SStorageDom
   // The search lists every domain of that name, so one missing from it does not exist.
   std::vector<SStorageDomainInfoLib> listed;
   const Lookup searched =
-      LookupRecord(ops::kStorageDomains + SearchQuery("name", domain.name), body, listed,
+      LookupRecord(paths::Search(paths::kStorageDomains, "name", domain.name), body, listed,
                    &TzRhevParser::parseStorageDomainInfoList, true);
   if (searched != Lookup::kFound) return searched;
   int matches = 0;
@@ -146,9 +141,8 @@ TzRhevOperations::Lookup TzRhevOperations::ReadAttachedStorageDomainStatus(
   std::string body;
   std::vector<SStorageDomainInfoLib> listed;
   const Lookup found = LookupRecord(
-      CUbString::Format("{1}/{2}/{3}", ops::kDataCenters, dataCenter.id, "storagedomains").str() +
-          SearchQuery("name", domain.name),
-      body, listed, &TzRhevParser::parseStorageDomainInfoList, true);
+      paths::Search(paths::DataCenterStorageDomains(dataCenter.id), "name", domain.name), body,
+      listed, &TzRhevParser::parseStorageDomainInfoList, true);
   if (found != Lookup::kFound) return found;
   for (const SStorageDomainInfoLib& candidate : listed) {
     if (candidate.name != domain.name) continue;
@@ -240,9 +234,7 @@ bool TzRhevOperations::destroyStorageDomain(SStorageDomainInfoLib& domain) {
           domain.name.c_str());
     return false;
   }
-  const std::string path = CUbString::Format("{1}/{2}?{3}&{4}", ops::kStorageDomains, domain.id,
-                                             "host=" + domain.hostName, "destroy=true")
-                               .str();
+  const std::string path = paths::StorageDomainDestroy(domain.id, domain.hostName);
   std::string body;
   SActionInfoLib answer;
   switch (SendAction(HTTP_REQ_DELETE, path, SActionInfoLib(), "Failed to serialize action object",
@@ -263,9 +255,8 @@ bool TzRhevOperations::destroyStorageDomain(SStorageDomainInfoLib& domain) {
     return false;
   }
   SStorageDomainInfoLib scratch;
-  const Lookup after =
-      LookupRecord(CUbString::Format("{1}/{2}", ops::kStorageDomains, domain.id).str(), body,
-                   scratch, &TzRhevParser::parseStorageDomainInfo, true);
+  const Lookup after = LookupRecord(paths::StorageDomain(domain.id), body, scratch,
+                                    &TzRhevParser::parseStorageDomainInfo, true);
   if (after == Lookup::kNotFound) {
     Debug(HV_FUNC, "Storage domain [%s][%s] has been destoryed successfully", domain.id.c_str(),
           domain.name.c_str());

@@ -31,7 +31,7 @@ bool TzRhevOperations::createVM(SVMInfoLib& vm) {
   std::string request;
   if (!parser->serializeVMInfo(vm, request)) return false;
   std::string answer;
-  if (!connection->post(ops::kVms, request, answer)) return false;
+  if (!connection->post(paths::kVms, request, answer)) return false;
   if (!parser->parseVMInfo(answer, vm)) {
     Error(function, "Failed to parse createVM response [%s]", answer.c_str());
     return false;
@@ -45,7 +45,7 @@ bool TzRhevOperations::createVM(SVMInfoLib& vm) {
     return false;
   }
 
-  const std::string link = CUbString::Format("{1}/{2}", ops::kVms, id).str();
+  const std::string link = paths::Vm(id);
   const Poll result = PollUntil(retryCount, pauseMs(), [&](std::uint64_t) {
     std::string body;
     const Lookup read = LookupRecord(link, body, vm, &TzRhevParser::parseVMInfo, false);
@@ -80,8 +80,7 @@ bool TzRhevOperations::deleteVM(const std::string& name, const std::string& id) 
   }
   std::string answerBody;
   SActionInfoLib answer;
-  const std::string path =
-      vm.href.empty() ? CUbString::Format("{1}/{2}", ops::kVms, vm.id).str() : vm.href;
+  const std::string path = vm.href.empty() ? paths::Vm(vm.id) : vm.href;
   if (SendAction(HTTP_REQ_DELETE, path, SActionInfoLib(), "Failed to serialize action object",
                  answerBody, &answer) != ActionOutcome::kAnswered) {
     return false;
@@ -103,15 +102,14 @@ bool TzRhevOperations::changePowerState(SVMInfoLib& vm, int powerState) {
     return false;
   }
   const bool wantUp = powerState == 1;
-  const std::string path =
-      CUbString::Format(wantUp ? "{1}/{2}/start" : "{1}/{2}/stop", ops::kVms, vm.id).str();
+  const std::string path = paths::VmAction(vm.id, wantUp ? paths::sub::kStart : paths::sub::kStop);
   std::string answer;  // not read: the VM's state tells the outcome
   if (SendAction(HTTP_REQ_POST, path, SActionInfoLib(), "Failed to serialize action object", answer,
                  nullptr) != ActionOutcome::kAnswered) {
     return false;
   }
   const char* wanted = wantUp ? "up" : "down";
-  const std::string link = CUbString::Format("{1}/{2}", ops::kVms, vm.id).str();
+  const std::string link = paths::Vm(vm.id);
   Debug(HV_FUNC, "Wait for VM power status to become [%s] using link [%s]", wanted, link.c_str());
   bool flag = wantUp;
   const bool reached = pollOnStatus(link, flag, &TzRhevOperations::checkChangePowerStateCallBack);
@@ -124,8 +122,7 @@ bool TzRhevOperations::addNicToVM(const std::string& vmId, SNicInfoLib& nic) {
   if (!parser->serializeNicInfo(nic, request)) return false;
   Debug(HV_FUNC, "xml request [%s] to add nic to VM [%s]", request.c_str(), vmId.c_str());
   std::string answer;
-  if (!connection->post(CUbString::Format("{1}/{2}/{3}", ops::kVms, vmId, "nics").str(), request,
-                        answer)) {
+  if (!connection->post(paths::VmNics(vmId), request, answer)) {
     return false;
   }
   if (!parser->parseNicInfo(answer, nic)) {
@@ -139,8 +136,7 @@ bool TzRhevOperations::addNicToVM(const std::string& vmId, SNicInfoLib& nic) {
 
 bool TzRhevOperations::pollForNicLinkedToVM(const std::string& vmId, const std::string& nicId) {
   const char* function = HV_FUNC;
-  const std::string link =
-      CUbString::Format("{1}/{2}/{3}/{4}", ops::kVms, vmId, "nics", nicId).str();
+  const std::string link = paths::VmNic(vmId, nicId);
   const Poll result = PollUntil(retryCount, pauseMs(), [&](std::uint64_t) {
     std::string body;
     SNicInfoLib nic;

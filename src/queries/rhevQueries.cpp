@@ -3,26 +3,11 @@
 
 #include <type_traits>
 
-#include "host/ubString.h"
 #include "queries/fetchAndParse.h"
-#include "transport/urlEscape.h"
+#include "queries/resourcePaths.h"
 
 namespace Hypervale {
 namespace {
-
-const char kDataCenters[] = "ovirt-engine/api/datacenters";
-const char kClusters[] = "ovirt-engine/api/clusters";
-const char kHosts[] = "ovirt-engine/api/hosts";
-const char kVms[] = "ovirt-engine/api/vms";
-const char kStorageDomains[] = "ovirt-engine/api/storagedomains";
-
-std::string Expand(const char* format, const std::string& a1, const std::string& a2) {
-  return CUbString::Format(format, a1, a2).str();
-}
-
-std::string Search(const char* collection, const char* field, const std::string& value) {
-  return collection + SearchQuery(field, value);
-}
 
 // What differs between the kinds in a lookup by name or id.
 template <typename Record>
@@ -80,13 +65,12 @@ template <typename Record>
 bool TzRhevQueries::LookupByNameOrId(const char* collection, const std::string& name,
                                      const std::string& id, Record& out, UINT64 detailFlags) {
   using Traits = LookupTraits<Record>;
-  if (!id.empty())
-    return (this->*Traits::kSingle)(Expand("{1}/{2}", collection, id), out, detailFlags);
+  if (!id.empty()) return (this->*Traits::kSingle)(paths::Item(collection, id), out, detailFlags);
   if (name.empty()) {
     Error(HV_FUNC, "%s", Traits::kMissing);
     return false;
   }
-  const std::string path = Search(collection, "name", name);
+  const std::string path = paths::Search(collection, "name", name);
   std::vector<Record> candidates;
   if (!(this->*Traits::kList)(path, candidates, detailFlags)) {
     if constexpr (std::is_same_v<Record, SVMInfoLib>) {
@@ -116,19 +100,19 @@ bool TzRhevQueries::LookupByNameOrId(const char* collection, const std::string& 
 #pragma GCC diagnostic pop
 
 bool TzRhevQueries::getAPIInfo(SAPIInfoLib& apiInfo) {
-  return FetchAndParse("ovirt-engine/api", apiInfo, &TzRhevParser::parseAPIInfo);
+  return FetchAndParse(paths::kApi, apiInfo, &TzRhevParser::parseAPIInfo);
 }
 
 // Data centers.
 
 bool TzRhevQueries::getDataCenterInfo(const std::string& name, const std::string& id,
                                       SDataCenterInfoLib& dc, UINT64 detailFlags) {
-  return LookupByNameOrId(kDataCenters, name, id, dc, detailFlags);
+  return LookupByNameOrId(paths::kDataCenters, name, id, dc, detailFlags);
 }
 
 bool TzRhevQueries::getDataCenterInfoList(std::vector<SDataCenterInfoLib>& list,
                                           UINT64 detailFlags) {
-  return getDataCenterInfoListFromLink(kDataCenters, list, detailFlags);
+  return getDataCenterInfoListFromLink(paths::kDataCenters, list, detailFlags);
 }
 
 bool TzRhevQueries::getDataCenterInfoListFromLink(const std::string& link,
@@ -146,17 +130,18 @@ bool TzRhevQueries::getDataCenterInfoFromLink(const std::string& link, SDataCent
 
 bool TzRhevQueries::getClusterInfo(const std::string& name, const std::string& id,
                                    SClusterInfoLib& cluster, UINT64 detailFlags) {
-  return LookupByNameOrId(kClusters, name, id, cluster, detailFlags);
+  return LookupByNameOrId(paths::kClusters, name, id, cluster, detailFlags);
 }
 
 bool TzRhevQueries::getClusterInfoList(std::vector<SClusterInfoLib>& list, UINT64 detailFlags) {
-  return getClusterInfoListFromLink(kClusters, list, detailFlags);
+  return getClusterInfoListFromLink(paths::kClusters, list, detailFlags);
 }
 
 bool TzRhevQueries::getClusterInfoListForDataCenter(const std::string& dataCenter,
                                                     std::vector<SClusterInfoLib>& list,
                                                     UINT64 detailFlags) {
-  return getClusterInfoListFromLink(Search(kClusters, "datacenter", dataCenter), list, detailFlags);
+  return getClusterInfoListFromLink(paths::Search(paths::kClusters, "datacenter", dataCenter), list,
+                                    detailFlags);
 }
 
 bool TzRhevQueries::getClusterInfoListFromLink(const std::string& link,
@@ -174,21 +159,22 @@ bool TzRhevQueries::getClusterInfoFromLink(const std::string& link, SClusterInfo
 
 bool TzRhevQueries::getHostInfo(const std::string& name, const std::string& id, SHostInfoLib& host,
                                 UINT64 detailFlags) {
-  return LookupByNameOrId(kHosts, name, id, host, detailFlags);
+  return LookupByNameOrId(paths::kHosts, name, id, host, detailFlags);
 }
 
 bool TzRhevQueries::getHostInfoList(std::vector<SHostInfoLib>& list, UINT64 detailFlags) {
-  return getHostInfoListFromLink(kHosts, list, detailFlags);
+  return getHostInfoListFromLink(paths::kHosts, list, detailFlags);
 }
 
 bool TzRhevQueries::getHostInfoListForCluster(const std::string& cluster,
                                               std::vector<SHostInfoLib>& list, UINT64 detailFlags) {
-  return getHostInfoListFromLink(Search(kHosts, "cluster", cluster), list, detailFlags);
+  return getHostInfoListFromLink(paths::Search(paths::kHosts, "cluster", cluster), list,
+                                 detailFlags);
 }
 
 bool TzRhevQueries::getHostInfoListForTag(const STagInfoLib& tag, std::vector<SHostInfoLib>& list,
                                           UINT64 detailFlags) {
-  return getHostInfoListFromLink(Search(kHosts, "tag", tag.name), list, detailFlags);
+  return getHostInfoListFromLink(paths::Search(paths::kHosts, "tag", tag.name), list, detailFlags);
 }
 
 bool TzRhevQueries::getHostInfoListFromLink(const std::string& link,
@@ -206,21 +192,21 @@ bool TzRhevQueries::getHostInfoFromLink(const std::string& link, SHostInfoLib& h
 
 bool TzRhevQueries::getVMInfo(const std::string& name, const std::string& id, SVMInfoLib& vm,
                               UINT64 detailFlags) {
-  return LookupByNameOrId(kVms, name, id, vm, detailFlags);
+  return LookupByNameOrId(paths::kVms, name, id, vm, detailFlags);
 }
 
 bool TzRhevQueries::getVMInfoList(std::vector<SVMInfoLib>& list, UINT64 detailFlags) {
-  return getVMInfoListFromLink(kVms, list, detailFlags);
+  return getVMInfoListFromLink(paths::kVms, list, detailFlags);
 }
 
 bool TzRhevQueries::getVMInfoListForCluster(const std::string& cluster,
                                             std::vector<SVMInfoLib>& list, UINT64 detailFlags) {
-  return getVMInfoListFromLink(Search(kVms, "cluster", cluster), list, detailFlags);
+  return getVMInfoListFromLink(paths::Search(paths::kVms, "cluster", cluster), list, detailFlags);
 }
 
 bool TzRhevQueries::getVMInfoListForTag(const STagInfoLib& tag, std::vector<SVMInfoLib>& list,
                                         UINT64 detailFlags) {
-  return getVMInfoListFromLink(Search(kVms, "tag", tag.name), list, detailFlags);
+  return getVMInfoListFromLink(paths::Search(paths::kVms, "tag", tag.name), list, detailFlags);
 }
 
 bool TzRhevQueries::getVMInfoListFromLink(const std::string& link, std::vector<SVMInfoLib>& list,
@@ -248,12 +234,12 @@ bool TzRhevQueries::getVMInfoFromLink(const std::string& link, SVMInfoLib& vm,
 
 bool TzRhevQueries::getStorageDomainInfo(const std::string& name, const std::string& id,
                                          SStorageDomainInfoLib& domain, UINT64 detailFlags) {
-  return LookupByNameOrId(kStorageDomains, name, id, domain, detailFlags);
+  return LookupByNameOrId(paths::kStorageDomains, name, id, domain, detailFlags);
 }
 
 bool TzRhevQueries::getStorageDomainInfoList(std::vector<SStorageDomainInfoLib>& list,
                                              UINT64 detailFlags) {
-  return getStorageDomainInfoListFromLink(kStorageDomains, list, detailFlags);
+  return getStorageDomainInfoListFromLink(paths::kStorageDomains, list, detailFlags);
 }
 
 bool TzRhevQueries::getStorageDomainInfoListFromLink(const std::string& link,
@@ -284,8 +270,7 @@ bool TzRhevQueries::getStorageDomainStatus(const std::string& dataCenterName,
   SDataCenterInfoLib dc;
   if (!getDataCenterInfo(dataCenterName, "", dc, 0)) return false;
   const std::string link =
-      CUbString::Format("{1}/{2}/{3}", kDataCenters, dc.id, "storagedomains").str() +
-      SearchQuery("name", storageDomainName);
+      paths::Search(paths::DataCenterStorageDomains(dc.id), "name", storageDomainName);
   std::vector<SStorageDomainInfoLib> attached;
   if (!getStorageDomainInfoListFromLink(link, attached, 0)) return false;
   for (const auto& domain : attached) {
@@ -316,9 +301,7 @@ bool TzRhevQueries::getStorageDomainStatusOf(const SStorageDomainInfoLib& domain
   }
   const std::string& dataCenterId = domain.dataCenterIds.front();
   SStorageDomainInfoLib attached;
-  if (!getStorageDomainInfoFromLink(CUbString::Format("{1}/{2}/{3}/{4}", kDataCenters, dataCenterId,
-                                                      "storagedomains", domain.id)
-                                        .str(),
+  if (!getStorageDomainInfoFromLink(paths::DataCenterStorageDomain(dataCenterId, domain.id),
                                     attached, 0)) {
     Error(HV_FUNC, "Failed to read the status of storage domain %s in datacenter %s",
           domain.name.c_str(), dataCenterId.c_str());
