@@ -48,9 +48,7 @@ bool TzHypervale::IsStorageDomainEmpty(SStorageDomainInfoLib& domain, bool& empt
   if (!queries->getStorageDomainInfoListFromLink(search, found, kDomainUsers)) {
     return unsure("the domain could not be looked up");
   }
-  found.erase(std::remove_if(found.begin(), found.end(),
-                             [&](const SStorageDomainInfoLib& d) { return d.name != domain.name; }),
-              found.end());
+  KeepExactName(found, domain.name);
   if (found.empty()) {
     exists = false;
     empty = true;

@@ -244,7 +244,7 @@ bool TzRhevOperations::deleteDisk(const std::string& diskId) {
   const std::string link = paths::Disk(diskId);
   SDiskInfoLib disk;
   std::string body;
-  switch (LookupRecord(link, body, disk, &TzRhevParser::parseDiskInfo, true)) {
+  switch (queries->FetchRecord(link, body, disk, &TzRhevParser::parseDiskInfo, true)) {
     case Lookup::kFound:
       break;
     case Lookup::kNotFound:

@@ -1,4 +1,4 @@
-// Version thresholds, word comparison and the resource lookup shared by the operation units.
+// Version thresholds and word comparison shared by the operation units.
 #pragma once
 
 #include <boost/algorithm/string/predicate.hpp>
@@ -6,8 +6,8 @@
 
 #include "host/ubString.h"
 #include "operations/rhevOperations.h"
+#include "queries/fetchAndParse.h"
 #include "queries/resourcePaths.h"
-#include "queries/rhevQueries.h"
 #include "transport/rhevConnection.h"
 #include "xml/rhevParser.h"
 
@@ -26,14 +26,5 @@ inline bool SameWord(const std::string& a, const char* b) {
 inline const char* BoolText(bool value) { return value ? "true" : "false"; }
 
 }  // namespace ops
-
-template <typename Record>
-TzRhevOperations::Lookup TzRhevOperations::LookupRecord(
-    const std::string& link, std::string& body, Record& out,
-    bool (TzRhevParser::*parse)(const std::string&, Record&), bool reportErrors) {
-  const Lookup got = GetLink(link, body, reportErrors);
-  if (got != Lookup::kFound) return got;
-  return (parser->*parse)(body, out) ? Lookup::kFound : Lookup::kUnreadable;
-}
 
 }  // namespace Hypervale

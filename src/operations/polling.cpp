@@ -168,7 +168,7 @@ bool TzRhevOperations::pollForRhevJobCompletion(const std::string& jobId) {
         SJobInfoLib latest;
         // The job is read here rather than through the job query so that a 404 is judged on
         // this very request.
-        switch (LookupRecord(link, body, latest, &TzRhevParser::parseJobInfo, true)) {
+        switch (queries->FetchRecord(link, body, latest, &TzRhevParser::parseJobInfo, true)) {
           case Lookup::kNotFound:
             Error(function, "Job [%s] does not exist", jobId.c_str());
             return Poll::kFailed;

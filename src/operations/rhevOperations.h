@@ -7,6 +7,7 @@
 
 #include "host/kwDebug.h"
 #include "hypervale/records.h"
+#include "queries/lookup.h"
 #include "transport/libCurl.h"
 
 namespace Hypervale {
@@ -86,9 +87,6 @@ class TzRhevOperations : public KwDebug {
  private:
   // What one check of a wait decided.
   enum class Poll { kDone, kFailed, kWait };
-  // What a GET of one resource found out. kNotFound is decided on the status of that very
-  // GET, never on a code left over from an earlier request.
-  enum class Lookup { kFound, kNotFound, kFailed, kUnreadable };
 
   // The one wait loop: runs `check` (given the checks left after this one) up to
   // `extraChecks` + 1 times and pauses `pause` milliseconds after every check that asks to wait;
@@ -98,18 +96,6 @@ class TzRhevOperations : public KwDebug {
   // The pause between two polls; only the low 32 bits of the configured value count.
   std::uint32_t pauseMs() const { return static_cast<std::uint32_t>(sleepInterval); }
 
-  // GET `link`; `body` keeps the answer (or, with `reportErrors`, the error body).
-  Lookup GetLink(const std::string& link, std::string& body, bool reportErrors);
-  // GetLink, then the body parsed into `out` (kUnreadable when it does not parse).
-  template <typename Record>
-  Lookup LookupRecord(const std::string& link, std::string& body, Record& out,
-                      bool (TzRhevParser::*parse)(const std::string&, Record&), bool reportErrors);
-  // The VM by id, or by exact name among the search answer; kNotFound when the engine says
-  // there is no such VM.
-  Lookup LookupVM(const std::string& name, const std::string& id, SVMInfoLib& vm);
-  // The domain outside any data center, by id, else by exact name; kNotFound when the engine
-  // has no such domain.
-  Lookup LookupStorageDomain(const SStorageDomainInfoLib& domain, SStorageDomainInfoLib& found);
   // The domain's status among those attached to its `dataCenterName`; kNotFound when that
   // data center does not list it.
   Lookup ReadAttachedStorageDomainStatus(const SStorageDomainInfoLib& domain, std::string& status);

@@ -104,7 +104,8 @@ bool TzRhevOperations::deleteVMSnapshot(const std::string& vmName, const std::st
   SSnapshotInfoLib snapshot;
   snapshot.id = snapshotId;
   std::string body;
-  const Lookup read = LookupRecord(link, body, snapshot, &TzRhevParser::parseSnapshotInfo, true);
+  const Lookup read =
+      queries->FetchRecord(link, body, snapshot, &TzRhevParser::parseSnapshotInfo, true);
   if (read != Lookup::kFound) {
     if (read == Lookup::kFailed && connection->getLastErrorCode() == 409) conflict = true;
     Error(function, "Invalid snapshotId [%s] for vm [%s]", snapshotId.c_str(), vm.id.c_str());
@@ -147,7 +148,7 @@ bool TzRhevOperations::deleteVMSnapshot(const std::string& vmName, const std::st
     Debug(function, "No job named for the delete of snapshotId [%s] for vm [%s]",
           snapshotId.c_str(), vm.id.c_str());
   } else if (!pollForRhevJobCompletion(action.jobId)) {
-    if (GetLink(link, body, false) == Lookup::kNotFound) return true;
+    if (queries->FetchLink(link, body, false) == Lookup::kNotFound) return true;
     Error(function, "Cannot poll - Unable to parse job xml [%s]", body.c_str());
     return false;
   }
@@ -160,7 +161,7 @@ bool TzRhevOperations::deleteVMSnapshot(const std::string& vmName, const std::st
                                    : 2 * retryCount;
   const std::uint32_t pause = pauseMs() + 10000u;  // 32-bit, as the host's sleep takes it
   const Poll gone = PollUntil(checks - 1, pause, [&](std::uint64_t) {
-    switch (GetLink(link, body, false)) {
+    switch (queries->FetchLink(link, body, false)) {
       case Lookup::kNotFound:
         Debug(function, "Deleted snapshotId [%s] for vm [%s]", snapshotId.c_str(), vm.id.c_str());
         return Poll::kDone;

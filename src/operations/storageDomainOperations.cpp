@@ -100,38 +100,8 @@ bool TzRhevOperations::pollForStorageDomainStatus(const std::string& dataCenterN
   return result == Poll::kDone;
 }
 
-TzRhevOperations::Lookup TzRhevOperations::LookupStorageDomain(const SStorageDomainInfoLib& domain,
-                                                               SStorageDomainInfoLib& found) {
-  std::string body;
-  if (!domain.id.empty()) {
-    return LookupRecord(paths::StorageDomain(domain.id), body, found,
-                        &TzRhevParser::parseStorageDomainInfo, true);
-  }
-  if (domain.name.empty()) {
-    Error(HV_FUNC, "Name or Id must be specified");
-    return Lookup::kFailed;
-  }
-  // The search lists every domain of that name, so one missing from it does not exist.
-  std::vector<SStorageDomainInfoLib> listed;
-  const Lookup searched =
-      LookupRecord(paths::Search(paths::kStorageDomains, "name", domain.name), body, listed,
-                   &TzRhevParser::parseStorageDomainInfoList, true);
-  if (searched != Lookup::kFound) return searched;
-  int matches = 0;
-  for (const SStorageDomainInfoLib& candidate : listed) {
-    if (candidate.name != domain.name) continue;
-    ++matches;
-    found = candidate;
-  }
-  if (matches == 0) return Lookup::kNotFound;
-  if (matches == 1) return Lookup::kFound;
-  Error(HV_FUNC, "Found %d StorageDomains that match [%s/%s]", matches, domain.name.c_str(),
-        domain.id.c_str());
-  return Lookup::kFailed;
-}
-
-TzRhevOperations::Lookup TzRhevOperations::ReadAttachedStorageDomainStatus(
-    const SStorageDomainInfoLib& domain, std::string& status) {
+Lookup TzRhevOperations::ReadAttachedStorageDomainStatus(const SStorageDomainInfoLib& domain,
+                                                         std::string& status) {
   if (domain.name.empty()) {
     Error(HV_FUNC, "Storage domain name is needed to read its status [%s]", domain.id.c_str());
     return Lookup::kFailed;
@@ -140,25 +110,22 @@ TzRhevOperations::Lookup TzRhevOperations::ReadAttachedStorageDomainStatus(
   if (!queries->getDataCenterInfo(domain.dataCenterName, "", dataCenter, 0)) return Lookup::kFailed;
   std::string body;
   std::vector<SStorageDomainInfoLib> listed;
-  const Lookup found = LookupRecord(
+  const Lookup found = queries->FetchRecord(
       paths::Search(paths::DataCenterStorageDomains(dataCenter.id), "name", domain.name), body,
       listed, &TzRhevParser::parseStorageDomainInfoList, true);
   if (found != Lookup::kFound) return found;
-  for (const SStorageDomainInfoLib& candidate : listed) {
-    if (candidate.name != domain.name) continue;
-    status = candidate.status;
-    return Lookup::kFound;
-  }
-  return Lookup::kNotFound;
+  KeepExactName(listed, domain.name);
+  if (listed.empty()) return Lookup::kNotFound;
+  status = listed.front().status;
+  return Lookup::kFound;
 }
 
-TzRhevOperations::Lookup TzRhevOperations::StatusForRemoval(SStorageDomainInfoLib& domain,
-                                                            std::string& status) {
+Lookup TzRhevOperations::StatusForRemoval(SStorageDomainInfoLib& domain, std::string& status) {
   if (domain.dataCenterName.empty()) {
     // Outside a data center the engine shows the status of unattached domains only; an
     // attached one names its data center, which then decides as if it had been given.
     SStorageDomainInfoLib found;
-    const Lookup read = LookupStorageDomain(domain, found);
+    const Lookup read = queries->findStorageDomain(domain.name, domain.id, found);
     if (read != Lookup::kFound) return read;
     if (found.dataCenterIds.empty()) {
       status = found.status;
@@ -183,7 +150,7 @@ TzRhevOperations::Lookup TzRhevOperations::StatusForRemoval(SStorageDomainInfoLi
   if (attached != Lookup::kNotFound) return attached;
   // Missing from the data center's list is no proof that the domain is gone.
   SStorageDomainInfoLib found;
-  const Lookup read = LookupStorageDomain(domain, found);
+  const Lookup read = queries->findStorageDomain(domain.name, domain.id, found);
   if (read != Lookup::kFound) return read;
   Error(HV_FUNC, "Storage domain [%s][%s] exists but is not attached to datacenter [%s]",
         domain.id.c_str(), domain.name.c_str(), domain.dataCenterName.c_str());
@@ -255,8 +222,8 @@ bool TzRhevOperations::destroyStorageDomain(SStorageDomainInfoLib& domain) {
     return false;
   }
   SStorageDomainInfoLib scratch;
-  const Lookup after = LookupRecord(paths::StorageDomain(domain.id), body, scratch,
-                                    &TzRhevParser::parseStorageDomainInfo, true);
+  const Lookup after = queries->FetchRecord(paths::StorageDomain(domain.id), body, scratch,
+                                            &TzRhevParser::parseStorageDomainInfo, true);
   if (after == Lookup::kNotFound) {
     Debug(HV_FUNC, "Storage domain [%s][%s] has been destoryed successfully", domain.id.c_str(),
           domain.name.c_str());

@@ -48,7 +48,7 @@ bool TzRhevOperations::createVM(SVMInfoLib& vm) {
   const std::string link = paths::Vm(id);
   const Poll result = PollUntil(retryCount, pauseMs(), [&](std::uint64_t) {
     std::string body;
-    const Lookup read = LookupRecord(link, body, vm, &TzRhevParser::parseVMInfo, false);
+    const Lookup read = queries->FetchRecord(link, body, vm, &TzRhevParser::parseVMInfo, false);
     if (read == Lookup::kUnreadable) {
       Error(function, "Failed to parse createVM response [%s]", body.c_str());
     }
@@ -68,7 +68,7 @@ bool TzRhevOperations::createVM(SVMInfoLib& vm) {
 
 bool TzRhevOperations::deleteVM(const std::string& name, const std::string& id) {
   SVMInfoLib vm;
-  switch (LookupVM(name, id, vm)) {
+  switch (queries->findVM(name, id, vm)) {
     case Lookup::kFound:
       break;
     case Lookup::kNotFound:
@@ -140,7 +140,7 @@ bool TzRhevOperations::pollForNicLinkedToVM(const std::string& vmId, const std::
   const Poll result = PollUntil(retryCount, pauseMs(), [&](std::uint64_t) {
     std::string body;
     SNicInfoLib nic;
-    const Lookup read = LookupRecord(link, body, nic, &TzRhevParser::parseNicInfo, false);
+    const Lookup read = queries->FetchRecord(link, body, nic, &TzRhevParser::parseNicInfo, false);
     if (read == Lookup::kUnreadable) {
       Error(function, "Failed to parse add nic response [%s]", body.c_str());
     }

@@ -91,7 +91,7 @@ bool TzRhevQueries::getSnapshotInfoListFromLink(const std::string& link,
 
 bool TzRhevQueries::getAllContentFromLink(const std::string& link, std::string& response,
                                           bool reportErrors) {
-  return connection->get(link, response, reportErrors, kAllContentHeader);
+  return FetchLink(link, response, reportErrors, kAllContentHeader) == Lookup::kFound;
 }
 
 bool TzRhevQueries::getSnapshotInfo(const std::string& vmId, SSnapshotInfoLib& snapshot,
@@ -107,15 +107,14 @@ bool TzRhevQueries::ReadDiskOfVM(const std::string& vmId, const std::string& dis
                                  bool& viaAttachment, SDiskInfoLib& disk) {
   std::string body;
   if (!viaAttachment) {
-    if (connection->get(paths::VmDisk(vmId, diskId), body, true))
-      return parser->parseDiskInfo(body, disk);
-    // Read right after the failed GET, before any other request can replace the code.
-    if (connection->getLastErrorCode() != 404) return false;
+    const Lookup read =
+        FetchRecord(paths::VmDisk(vmId, diskId), body, disk, &TzRhevParser::parseDiskInfo, true);
+    if (read != Lookup::kNotFound) return read == Lookup::kFound;
   }
   // Engines from 4.1 on serve no "disks" sub-collection under a VM; the VM's attachment of
   // the disk carries the device name, the interface and the flags under the disk's names.
   const std::string link = paths::VmDiskAttachment(vmId, diskId);
-  if (!connection->get(link, body, true)) return false;
+  if (!getFromLink(link, body, true)) return false;
   if (!viaAttachment) {
     Debug(HV_FUNC, "VM [%s] has no disks sub-collection; reading disk [%s] through [%s]",
           vmId.c_str(), diskId.c_str(), link.c_str());
