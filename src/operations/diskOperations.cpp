@@ -117,7 +117,7 @@ bool TzRhevOperations::diskAction(const std::string& vmId, const SDiskInfoLib& d
     return pollOnStatus(link, wanted, &TzRhevOperations::checkDiskActiveStatusCallBack);
   }
 
-  const Poll result = PollUntil(retryCount, pauseMs(), [&](std::uint64_t remaining) {
+  const Poll result = PollUntil(ConfiguredWait(), [&](std::uint64_t remaining) {
     std::vector<SDiskInfoLib> disks;
     if (!queries->getDiskInfoListForVM(vmId, disks, 0)) return Poll::kFailed;
     bool found = false;
@@ -177,7 +177,9 @@ bool TzRhevOperations::detachDisk(const std::string& vmId, const SDiskInfoLib& d
   // The DELETE was accepted: the wait only holds the caller until the engine shows the disk
   // gone, at most retryCount checks, and running out is no failure.
   if (retryCount > 0) {
-    const Poll result = PollUntil(retryCount - 1, pauseMs(), [&](std::uint64_t) {
+    WaitPolicy detachWait = ConfiguredWait();
+    detachWait.extraChecks = retryCount - 1;
+    const Poll result = PollUntil(detachWait, [&](std::uint64_t) {
       if (version < ops::kApiV4) {
         if (!queries->checkExistence(path)) return Poll::kDone;
         Debug(function, "Obtained disk from link [%s] is alive - waiting for detach", path.c_str());

@@ -1,6 +1,7 @@
-// Construction and the steps every operation shares: the wait loop, the resource lookup
-// and the action request.
+// Construction and the steps every operation shares: the wait loop and the action request.
 #include "operations/rhevOperations.h"
+
+#include <algorithm>
 
 #include "host/platformInfo.h"
 #include "host/ubSleep.h"
@@ -21,13 +22,24 @@ TzRhevOperations::TzRhevOperations(TzRhevConnection* c, TzRhevParser* p, TzRhevQ
 
 TzRhevOperations::~TzRhevOperations() = default;
 
+TzRhevOperations::WaitPolicy TzRhevOperations::ConfiguredWait() const {
+  return WaitPolicy{static_cast<std::uint32_t>(sleepInterval), retryCount};
+}
+
 TzRhevOperations::Poll TzRhevOperations::PollUntil(
-    std::uint64_t extraChecks, std::uint32_t pause,
-    const std::function<Poll(std::uint64_t remaining)>& check) {
-  for (std::uint64_t remaining = extraChecks;; --remaining) {
+    const WaitPolicy& policy, const std::function<Poll(std::uint64_t remaining)>& check) {
+  std::uint64_t unreadableLeft = policy.unreadableAllowed;
+  std::uint64_t waitedMs = 0;
+  for (std::uint64_t remaining = policy.extraChecks;; --remaining) {
     const Poll result = check(remaining);
-    if (result != Poll::kWait) return result;
-    UBSLEEP(pause, __FILE__, __LINE__);
+    if (result == Poll::kDone || result == Poll::kFailed) return result;
+    if (result == Poll::kUnreadable) {
+      if (unreadableLeft == 0) return result;
+      --unreadableLeft;
+    }
+    if (waitedMs >= policy.maxWaitMs) return Poll::kWait;
+    waitedMs += std::max<std::uint64_t>(policy.pauseMs, 1);
+    UBSLEEP(policy.pauseMs, __FILE__, __LINE__);
     if (remaining == 0) return Poll::kWait;
   }
 }

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
 
 #include "host/kwDebug.h"
@@ -18,8 +19,12 @@ class TzRhevQueries;
 
 class TzRhevOperations : public KwDebug {
  public:
-  // A checker of pollOnStatus: reads the last answer; true keeps waiting, false stops.
-  typedef bool (TzRhevOperations::*checkerCbk)(const std::string& response, bool& flag);
+  // What one check of a wait decided: the wait is done, goes on, failed (the check said why),
+  // or was given an answer it could not read.
+  enum class Poll { kDone, kWait, kFailed, kUnreadable };
+  // A checker of pollOnStatus: reads the last answer and decides. What the flag means (an
+  // input, an output, or both) is the checker's own.
+  typedef Poll (TzRhevOperations::*checkerCbk)(const std::string& response, bool& flag);
 
   TzRhevOperations(TzRhevConnection* connection, TzRhevParser* parser, TzRhevQueries* queries);
   ~TzRhevOperations() override;
@@ -31,11 +36,11 @@ class TzRhevOperations : public KwDebug {
 
   // Status polling and job tracking.
   bool pollOnStatus(const std::string& link, bool& flag, checkerCbk checker);
-  bool checkCreationStatusCallBack(const std::string& response, bool& flag);
-  bool checkSnapshotStatusCallBack(const std::string& response, bool& flag);
-  bool checkDiskStatusCallBack(const std::string& response, bool& flag);
-  bool checkDiskActiveStatusCallBack(const std::string& response, bool& flag);
-  bool checkChangePowerStateCallBack(const std::string& response, bool& flag);
+  Poll checkCreationStatusCallBack(const std::string& response, bool& flag);
+  Poll checkSnapshotStatusCallBack(const std::string& response, bool& flag);
+  Poll checkDiskStatusCallBack(const std::string& response, bool& flag);
+  Poll checkDiskActiveStatusCallBack(const std::string& response, bool& flag);
+  Poll checkChangePowerStateCallBack(const std::string& response, bool& flag);
   bool pollForRhevJobCompletion(const std::string& jobId);
   bool pollVMSnapshotStatus(const SVMInfoLib& vm, const SSnapshotInfoLib& snapshot,
                             const std::string& correlationId);
@@ -85,16 +90,24 @@ class TzRhevOperations : public KwDebug {
   bool destroyStorageDomain(SStorageDomainInfoLib& domain);
 
  private:
-  // What one check of a wait decided.
-  enum class Poll { kDone, kFailed, kWait };
+  // How long a wait may go on.
+  struct WaitPolicy {
+    std::uint32_t pauseMs;      // after every check that asks to wait (32-bit, as the host sleeps)
+    std::uint64_t extraChecks;  // checks after the first; the last pause ends the wait
+    // What the pauses may add up to; the wait ends before a pause that would go beyond it.
+    // Each pause counts at least 1 ms, so that a zero pause cannot make the bound endless.
+    std::uint64_t maxWaitMs = std::numeric_limits<std::uint64_t>::max();
+    // Unreadable answers let pass as one more reason to wait; the next one ends the wait.
+    std::uint64_t unreadableAllowed = 0;
+  };
+  // The configured wait: `sleepInterval` (its low 32 bits) between `retryCount` + 1 checks.
+  WaitPolicy ConfiguredWait() const;
 
-  // The one wait loop: runs `check` (given the checks left after this one) up to
-  // `extraChecks` + 1 times and pauses `pause` milliseconds after every check that asks to wait;
-  // the wait runs out right after the last pause. Returns kWait when it ran out.
-  Poll PollUntil(std::uint64_t extraChecks, std::uint32_t pause,
+  // The one wait loop: runs `check` (given the checks left after this one) as `policy` allows.
+  // Returns what ended the wait: kDone or kFailed as a check decided, kUnreadable when an
+  // unreadable answer came beyond the allowance, kWait when the wait ran out.
+  Poll PollUntil(const WaitPolicy& policy,
                  const std::function<Poll(std::uint64_t remaining)>& check);
-  // The pause between two polls; only the low 32 bits of the configured value count.
-  std::uint32_t pauseMs() const { return static_cast<std::uint32_t>(sleepInterval); }
 
   // The domain's status among those attached to its `dataCenterName`; kNotFound when that
   // data center does not list it.
@@ -116,12 +129,6 @@ class TzRhevOperations : public KwDebug {
   TzRhevQueries* queries;
   std::uint64_t sleepInterval;  // milliseconds between two polls
   std::uint64_t retryCount;     // extra polls a wait may make
-  // Set by a checker when the answer it was given could not be read, so that pollOnStatus
-  // ends such a wait as a failure whatever the checker's flag means.
-  bool answerUnreadable = false;
-  // Set by a checker that stops the wait on a resource the engine reports broken (and logs
-  // why), so that pollOnStatus ends the wait as a failure.
-  bool resourceFailed = false;
 };
 
 }  // namespace Hypervale

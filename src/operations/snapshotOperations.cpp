@@ -159,8 +159,10 @@ bool TzRhevOperations::deleteVMSnapshot(const std::string& vmName, const std::st
                                : retryCount > std::numeric_limits<std::uint64_t>::max() / 2
                                    ? std::numeric_limits<std::uint64_t>::max()
                                    : 2 * retryCount;
-  const std::uint32_t pause = pauseMs() + 10000u;  // 32-bit, as the host's sleep takes it
-  const Poll gone = PollUntil(checks - 1, pause, [&](std::uint64_t) {
+  WaitPolicy goneWait = ConfiguredWait();
+  goneWait.pauseMs += 10000u;
+  goneWait.extraChecks = checks - 1;
+  const Poll gone = PollUntil(goneWait, [&](std::uint64_t) {
     switch (queries->FetchLink(link, body, false)) {
       case Lookup::kNotFound:
         Debug(function, "Deleted snapshotId [%s] for vm [%s]", snapshotId.c_str(), vm.id.c_str());

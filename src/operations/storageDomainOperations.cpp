@@ -79,7 +79,7 @@ bool TzRhevOperations::pollForStorageDomainStatus(const std::string& dataCenterN
   const char* function = HV_FUNC;
   Debug(function, "Waiting for storage domain [%s] to become [%s] state", domainName.c_str(),
         wantedStatus.c_str());
-  const Poll result = PollUntil(retryCount, pauseMs(), [&](std::uint64_t remaining) {
+  const Poll result = PollUntil(ConfiguredWait(), [&](std::uint64_t remaining) {
     std::string status;
     if (!queries->getStorageDomainStatus(dataCenterName, domainName, "", status)) {
       return Poll::kFailed;

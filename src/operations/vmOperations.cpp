@@ -46,7 +46,7 @@ bool TzRhevOperations::createVM(SVMInfoLib& vm) {
   }
 
   const std::string link = paths::Vm(id);
-  const Poll result = PollUntil(retryCount, pauseMs(), [&](std::uint64_t) {
+  const Poll result = PollUntil(ConfiguredWait(), [&](std::uint64_t) {
     std::string body;
     const Lookup read = queries->FetchRecord(link, body, vm, &TzRhevParser::parseVMInfo, false);
     if (read == Lookup::kUnreadable) {
@@ -137,7 +137,7 @@ bool TzRhevOperations::addNicToVM(const std::string& vmId, SNicInfoLib& nic) {
 bool TzRhevOperations::pollForNicLinkedToVM(const std::string& vmId, const std::string& nicId) {
   const char* function = HV_FUNC;
   const std::string link = paths::VmNic(vmId, nicId);
-  const Poll result = PollUntil(retryCount, pauseMs(), [&](std::uint64_t) {
+  const Poll result = PollUntil(ConfiguredWait(), [&](std::uint64_t) {
     std::string body;
     SNicInfoLib nic;
     const Lookup read = queries->FetchRecord(link, body, nic, &TzRhevParser::parseNicInfo, false);
