@@ -53,14 +53,7 @@ bool TzRhevOperations::activateDisk(const std::string& vmId, const SDiskInfoLib&
   }
   // From 4.0.2 on a disk is activated by attaching it with "active" set; there is no action
   // to send. What is left is to tell whether the attachment is active.
-  if (vmId.empty()) {
-    Error(HV_FUNC, "Must specify VM id");
-    return false;
-  }
-  if (disk.id.empty()) {
-    Error(HV_FUNC, "Must specify Disk id");
-    return false;
-  }
+  if (!NamesVmAndDisk(HV_FUNC, vmId, disk)) return false;
   SDiskAttachmentInfoLib attachment;
   if (!queries->getDiskAttachmentInfoForVM(vmId, disk.id, attachment, 0)) {
     Error(HV_FUNC, "Disk [%s] is not attached to VM [%s]", disk.id.c_str(), vmId.c_str());
@@ -84,28 +77,13 @@ bool TzRhevOperations::deactivateDisk(const std::string& vmId, const SDiskInfoLi
 bool TzRhevOperations::diskAction(const std::string& vmId, const SDiskInfoLib& disk,
                                   const std::string& action) {
   const char* function = HV_FUNC;
-  if (vmId.empty()) {
-    Error(function, "Must specify VM id");
-    return false;
-  }
-  if (disk.id.empty()) {
-    Error(function, "Must specify Disk id");
-    return false;
-  }
-  const std::string path = paths::VmDiskAction(vmId, disk.id, action);
-  std::string answer;
-  switch (SendAction(HTTP_REQ_POST, path, SActionInfoLib(), "Failed to serialize action object",
-                     answer, nullptr)) {
-    case ActionOutcome::kAnswered:
-      break;
-    case ActionOutcome::kNotSent:
-      Error(function, "Failed to [%s] disk [%s] for VMid [%s]", action.c_str(), disk.id.c_str(),
-            vmId.c_str());
-      return false;
-    case ActionOutcome::kNotWritten:
-    case ActionOutcome::kUnreadable:
-      return false;
-  }
+  if (!NamesVmAndDisk(function, vmId, disk)) return false;
+  Action request{HTTP_REQ_POST, paths::VmDiskAction(vmId, disk.id, action)};
+  request.notSent = [&](const std::string&) {
+    Error(function, "Failed to [%s] disk [%s] for VMid [%s]", action.c_str(), disk.id.c_str(),
+          vmId.c_str());
+  };
+  if (!SendAction(request, nullptr)) return false;
   Debug(function, "[%s] success: disk [%s] for VMid [%s]", action.c_str(), disk.id.c_str(),
         vmId.c_str());
   bool wanted = action == paths::sub::kActivate;
@@ -146,33 +124,21 @@ bool TzRhevOperations::diskAction(const std::string& vmId, const SDiskInfoLib& d
 
 bool TzRhevOperations::detachDisk(const std::string& vmId, const SDiskInfoLib& disk) {
   const char* function = HV_FUNC;
-  if (vmId.empty()) {
-    Error(function, "Must specify VM id");
-    return false;
-  }
-  if (disk.id.empty()) {
-    Error(function, "Must specify Disk id");
-    return false;
-  }
+  if (!NamesVmAndDisk(function, vmId, disk)) return false;
   const std::int32_t version = parser->getSchemaVersion();
   const bool attachments = version >= ops::kDiskAttachments;
   const std::string path =
       attachments ? paths::VmDiskAttachment(vmId, disk.id) : paths::VmDisk(vmId, disk.id);
-  std::string request;
-  if (!attachments) {
-    if (!deactivateDisk(vmId, disk)) return false;
-    SActionInfoLib action;
-    action.detach = true;
-    if (!parser->serializeAction(action, request)) {
-      Error(function, "Failed to serialize action object");
-      return false;
-    }
-  }
-  std::string answer;
-  if (!connection->del(path, request, answer)) {
+  // Before disk attachments the disk is deactivated first and the DELETE carries a detach
+  // action; an attachment is removed with an empty DELETE.
+  if (!attachments && !deactivateDisk(vmId, disk)) return false;
+  Action detach{HTTP_REQ_DELETE, path};
+  detach.document.detach = true;
+  detach.withDocument = !attachments;
+  detach.notSent = [&](const std::string&) {
     Error(function, "Failed to detach disk [%s] from VM [%s]", disk.id.c_str(), vmId.c_str());
-    return false;
-  }
+  };
+  if (!SendAction(detach, nullptr)) return false;
 
   // The DELETE was accepted: the wait only holds the caller until the engine shows the disk
   // gone, at most retryCount checks, and running out is no failure.
@@ -212,12 +178,9 @@ bool TzRhevOperations::createDisk(SDiskInfoLib& disk) {
     }
     disk.storageDomainId = domain.id;
   }
-  std::string request;
-  if (!parser->serializeDiskInfo(disk, request)) return false;
   std::string answer;
-  if (!connection->post(paths::kDisks, request, answer)) return false;
-  if (!parser->parseDiskInfo(answer, disk)) {
-    Error(HV_FUNC, "Failed to parse createDisk response [%s]", answer.c_str());
+  if (!PostRecord(HV_FUNC, paths::kDisks, disk, answer, &TzRhevParser::serializeDiskInfo,
+                  &TzRhevParser::parseDiskInfo, "createDisk")) {
     return false;
   }
   Debug(HV_FUNC, "createDisk returned success: Disk ID[%s] Name[%s]", disk.id.c_str(),
@@ -258,10 +221,7 @@ bool TzRhevOperations::deleteDisk(const std::string& diskId) {
       return false;
   }
   SActionInfoLib answer;
-  if (SendAction(HTTP_REQ_DELETE, disk.href.empty() ? link : disk.href, SActionInfoLib(),
-                 "Failed to serialize action object", body, &answer) != ActionOutcome::kAnswered) {
-    return false;
-  }
+  if (!SendAction({HTTP_REQ_DELETE, disk.href.empty() ? link : disk.href}, &answer)) return false;
   if (ops::SameWord(answer.status, "complete")) return true;
   Error(HV_FUNC, "Delete VM returned state: %s", answer.status.c_str());
   return false;
@@ -298,28 +258,21 @@ bool TzRhevOperations::updateDisk(const std::string& vmId, const SDiskInfoLib& d
 }
 
 bool TzRhevOperations::moveDisk(const SDiskInfoLib& disk, const std::string& storageDomainId) {
-  SActionInfoLib request;
-  request.storageDomainId = storageDomainId;
-  std::string answerBody;
+  const char* function = HV_FUNC;
+  Action move{HTTP_REQ_POST, paths::DiskMove(disk.id)};
+  move.document.storageDomainId = storageDomainId;
+  move.notSent = [&](const std::string& answerBody) {
+    Error(function, "Storage migration request of disk [%s] has failed. Error: [%s]",
+          disk.name.c_str(), answerBody.c_str());
+  };
   SActionInfoLib answer;
-  switch (SendAction(HTTP_REQ_POST, paths::DiskMove(disk.id), request,
-                     "Failed to serialize action object", answerBody, &answer)) {
-    case ActionOutcome::kAnswered:
-      break;
-    case ActionOutcome::kNotSent:
-      Error(HV_FUNC, "Storage migration request of disk [%s] has failed. Error: [%s]",
-            disk.name.c_str(), answerBody.c_str());
-      return false;
-    case ActionOutcome::kNotWritten:
-    case ActionOutcome::kUnreadable:
-      return false;
-  }
+  if (!SendAction(move, &answer)) return false;
   if (!ops::SameWord(answer.status, "complete")) {
-    Error(HV_FUNC, "Disk [%s] move operation has not completed, returned state: %s",
+    Error(function, "Disk [%s] move operation has not completed, returned state: %s",
           disk.id.c_str(), answer.status.c_str());
     return false;
   }
-  Debug(HV_FUNC, "Storage migration of disk [%s][%s] has been started successfully",
+  Debug(function, "Storage migration of disk [%s][%s] has been started successfully",
         disk.id.c_str(), disk.name.c_str());
   return true;
 }

@@ -44,17 +44,35 @@ TzRhevOperations::Poll TzRhevOperations::PollUntil(
   }
 }
 
-TzRhevOperations::ActionOutcome TzRhevOperations::SendAction(
-    HTTP_REQ_TYPE method, const std::string& path, const SActionInfoLib& request,
-    const char* writeFailure, std::string& answerBody, SActionInfoLib* answer) {
-  std::string body;
-  if (!parser->serializeAction(request, body)) {
-    Error(HV_FUNC, "%s", writeFailure);
-    return ActionOutcome::kNotWritten;
+bool TzRhevOperations::SendAction(const Action& action, SActionInfoLib* answer) {
+  std::string request;
+  if (action.withDocument && !parser->serializeAction(action.document, request)) {
+    Error(HV_FUNC, "%s", action.writeFailure);
+    return false;
   }
-  if (!connection->sendReq(method, path, body, answerBody, true)) return ActionOutcome::kNotSent;
-  if (answer && !parser->parseAction(answerBody, *answer, true)) return ActionOutcome::kUnreadable;
-  return ActionOutcome::kAnswered;
+  std::string answerBody;
+  if (!connection->sendReq(action.method, action.path, request, answerBody, true)) {
+    if (action.notSent) action.notSent(answerBody);
+    return false;
+  }
+  if (answer && !parser->parseAction(answerBody, *answer, true)) {
+    if (action.unreadable) action.unreadable(answerBody);
+    return false;
+  }
+  return true;
+}
+
+bool TzRhevOperations::NamesVmAndDisk(const char* function, const std::string& vmId,
+                                      const SDiskInfoLib& disk) {
+  if (vmId.empty()) {
+    Error(function, "Must specify VM id");
+    return false;
+  }
+  if (disk.id.empty()) {
+    Error(function, "Must specify Disk id");
+    return false;
+  }
+  return true;
 }
 
 }  // namespace Hypervale

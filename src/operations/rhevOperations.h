@@ -5,6 +5,7 @@
 #include <functional>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "host/kwDebug.h"
 #include "hypervale/records.h"
@@ -116,13 +117,33 @@ class TzRhevOperations : public KwDebug {
   // center an attached domain belongs to. kNotFound only when the domain does not exist.
   Lookup StatusForRemoval(SStorageDomainInfoLib& domain, std::string& status);
 
-  // How far an action request got.
-  enum class ActionOutcome { kNotWritten, kNotSent, kUnreadable, kAnswered };
-  // Writes `request` (logging `writeFailure` when that fails), sends it with `method` and,
-  // when `answer` is given, reads the engine's answer into it.
-  ActionOutcome SendAction(HTTP_REQ_TYPE method, const std::string& path,
-                           const SActionInfoLib& request, const char* writeFailure,
-                           std::string& answerBody, SActionInfoLib* answer);
+  // An action request, and the caller's words for its failures beyond what the transport and
+  // the parser log themselves; each is given the engine's answer body.
+  struct Action {
+    Action(HTTP_REQ_TYPE method, std::string path) : method(method), path(std::move(path)) {}
+    HTTP_REQ_TYPE method;
+    std::string path;
+    SActionInfoLib document;   // an empty action unless the caller fills it in
+    bool withDocument = true;  // false: the request goes with an empty body
+    const char* writeFailure = "Failed to serialize action object";
+    std::function<void(const std::string& answerBody)> notSent;
+    std::function<void(const std::string& answerBody)> unreadable;
+  };
+  // Sends the action and, when `answer` is given, reads the engine's answer into it. True when
+  // the engine answered and, where asked, its answer could be read.
+  bool SendAction(const Action& action, SActionInfoLib* answer);
+  // Writes `record`, posts it to `path` and reads the engine's answer (kept in `answer`) back
+  // into it; an answer that does not read is logged as the response of `answerName`.
+  // `sending` (given the written record) and `writeFailure`, when given, add the caller's
+  // words. Logs as `function`.
+  template <typename Record>
+  bool PostRecord(const char* function, const std::string& path, Record& record,
+                  std::string& answer, bool (TzRhevParser::*write)(const Record&, std::string&),
+                  bool (TzRhevParser::*read)(const std::string&, Record&), const char* answerName,
+                  const std::function<void(const std::string& request)>& sending = nullptr,
+                  const char* writeFailure = nullptr);
+  // False, after saying which is missing, unless both the VM and the disk are named.
+  bool NamesVmAndDisk(const char* function, const std::string& vmId, const SDiskInfoLib& disk);
 
   TzRhevConnection* connection;
   TzRhevParser* parser;

@@ -29,18 +29,12 @@ bool TzRhevOperations::createVMSnapshot(SVMInfoLib& vm, SSnapshotInfoLib& snapsh
     Error(HV_FUNC, "Must pass VM id to create VM Snapshot");
     return false;
   }
-  std::string request;
-  if (!parser->serializeSnapshotInfo(snapshot, request)) {
-    Error(HV_FUNC, "Failed to serialize SSnapshotLib");
-    return false;
-  }
   const std::string correlationId =
       MakeCorrelationId(vm.name, snapshot.description, static_cast<long>(std::time(nullptr)));
-  const std::string url = paths::VmSnapshotsCorrelated(vm.id, correlationId);
   std::string answer;
-  if (!connection->post(url, request, answer)) return false;
-  if (!parser->parseSnapshotInfo(answer, snapshot)) {
-    Error(HV_FUNC, "Failed to parse createVMSnapshot response [%s]", answer.c_str());
+  if (!PostRecord(HV_FUNC, paths::VmSnapshotsCorrelated(vm.id, correlationId), snapshot, answer,
+                  &TzRhevParser::serializeSnapshotInfo, &TzRhevParser::parseSnapshotInfo,
+                  "createVMSnapshot", nullptr, "Failed to serialize SSnapshotLib")) {
     return false;
   }
   DebugLvl(HV_FUNC, 2, "createVMSnapshot request accepted : Snap ID[%s] Desc[%s]",
@@ -124,24 +118,19 @@ bool TzRhevOperations::deleteVMSnapshot(const std::string& vmName, const std::st
     return false;
   }
 
+  Action remove{HTTP_REQ_DELETE, link};
+  remove.notSent = [&](const std::string&) {
+    // Read right after the failed DELETE: the engine refuses a delete it cannot do now (the VM
+    // or the snapshot busy) with 409.
+    if (connection->getLastErrorCode() == 409) conflict = true;
+    Error(function, "Failed to delete snapshotId [%s] for vm [%s]", snapshotId.c_str(),
+          vm.id.c_str());
+  };
+  remove.unreadable = [&](const std::string& answerBody) {
+    Error(function, "Cannot parse action xml [%s] - cancel poll", answerBody.c_str());
+  };
   SActionInfoLib action;
-  switch (SendAction(HTTP_REQ_DELETE, link, SActionInfoLib(), "Failed to serialize action object",
-                     body, &action)) {
-    case ActionOutcome::kAnswered:
-      break;
-    case ActionOutcome::kNotWritten:
-      return false;
-    case ActionOutcome::kNotSent:
-      // Read right after the failed DELETE: the engine refuses a delete it cannot do now
-      // (the VM or the snapshot busy) with 409.
-      if (connection->getLastErrorCode() == 409) conflict = true;
-      Error(function, "Failed to delete snapshotId [%s] for vm [%s]", snapshotId.c_str(),
-            vm.id.c_str());
-      return false;
-    case ActionOutcome::kUnreadable:
-      Error(function, "Cannot parse action xml [%s] - cancel poll", body.c_str());
-      return false;
-  }
+  if (!SendAction(remove, &action)) return false;
 
   // An answer that names no job leaves only the snapshot itself to watch.
   if (action.jobId.empty()) {

@@ -17,16 +17,17 @@ bool TzRhevOperations::createStorageDomain(SStorageDomainInfoLib& domain) {
     return false;
   }
   domain.dataCenterName.clear();  // the create request is not tied to a data center
-  std::string request;
-  if (!parser->serializeStorageDomainInfo(domain, request)) return false;
-  Debug(HV_FUNC, "storage domain create xml [%s]", request.c_str());
+  const char* function = HV_FUNC;
+  const auto sending = [&](const std::string& request) {
+    Debug(function, "storage domain create xml [%s]", request.c_str());
+  };
   std::string answer;
-  if (!connection->post(paths::kStorageDomains, request, answer)) return false;
-  if (!parser->parseStorageDomainInfo(answer, domain)) {
-    Error(HV_FUNC, "Failed to parse create storage domain response [%s]", answer.c_str());
+  if (!PostRecord(function, paths::kStorageDomains, domain, answer,
+                  &TzRhevParser::serializeStorageDomainInfo, &TzRhevParser::parseStorageDomainInfo,
+                  "create storage domain", sending)) {
     return false;
   }
-  Debug(HV_FUNC, "Storage domain created with ID [%s], Name[%s], Status [%s]", domain.id.c_str(),
+  Debug(function, "Storage domain created with ID [%s], Name[%s], Status [%s]", domain.id.c_str(),
         domain.name.c_str(), domain.status.c_str());
   if (!pollForStorageDomainStatus("", domain.name, "unattached")) return false;
   if (attachAndActivateStorageDomain(dataCenterName, domain)) return true;
@@ -39,14 +40,10 @@ bool TzRhevOperations::attachAndActivateStorageDomain(const std::string& dataCen
   SDataCenterInfoLib dataCenter;
   if (!queries->getDataCenterInfo(dataCenterName, "", dataCenter, 0)) return false;
   domain.dataCenterName = dataCenterName;
-  std::string request;
-  if (!parser->serializeStorageDomainInfo(domain, request)) return false;
   std::string answer;
-  if (!connection->post(paths::DataCenterStorageDomains(dataCenter.id), request, answer)) {
-    return false;
-  }
-  if (!parser->parseStorageDomainInfo(answer, domain)) {
-    Error(HV_FUNC, "Failed to parse create storage domain response [%s]", answer.c_str());
+  if (!PostRecord(HV_FUNC, paths::DataCenterStorageDomains(dataCenter.id), domain, answer,
+                  &TzRhevParser::serializeStorageDomainInfo, &TzRhevParser::parseStorageDomainInfo,
+                  "create storage domain")) {
     return false;
   }
   Debug(HV_FUNC, "Storage domain [%s] attached to datacenter [%s], Status [%s]",
@@ -61,13 +58,10 @@ bool TzRhevOperations::storageDomainAction(const std::string& dataCenterId,
   if (activate && parser->getSchemaVersion() >= ops::kDiskAttachments) return true;
   const char* action = activate ? paths::sub::kActivate : paths::sub::kDeactivate;
   const std::string path = paths::DataCenterStorageDomainAction(dataCenterId, domainId, action);
-  std::string answerBody;
+  Action request{HTTP_REQ_POST, path};
+  request.writeFailure = "Failed to serialize action object to activate storage domain";
   SActionInfoLib answer;
-  if (SendAction(HTTP_REQ_POST, path, SActionInfoLib(),
-                 "Failed to serialize action object to activate storage domain", answerBody,
-                 &answer) != ActionOutcome::kAnswered) {
-    return false;
-  }
+  if (!SendAction(request, &answer)) return false;
   if (ops::SameWord(answer.status, "complete")) return true;
   Error(HV_FUNC, "%s action on storage domain returned state: %s", action, answer.status.c_str());
   return false;
@@ -201,26 +195,20 @@ bool TzRhevOperations::destroyStorageDomain(SStorageDomainInfoLib& domain) {
           domain.name.c_str());
     return false;
   }
-  const std::string path = paths::StorageDomainDestroy(domain.id, domain.hostName);
-  std::string body;
+  const char* function = HV_FUNC;
+  Action destroy{HTTP_REQ_DELETE, paths::StorageDomainDestroy(domain.id, domain.hostName)};
+  destroy.notSent = [&](const std::string&) {
+    Error(function, "destroy storage domain [%s][%s] request failed", domain.id.c_str(),
+          domain.name.c_str());
+  };
   SActionInfoLib answer;
-  switch (SendAction(HTTP_REQ_DELETE, path, SActionInfoLib(), "Failed to serialize action object",
-                     body, &answer)) {
-    case ActionOutcome::kAnswered:
-      break;
-    case ActionOutcome::kNotSent:
-      Error(HV_FUNC, "destroy storage domain [%s][%s] request failed", domain.id.c_str(),
-            domain.name.c_str());
-      return false;
-    case ActionOutcome::kNotWritten:
-    case ActionOutcome::kUnreadable:
-      return false;
-  }
+  if (!SendAction(destroy, &answer)) return false;
   if (!ops::SameWord(answer.status, "complete")) {
     Error(HV_FUNC, "Destroy Storage domain [%s] has not completed, returned state: %s",
           domain.name.c_str(), answer.status.c_str());
     return false;
   }
+  std::string body;
   SStorageDomainInfoLib scratch;
   const Lookup after = queries->FetchRecord(paths::StorageDomain(domain.id), body, scratch,
                                             &TzRhevParser::parseStorageDomainInfo, true);

@@ -28,12 +28,9 @@ bool TzRhevOperations::createVM(SVMInfoLib& vm) {
     }
   }
 
-  std::string request;
-  if (!parser->serializeVMInfo(vm, request)) return false;
   std::string answer;
-  if (!connection->post(paths::kVms, request, answer)) return false;
-  if (!parser->parseVMInfo(answer, vm)) {
-    Error(function, "Failed to parse createVM response [%s]", answer.c_str());
+  if (!PostRecord(function, paths::kVms, vm, answer, &TzRhevParser::serializeVMInfo,
+                  &TzRhevParser::parseVMInfo, "createVM")) {
     return false;
   }
   Debug(function, "createVM API returned success: VM ID[%s] Name[%s]", vm.id.c_str(),
@@ -78,11 +75,8 @@ bool TzRhevOperations::deleteVM(const std::string& name, const std::string& id) 
     case Lookup::kUnreadable:
       return false;
   }
-  std::string answerBody;
   SActionInfoLib answer;
-  const std::string path = vm.href.empty() ? paths::Vm(vm.id) : vm.href;
-  if (SendAction(HTTP_REQ_DELETE, path, SActionInfoLib(), "Failed to serialize action object",
-                 answerBody, &answer) != ActionOutcome::kAnswered) {
+  if (!SendAction({HTTP_REQ_DELETE, vm.href.empty() ? paths::Vm(vm.id) : vm.href}, &answer)) {
     return false;
   }
   if (ops::SameWord(answer.status, "complete")) return true;
@@ -103,11 +97,8 @@ bool TzRhevOperations::changePowerState(SVMInfoLib& vm, int powerState) {
   }
   const bool wantUp = powerState == 1;
   const std::string path = paths::VmAction(vm.id, wantUp ? paths::sub::kStart : paths::sub::kStop);
-  std::string answer;  // not read: the VM's state tells the outcome
-  if (SendAction(HTTP_REQ_POST, path, SActionInfoLib(), "Failed to serialize action object", answer,
-                 nullptr) != ActionOutcome::kAnswered) {
-    return false;
-  }
+  // The answer is not read: the VM's state tells the outcome.
+  if (!SendAction({HTTP_REQ_POST, path}, nullptr)) return false;
   const char* wanted = wantUp ? "up" : "down";
   const std::string link = paths::Vm(vm.id);
   Debug(HV_FUNC, "Wait for VM power status to become [%s] using link [%s]", wanted, link.c_str());
@@ -118,18 +109,16 @@ bool TzRhevOperations::changePowerState(SVMInfoLib& vm, int powerState) {
 }
 
 bool TzRhevOperations::addNicToVM(const std::string& vmId, SNicInfoLib& nic) {
-  std::string request;
-  if (!parser->serializeNicInfo(nic, request)) return false;
-  Debug(HV_FUNC, "xml request [%s] to add nic to VM [%s]", request.c_str(), vmId.c_str());
+  const char* function = HV_FUNC;
+  const auto sending = [&](const std::string& request) {
+    Debug(function, "xml request [%s] to add nic to VM [%s]", request.c_str(), vmId.c_str());
+  };
   std::string answer;
-  if (!connection->post(paths::VmNics(vmId), request, answer)) {
+  if (!PostRecord(function, paths::VmNics(vmId), nic, answer, &TzRhevParser::serializeNicInfo,
+                  &TzRhevParser::parseNicInfo, "add nic", sending)) {
     return false;
   }
-  if (!parser->parseNicInfo(answer, nic)) {
-    Error(HV_FUNC, "Failed to parse add nic response [%s]", answer.c_str());
-    return false;
-  }
-  Debug(HV_FUNC, "Nic added with ID [%s], Name[%s], plugged status [%s]", nic.id.c_str(),
+  Debug(function, "Nic added with ID [%s], Name[%s], plugged status [%s]", nic.id.c_str(),
         nic.name.c_str(), ops::BoolText(nic.plugged));
   return pollForNicLinkedToVM(vmId, nic.id);
 }
