@@ -157,19 +157,20 @@ class TzRhevQueries : public KwDebug {
   // shown it has none, through the VM's attachment of the disk.
   bool ReadDiskOfVM(const std::string& vmId, const std::string& diskId, bool& viaAttachment,
                     SDiskInfoLib& disk);
-  // The lookups of the getters: by id through the kind's read of one record, by name as
-  // FindByName with absence reported.
+  // The lookups of the getters: by id through the kind's read of one record, else FindByName
+  // with absence as an error.
   template <typename Record>
   bool LookupByNameOrId(const LookupKind<Record>& kind, const std::string& name,
                         const std::string& id, Record& out, UINT64 detailFlags);
-  // The three-way lookup: by id, or as FindByName with absence not reported.
+  // The three-way lookup: by id, else FindByName with absence as an answer.
   template <typename Record>
   Lookup FindByNameOrId(const LookupKind<Record>& kind, const std::string& name,
                         const std::string& id, Record& out);
   // The record of exactly `name` among the engine's search answer; several are a failure.
+  // With `absenceIsError` it logs as the getters always have, absence included.
   template <typename Record>
   Lookup FindByName(const LookupKind<Record>& kind, const std::string& name, Record& out,
-                    bool reportAbsence);
+                    bool absenceIsError);
 
   TzRhevConnection* connection;
   TzRhevParser* parser;
