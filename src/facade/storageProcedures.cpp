@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <boost/algorithm/string/predicate.hpp>
 
+#include "facade/detailFlags.h"
 #include "facade/guard.h"
 #include "host/platformInfo.h"
 #include "hypervale/hypervale.h"
@@ -10,11 +11,6 @@
 #include "queries/rhevQueries.h"
 
 namespace Hypervale {
-namespace {
-
-constexpr UINT64 kDomainUsers = 0x400000000;  // the domain's disks and the VMs using them
-
-}  // namespace
 
 bool TzHypervale::createStorageDomain(SStorageDomainInfoLib& domain) try {
   SDataCenterInfoLib dc;
@@ -45,7 +41,7 @@ bool TzHypervale::IsStorageDomainEmpty(SStorageDomainInfoLib& domain, bool& empt
   };
   std::vector<SStorageDomainInfoLib> found;
   const std::string search = paths::Search(paths::kStorageDomains, "name", domain.name);
-  if (!queries->getStorageDomainInfoListFromLink(search, found, kDomainUsers)) {
+  if (!queries->getStorageDomainInfoListFromLink(search, found, detail::kDomainUsers)) {
     return unsure("the domain could not be looked up");
   }
   KeepExactName(found, domain.name);
@@ -59,7 +55,7 @@ bool TzHypervale::IsStorageDomainEmpty(SStorageDomainInfoLib& domain, bool& empt
   if (current.links.find(paths::sub::kDisks) == current.links.end()) {
     return unsure("the engine lists no disks for it");
   }
-  if (!FillStorageDomainInfoDetails(current, kDomainUsers)) {
+  if (!FillStorageDomainInfoDetails(current, detail::kDomainUsers)) {
     return unsure("its disks or the VMs using them could not be read");
   }
   Debug(HV_FUNC, "VM count [%zd] and disk count [%zd] in domain [%s]", current.vms.size(),

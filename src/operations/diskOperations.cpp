@@ -11,7 +11,7 @@ const char kDefaultInterface[] = "virtio";
 
 bool TzRhevOperations::attachDisk(const std::string& vmId, const SDiskInfoLib& disk, bool active,
                                   bool bootable, bool readOnly) {
-  const bool attachments = parser->getSchemaVersion() >= ops::kDiskAttachments;
+  const bool attachments = parser->getSchemaVersion() >= schema::kDiskAttachments;
   // The engine requires an interface on every attachment.
   SDiskInfoLib attached = disk;
   if (attached.interface.empty()) {
@@ -48,7 +48,7 @@ bool TzRhevOperations::attachDisk(const std::string& vmId, const SDiskInfoLib& d
 }
 
 bool TzRhevOperations::activateDisk(const std::string& vmId, const SDiskInfoLib& disk) {
-  if (parser->getSchemaVersion() < ops::kDiskAttachments) {
+  if (parser->getSchemaVersion() < schema::kDiskAttachments) {
     return diskAction(vmId, disk, paths::sub::kActivate);
   }
   // From 4.0.2 on a disk is activated by attaching it with "active" set; there is no action
@@ -70,7 +70,7 @@ bool TzRhevOperations::activateDisk(const std::string& vmId, const SDiskInfoLib&
 
 bool TzRhevOperations::deactivateDisk(const std::string& vmId, const SDiskInfoLib& disk) {
   // From 4.0.2 on the attachment is removed as a whole.
-  if (parser->getSchemaVersion() >= ops::kDiskAttachments) return true;
+  if (parser->getSchemaVersion() >= schema::kDiskAttachments) return true;
   return diskAction(vmId, disk, paths::sub::kDeactivate);
 }
 
@@ -88,7 +88,7 @@ bool TzRhevOperations::diskAction(const std::string& vmId, const SDiskInfoLib& d
         vmId.c_str());
   bool wanted = action == paths::sub::kActivate;
 
-  if (parser->getSchemaVersion() < ops::kApiV4) {
+  if (parser->getSchemaVersion() < schema::kApiV4) {
     const std::string link = paths::VmDisk(vmId, disk.id);
     Debug(function, "Wait for disk active status to become [%s] using link [%s]",
           ops::BoolText(wanted), link.c_str());
@@ -126,7 +126,7 @@ bool TzRhevOperations::detachDisk(const std::string& vmId, const SDiskInfoLib& d
   const char* function = HV_FUNC;
   if (!NamesVmAndDisk(function, vmId, disk)) return false;
   const std::int32_t version = parser->getSchemaVersion();
-  const bool attachments = version >= ops::kDiskAttachments;
+  const bool attachments = version >= schema::kDiskAttachments;
   const std::string path =
       attachments ? paths::VmDiskAttachment(vmId, disk.id) : paths::VmDisk(vmId, disk.id);
   // Before disk attachments the disk is deactivated first and the DELETE carries a detach
@@ -146,7 +146,7 @@ bool TzRhevOperations::detachDisk(const std::string& vmId, const SDiskInfoLib& d
     WaitPolicy detachWait = ConfiguredWait();
     detachWait.extraChecks = retryCount - 1;
     const Poll result = PollUntil(detachWait, [&](std::uint64_t) {
-      if (version < ops::kApiV4) {
+      if (version < schema::kApiV4) {
         if (!queries->checkExistence(path)) return Poll::kDone;
         Debug(function, "Obtained disk from link [%s] is alive - waiting for detach", path.c_str());
         return Poll::kWait;
@@ -187,7 +187,7 @@ bool TzRhevOperations::createDisk(SDiskInfoLib& disk) {
         disk.name.c_str());
 
   bool flag = false;
-  if (parser->getSchemaVersion() < ops::kApiV4) {
+  if (parser->getSchemaVersion() < schema::kApiV4) {
     const auto creation = disk.links.find(paths::sub::kCreationStatus);
     if (creation != disk.links.end() && !creation->second.empty()) {
       if (!pollOnStatus(creation->second, flag, &TzRhevOperations::checkCreationStatusCallBack) ||
@@ -236,7 +236,7 @@ bool TzRhevOperations::updateDisk(const std::string& vmId, const SDiskInfoLib& d
     Error(HV_FUNC, "Cannot update disk with no 'id' set");
     return false;
   }
-  if (parser->getSchemaVersion() >= ops::kDiskAttachments) {
+  if (parser->getSchemaVersion() >= schema::kDiskAttachments) {
     Debug(HV_FUNC, "Updated disk not supported for version %d",
           static_cast<int>(parser->getSchemaVersion()));
     return true;

@@ -1,4 +1,4 @@
-// Version thresholds, word comparison and the record post shared by the operation units.
+// Word comparison and the record post shared by the operation units.
 #pragma once
 
 #include <boost/algorithm/string/predicate.hpp>
@@ -6,6 +6,7 @@
 
 #include "host/ubString.h"
 #include "operations/rhevOperations.h"
+#include "operations/schemaVersions.h"
 #include "queries/fetchAndParse.h"
 #include "queries/resourcePaths.h"
 #include "transport/rhevConnection.h"
@@ -13,10 +14,6 @@
 
 namespace Hypervale {
 namespace ops {
-
-// Schema versions: API v4 starts at 4.0.0; disk attachments replace per-VM disks at 4.0.2.
-constexpr std::int32_t kApiV4 = 4000000;
-constexpr std::int32_t kDiskAttachments = 4000002;
 
 // Engine status words are compared without regard to case.
 inline bool SameWord(const std::string& a, const char* b) {

@@ -55,7 +55,7 @@ bool TzRhevOperations::attachAndActivateStorageDomain(const std::string& dataCen
 bool TzRhevOperations::storageDomainAction(const std::string& dataCenterId,
                                            const std::string& domainId, bool activate) {
   // From 4.0.2 on the engine activates a domain when it is attached.
-  if (activate && parser->getSchemaVersion() >= ops::kDiskAttachments) return true;
+  if (activate && parser->getSchemaVersion() >= schema::kDiskAttachments) return true;
   const char* action = activate ? paths::sub::kActivate : paths::sub::kDeactivate;
   const std::string path = paths::DataCenterStorageDomainAction(dataCenterId, domainId, action);
   Action request{HTTP_REQ_POST, path};
