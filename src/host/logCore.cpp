@@ -84,7 +84,7 @@ struct LogState {
   std::atomic<int> threshold{2};
 };
 
-LogState& State() {
+LogState& Logging() {
   static LogState state;
   return state;
 }
@@ -93,21 +93,21 @@ LogState& State() {
 
 void SetLogSink(LogSink sink) {
   auto replacement = sink ? std::make_shared<const LogSink>(std::move(sink)) : nullptr;
-  std::lock_guard<std::mutex> lock(State().mutex);
-  State().sink = std::move(replacement);
+  std::lock_guard<std::mutex> lock(Logging().mutex);
+  Logging().sink = std::move(replacement);
 }
 
-bool SetLogFile(const std::string& path) { return State().defaultSink.setFile(path); }
+bool SetLogFile(const std::string& path) { return Logging().defaultSink.setFile(path); }
 
-void SetLogThreshold(int threshold) { State().threshold.store(threshold); }
+void SetLogThreshold(int threshold) { Logging().threshold.store(threshold); }
 
-int GetLogThreshold() { return State().threshold.load(); }
+int GetLogThreshold() { return Logging().threshold.load(); }
 
 namespace host {
 
 int TraceLevelToLineLevel(int traceLevel) { return 2 + (traceLevel < 0 ? 0 : traceLevel); }
 
-bool LogLevelEnabled(int lineLevel) { return lineLevel <= State().threshold.load(); }
+bool LogLevelEnabled(int lineLevel) { return lineLevel <= Logging().threshold.load(); }
 
 void LogFormatted(LogSeverity severity, int lineLevel, const char* function, const char* format,
                   va_list args) {
@@ -118,15 +118,15 @@ void LogFormatted(LogSeverity severity, int lineLevel, const char* function, con
 
   std::shared_ptr<const LogSink> sink;
   {
-    std::lock_guard<std::mutex> lock(State().mutex);
-    sink = State().sink;
+    std::lock_guard<std::mutex> lock(Logging().mutex);
+    sink = Logging().sink;
   }
   // A host sink must never fail a call of ours.
   try {
     if (sink) {
       (*sink)(line);
     } else {
-      State().defaultSink.write(line);
+      Logging().defaultSink.write(line);
     }
   } catch (...) {
   }
