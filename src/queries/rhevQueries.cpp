@@ -25,47 +25,28 @@ namespace {
 
 constexpr char kNameOrId[] = "Name or Id must be specified";
 
-constexpr LookupKind<SDataCenterInfoLib> kDataCenterKind{paths::kDataCenters,
-                                                         kNameOrId,
-                                                         "dataCenters",
-                                                         nullptr,
-                                                         nullptr,
-                                                         &TzRhevQueries::getDataCenterInfoFromLink,
-                                                         &TzRhevParser::parseDataCenterInfo,
-                                                         &TzRhevParser::parseDataCenterInfoList};
-constexpr LookupKind<SClusterInfoLib> kClusterKind{paths::kClusters,
-                                                   kNameOrId,
-                                                   "clusters",
-                                                   nullptr,
-                                                   nullptr,
-                                                   &TzRhevQueries::getClusterInfoFromLink,
-                                                   &TzRhevParser::parseClusterInfo,
-                                                   &TzRhevParser::parseClusterInfoList};
-constexpr LookupKind<SHostInfoLib> kHostKind{paths::kHosts,
-                                             kNameOrId,
-                                             "Hosts",
-                                             nullptr,
-                                             nullptr,
-                                             &TzRhevQueries::getHostInfoFromLink,
-                                             &TzRhevParser::parseHostInfo,
-                                             &TzRhevParser::parseHostInfoList};
-constexpr LookupKind<SVMInfoLib> kVmKind{paths::kVms,
-                                         "Must specify either VM name or ID",
-                                         "VMs",
-                                         "getVMInfoListFromLink",
-                                         nullptr,
-                                         &TzRhevQueries::getVMInfoFromLink,
-                                         &TzRhevParser::parseVMInfo,
-                                         &TzRhevParser::parseVMInfoList};
+// clang-format off
+constexpr LookupKind<SDataCenterInfoLib> kDataCenterKind{
+    paths::kDataCenters, kNameOrId, "dataCenters", nullptr, nullptr,
+    &TzRhevQueries::getDataCenterInfoFromLink,
+    &TzRhevParser::parseDataCenterInfo, &TzRhevParser::parseDataCenterInfoList};
+constexpr LookupKind<SClusterInfoLib> kClusterKind{
+    paths::kClusters, kNameOrId, "clusters", nullptr, nullptr,
+    &TzRhevQueries::getClusterInfoFromLink,
+    &TzRhevParser::parseClusterInfo, &TzRhevParser::parseClusterInfoList};
+constexpr LookupKind<SHostInfoLib> kHostKind{
+    paths::kHosts, kNameOrId, "Hosts", nullptr, nullptr,
+    &TzRhevQueries::getHostInfoFromLink,
+    &TzRhevParser::parseHostInfo, &TzRhevParser::parseHostInfoList};
+constexpr LookupKind<SVMInfoLib> kVmKind{
+    paths::kVms, "Must specify either VM name or ID", "VMs", "getVMInfoListFromLink", nullptr,
+    &TzRhevQueries::getVMInfoFromLink,
+    &TzRhevParser::parseVMInfo, &TzRhevParser::parseVMInfoList};
 constexpr LookupKind<SStorageDomainInfoLib> kStorageDomainKind{
-    paths::kStorageDomains,
-    kNameOrId,
-    "StorageDomains",
-    nullptr,
-    "Storage Domain",
+    paths::kStorageDomains, kNameOrId, "StorageDomains", nullptr, "Storage Domain",
     &TzRhevQueries::getStorageDomainInfoFromLink,
-    &TzRhevParser::parseStorageDomainInfo,
-    &TzRhevParser::parseStorageDomainInfoList};
+    &TzRhevParser::parseStorageDomainInfo, &TzRhevParser::parseStorageDomainInfoList};
+// clang-format on
 
 }  // namespace
 
