@@ -21,7 +21,7 @@ class TzRhevQueries;
 class TzRhevOperations : public KwDebug {
  public:
   // What one check of a wait decided: the wait is done, goes on, failed (the check said why),
-  // or was given an answer it could not read.
+  // or the check got no answer it could read.
   enum class Poll { kDone, kWait, kFailed, kUnreadable };
   // A checker of pollOnStatus: reads the last answer and decides. What the flag means (an
   // input, an output, or both) is the checker's own.
@@ -95,18 +95,19 @@ class TzRhevOperations : public KwDebug {
   struct WaitPolicy {
     std::uint32_t pauseMs;      // after every check that asks to wait (32-bit, as the host sleeps)
     std::uint64_t extraChecks;  // checks after the first; the last pause ends the wait
-    // What the pauses may add up to; the wait ends before a pause that would go beyond it.
+    // What the pauses may add up to: once they have, the wait ends without a further pause.
     // Each pause counts at least 1 ms, so that a zero pause cannot make the bound endless.
     std::uint64_t maxWaitMs = std::numeric_limits<std::uint64_t>::max();
-    // Unreadable answers let pass as one more reason to wait; the next one ends the wait.
+    // Checks without a readable answer that the wait lets pass as one more reason to wait;
+    // the next one ends it.
     std::uint64_t unreadableAllowed = 0;
   };
   // The configured wait: `sleepInterval` (its low 32 bits) between `retryCount` + 1 checks.
   WaitPolicy ConfiguredWait() const;
 
   // The one wait loop: runs `check` (given the checks left after this one) as `policy` allows.
-  // Returns what ended the wait: kDone or kFailed as a check decided, kUnreadable when an
-  // unreadable answer came beyond the allowance, kWait when the wait ran out.
+  // Returns what ended the wait: kDone or kFailed as a check decided, kUnreadable when a check
+  // beyond the allowance got no readable answer, kWait when the wait ran out.
   Poll PollUntil(const WaitPolicy& policy,
                  const std::function<Poll(std::uint64_t remaining)>& check);
 
