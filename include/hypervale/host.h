@@ -11,13 +11,14 @@ namespace Hypervale {
 
 enum class LogSeverity { Error, Debug, Trace };
 
-// One log line as the library produced it. `level` orders lines by verbosity:
-// Error 0, Debug 1, trace lines 2 + their trace level (trace levels 0, 2 and 4 are used).
+// One log line as the library produced it; it owns its texts, so a sink may keep it. `level`
+// orders lines by verbosity: Error 0, Debug 1, trace lines 2 + their trace level (trace levels
+// 0, 2 and 4 are used).
 struct LogLine {
   LogSeverity severity;
   int level;
-  const std::string& function;
-  const std::string& message;
+  std::string function;
+  std::string message;
 };
 
 using LogSink = std::function<void(const LogLine&)>;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -172,11 +173,13 @@ class HYPERVALE_API TzHypervale : public KwEvent {
                      const std::vector<SDataCenterInfoLib>& dataCenters,
                      const DataCenterIndex& dataCenterByCluster);
 
-  TzRhevConnection* connection;
-  TzRhevParser* parser;
-  TzRhevQueries* queries;
-  TzRhevOperations* operations;
-  TzRhevNameCache* nameCache;
+  // Declared in the order of construction: each worker is given those above it, and members
+  // are destroyed in reverse, so no worker outlives what it points to.
+  std::unique_ptr<TzRhevConnection> connection;
+  std::unique_ptr<TzRhevParser> parser;
+  std::unique_ptr<TzRhevQueries> queries;
+  std::unique_ptr<TzRhevOperations> operations;
+  std::unique_ptr<TzRhevNameCache> nameCache;
   SAPIInfoLib apiInfo;
 };
 

@@ -2,31 +2,22 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include "facade/detailFlags.h"
 #include "facade/guard.h"
 #include "facade/rhevNameCache.h"
 #include "hypervale/hypervale.h"
+#include "operations/schemaVersions.h"
+#include "queries/resourcePaths.h"
 #include "queries/rhevQueries.h"
 #include "xml/rhevParser.h"
 
 namespace Hypervale {
 namespace {
 
-constexpr UINT64 kVmDataCenter = 0x1 | 0x40;             // bits 0 and 6
-constexpr UINT64 kVmSnapshots = 0x8;                     // bit 3
-constexpr UINT64 kVmDisks = 0x10;                        // bit 4
-constexpr UINT64 kHostDataCenter = 0x2000000;            // bit 25
-constexpr UINT64 kHostVnicProfiles = 0x4000000;          // bit 26
-constexpr UINT64 kHostVms = 0x20000000;                  // bit 29
-constexpr UINT64 kDomainUsers = 0x400000000;             // bit 34
-constexpr UINT64 kDataCenterClusters = 0x1000000000000;  // bit 48
-constexpr UINT64 kDataCenterDomains = 0x2000000000000;   // bit 49
-constexpr UINT64 kClusterVms = 0x10000000000000;         // bit 52
-constexpr UINT64 kClusterHosts = 0x20000000000000;       // bit 53
-
 // Fixed masks of the inner lookups; they bound how deep details nest.
-constexpr UINT64 kDataCentersForHosts = kDataCenterClusters | kDataCenterDomains;
-constexpr UINT64 kDataCentersForVms = kDataCenterClusters;
-constexpr UINT64 kVmsForStorageDomains = kVmDisks;
+constexpr UINT64 kDataCentersForHosts = detail::kDataCenterClusters | detail::kDataCenterDomains;
+constexpr UINT64 kDataCentersForVms = detail::kDataCenterClusters;
+constexpr UINT64 kVmsForStorageDomains = detail::kVmDisks;
 
 std::string LinkOf(const SBaseResourceInfoLib& record, const std::string& rel) {
   const auto found = record.links.find(rel);
@@ -157,15 +148,16 @@ bool TzHypervale::FillDataCenterInfoListDetails(std::vector<SDataCenterInfoLib>&
 
 bool TzHypervale::FillDataCenterInfoDetails(SDataCenterInfoLib& dc, UINT64 detailFlags) try {
   nameCache->CacheName(dc.id, dc.name);
-  if (detailFlags & kDataCenterDomains) {
-    if (!queries->getStorageDomainInfoListFromLink(LinkOf(dc, "storagedomains"), dc.storageDomains,
-                                                   detailFlags)) {
+  if (detailFlags & detail::kDataCenterDomains) {
+    if (!queries->getStorageDomainInfoListFromLink(LinkOf(dc, paths::sub::kStorageDomains),
+                                                   dc.storageDomains, detailFlags)) {
       return false;
     }
     FillStorageDomainInfoListDetails(dc.storageDomains, detailFlags);
   }
-  if (detailFlags & kDataCenterClusters) {
-    if (!queries->getClusterInfoListFromLink(LinkOf(dc, "clusters"), dc.clusters, detailFlags)) {
+  if (detailFlags & detail::kDataCenterClusters) {
+    if (!queries->getClusterInfoListFromLink(LinkOf(dc, paths::sub::kClusters), dc.clusters,
+                                             detailFlags)) {
       return false;
     }
     FillClusterInfoListDetails(dc.clusters, detailFlags);
@@ -185,11 +177,11 @@ bool TzHypervale::FillClusterInfoListDetails(std::vector<SClusterInfoLib>& list,
 
 bool TzHypervale::FillClusterInfoDetails(SClusterInfoLib& cluster, UINT64 detailFlags) try {
   nameCache->CacheName(cluster.id, cluster.name);
-  if (detailFlags & kClusterHosts) {
+  if (detailFlags & detail::kClusterHosts) {
     if (!queries->getHostInfoListForCluster(cluster.name, cluster.hosts, detailFlags)) return false;
     FillHostInfoListDetails(cluster.hosts, detailFlags);
   }
-  if (detailFlags & kClusterVms) {
+  if (detailFlags & detail::kClusterVms) {
     if (!queries->getVMInfoListForCluster(cluster.name, cluster.vms, detailFlags)) return false;
     FillVMInfoListDetails(cluster.vms, detailFlags);
   }
@@ -224,8 +216,8 @@ bool TzHypervale::FillHostInfoDetails(SHostInfoLib& host, UINT64 detailFlags) tr
 
 bool TzHypervale::_FillHostInfoDetailsSetup(UINT64 detailFlags, std::vector<SVMInfoLib>& vms,
                                             std::vector<SDataCenterInfoLib>& dataCenters) try {
-  if ((detailFlags & kHostVms) && !getVMInfoList(vms, detailFlags)) return false;
-  if (detailFlags & kHostDataCenter) {
+  if ((detailFlags & detail::kHostVms) && !getVMInfoList(vms, detailFlags)) return false;
+  if (detailFlags & detail::kHostDataCenter) {
     if (!queries->getDataCenterInfoList(dataCenters, kDataCentersForHosts)) return false;
     if (!FillDataCenterInfoListDetails(dataCenters, kDataCentersForHosts)) return false;
   }
@@ -251,7 +243,7 @@ bool TzHypervale::FillHostIndexed(SHostInfoLib& host, UINT64 detailFlags,
   if (!host.clusterId.empty() && host.clusterName.empty()) {
     host.clusterName = nameCache->GetClusterName(host.clusterId);
   }
-  if (detailFlags & kHostVms) {
+  if (detailFlags & detail::kHostVms) {
     const auto found = vmsByHost.byHost.find(host.id);
     if (!host.id.empty() && found != vmsByHost.byHost.end()) {
       for (const size_t i : found->second) host.vms.push_back(vmsByHost.vms[i]);
@@ -262,7 +254,7 @@ bool TzHypervale::FillHostIndexed(SHostInfoLib& host, UINT64 detailFlags,
     host.dataCenterId = dc->id;
     host.dataCenterName = dc->name;
   }
-  if (detailFlags & kHostVnicProfiles) {
+  if (detailFlags & detail::kHostVnicProfiles) {
     return _FillVnicProfileInfoDetails(host.dataCenterId, host.vnicProfiles, detailFlags);
   }
   return true;
@@ -310,7 +302,7 @@ bool TzHypervale::FillVMInfoDetails(SVMInfoLib& vm, UINT64 detailFlags) try {
 
 bool TzHypervale::_FillVMInfoDetailsSetup(UINT64 detailFlags,
                                           std::vector<SDataCenterInfoLib>& dataCenters) try {
-  if (!(detailFlags & kVmDataCenter)) return true;
+  if (!(detailFlags & detail::kVmDataCenter)) return true;
   return getDataCenterInfoList(dataCenters, kDataCentersForVms);
 } catch (...) {
   return UnexpectedFailure(*this, HV_FUNC);
@@ -334,15 +326,15 @@ bool TzHypervale::FillVMIndexed(SVMInfoLib& vm, UINT64 detailFlags,
     vm.dataCenterId = dc->id;
     vm.dataCenterName = dc->name;
   }
-  if (detailFlags & kVmDisks) {
-    const std::string disksLink = LinkOf(vm, "disks");
+  if (detailFlags & detail::kVmDisks) {
+    const std::string disksLink = LinkOf(vm, paths::sub::kDisks);
     if (!disksLink.empty()) {
       // API v3: the VM lists its disks itself.
       if (!queries->getDiskInfoListFromLink(disksLink, vm.disks, detailFlags)) return false;
     } else {
       std::vector<SDiskAttachmentInfoLib> attachments;
-      if (!queries->getDiskAttachmentInfoListFromLink(LinkOf(vm, "diskattachments"), attachments,
-                                                      detailFlags)) {
+      if (!queries->getDiskAttachmentInfoListFromLink(LinkOf(vm, paths::sub::kDiskAttachments),
+                                                      attachments, detailFlags)) {
         return false;
       }
       for (auto& attachment : attachments) {
@@ -355,8 +347,9 @@ bool TzHypervale::FillVMIndexed(SVMInfoLib& vm, UINT64 detailFlags,
     }
     FillDiskInfoListDetails(vm.disks, detailFlags);
   }
-  if (detailFlags & kVmSnapshots) {
-    return queries->getSnapshotInfoListFromLink(LinkOf(vm, "snapshots"), vm.snapshots, detailFlags);
+  if (detailFlags & detail::kVmSnapshots) {
+    return queries->getSnapshotInfoListFromLink(LinkOf(vm, paths::sub::kSnapshots), vm.snapshots,
+                                                detailFlags);
   }
   return true;
 }
@@ -388,7 +381,8 @@ bool TzHypervale::FillDiskInfoDetails(SDiskInfoLib& disk, UINT64 /*detailFlags*/
 bool TzHypervale::FillStorageDomainInfoListDetails(std::vector<SStorageDomainInfoLib>& list,
                                                    UINT64 detailFlags) try {
   std::vector<SVMInfoLib> vms;
-  if ((detailFlags & kDomainUsers) && !getVMInfoList(vms, kVmsForStorageDomains)) return false;
+  if ((detailFlags & detail::kDomainUsers) && !getVMInfoList(vms, kVmsForStorageDomains))
+    return false;
   return FillEach(list, [&](SStorageDomainInfoLib& domain) {
     return _FillStorageDomainInfoDetails(domain, detailFlags, vms);
   });
@@ -398,7 +392,7 @@ bool TzHypervale::FillStorageDomainInfoListDetails(std::vector<SStorageDomainInf
 
 bool TzHypervale::FillStorageDomainInfoDetails(SStorageDomainInfoLib& domain,
                                                UINT64 detailFlags) try {
-  if (!(detailFlags & kDomainUsers)) return true;
+  if (!(detailFlags & detail::kDomainUsers)) return true;
   std::vector<SVMInfoLib> vms;
   return _FillStorageDomainInfoDetails(domain, detailFlags, vms);
 } catch (...) {
@@ -408,8 +402,8 @@ bool TzHypervale::FillStorageDomainInfoDetails(SStorageDomainInfoLib& domain,
 bool TzHypervale::_FillStorageDomainInfoDetails(SStorageDomainInfoLib& domain, UINT64 detailFlags,
                                                 std::vector<SVMInfoLib>& vms) try {
   nameCache->CacheName(domain.id, domain.name);
-  if (!(detailFlags & kDomainUsers)) return true;
-  const auto disksLink = domain.links.find("disks");
+  if (!(detailFlags & detail::kDomainUsers)) return true;
+  const auto disksLink = domain.links.find(paths::sub::kDisks);
   if (disksLink == domain.links.end()) return true;
   if (!queries->getDiskInfoListFromLink(disksLink->second, domain.disks, detailFlags)) return false;
   if (vms.empty() && !getVMInfoList(vms, kVmsForStorageDomains)) return false;
@@ -445,7 +439,7 @@ bool TzHypervale::getSnapshotInfo(const std::string& vmId, SSnapshotInfoLib& sna
   return UnexpectedFailure(*this, HV_FUNC);
 }
 
-bool TzHypervale::checkTagsSupported() { return parser->getSchemaVersion() > 3999999; }
+bool TzHypervale::checkTagsSupported() { return parser->getSchemaVersion() >= schema::kApiV4; }
 
 bool TzHypervale::getTagInfoList(std::vector<STagInfoLib>& list) try {
   return queries->getTagInfoList(list);
@@ -465,7 +459,7 @@ bool TzHypervale::getVMInfoListForTag(const std::string& tagName, const std::str
   if (!vmsFound && !hostsFound) return false;
   if (!vms.empty()) FillVMInfoListDetails(vms, detailFlags);
   if (!hosts.empty()) {
-    FillHostInfoListDetails(hosts, detailFlags | kHostVms);
+    FillHostInfoListDetails(hosts, detailFlags | detail::kHostVms);
     for (const auto& host : hosts) vms.insert(vms.end(), host.vms.begin(), host.vms.end());
   }
   return true;

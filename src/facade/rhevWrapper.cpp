@@ -9,36 +9,23 @@
 
 namespace Hypervale {
 
-namespace {
-template <typename T>
-void DeleteAndClear(T*& object) {
-  delete object;
-  object = nullptr;
-}
-}  // namespace
-
 TzHypervale::TzHypervale()
     : KwEvent(nullptr),
-      connection(new TzRhevConnection()),
-      parser(new TzRhevParser()),
-      queries(new TzRhevQueries(connection, parser)),
-      operations(new TzRhevOperations(connection, parser, queries)),
-      nameCache(new TzRhevNameCache(queries)) {}
+      connection(std::make_unique<TzRhevConnection>()),
+      parser(std::make_unique<TzRhevParser>()),
+      queries(std::make_unique<TzRhevQueries>(connection.get(), parser.get())),
+      operations(std::make_unique<TzRhevOperations>(connection.get(), parser.get(), queries.get())),
+      nameCache(std::make_unique<TzRhevNameCache>(queries.get())) {}
 
-TzHypervale::~TzHypervale() {
-  DeleteAndClear(nameCache);
-  DeleteAndClear(operations);
-  DeleteAndClear(queries);
-  DeleteAndClear(parser);
-  DeleteAndClear(connection);
-}
+// Here, where the workers are complete types.
+TzHypervale::~TzHypervale() = default;
 
 bool TzHypervale::connect(const std::string& server, const std::string& user,
                           const std::string& password) try {
   std::string response;
   if (!connection->connect(server, user, password, response)) return false;
   if (!parser->DetectVersion(response, apiInfo)) return false;
-  connection->setParser(parser);
+  connection->setParser(parser.get());
   Debug(HV_FUNC, "Connection successful with [%s] [%s] Version [%s]", server.c_str(),
         apiInfo.productInfo.name.c_str(), apiInfo.productInfo.version.fullVersion.c_str());
   return true;

@@ -2,20 +2,15 @@
 #include <algorithm>
 #include <boost/algorithm/string/predicate.hpp>
 
+#include "facade/detailFlags.h"
 #include "facade/guard.h"
 #include "host/platformInfo.h"
-#include "host/ubString.h"
 #include "hypervale/hypervale.h"
 #include "operations/rhevOperations.h"
+#include "queries/resourcePaths.h"
 #include "queries/rhevQueries.h"
-#include "transport/urlEscape.h"
 
 namespace Hypervale {
-namespace {
-
-constexpr UINT64 kDomainUsers = 0x400000000;  // the domain's disks and the VMs using them
-
-}  // namespace
 
 bool TzHypervale::createStorageDomain(SStorageDomainInfoLib& domain) try {
   SDataCenterInfoLib dc;
@@ -45,13 +40,11 @@ bool TzHypervale::IsStorageDomainEmpty(SStorageDomainInfoLib& domain, bool& empt
     return true;
   };
   std::vector<SStorageDomainInfoLib> found;
-  const std::string search = "ovirt-engine/api/storagedomains" + SearchQuery("name", domain.name);
-  if (!queries->getStorageDomainInfoListFromLink(search, found, kDomainUsers)) {
+  const std::string search = paths::Search(paths::kStorageDomains, "name", domain.name);
+  if (!queries->getStorageDomainInfoListFromLink(search, found, detail::kDomainUsers)) {
     return unsure("the domain could not be looked up");
   }
-  found.erase(std::remove_if(found.begin(), found.end(),
-                             [&](const SStorageDomainInfoLib& d) { return d.name != domain.name; }),
-              found.end());
+  KeepExactName(found, domain.name);
   if (found.empty()) {
     exists = false;
     empty = true;
@@ -59,10 +52,10 @@ bool TzHypervale::IsStorageDomainEmpty(SStorageDomainInfoLib& domain, bool& empt
   }
   if (found.size() > 1) return unsure("several domains carry that name");
   SStorageDomainInfoLib& current = found.front();
-  if (current.links.find("disks") == current.links.end()) {
+  if (current.links.find(paths::sub::kDisks) == current.links.end()) {
     return unsure("the engine lists no disks for it");
   }
-  if (!FillStorageDomainInfoDetails(current, kDomainUsers)) {
+  if (!FillStorageDomainInfoDetails(current, detail::kDomainUsers)) {
     return unsure("its disks or the VMs using them could not be read");
   }
   Debug(HV_FUNC, "VM count [%zd] and disk count [%zd] in domain [%s]", current.vms.size(),

@@ -3,28 +3,22 @@
 #include <algorithm>
 #include <boost/regex.hpp>
 
+#include "facade/detailFlags.h"
 #include "facade/guard.h"
-#include "host/ubString.h"
 #include "hypervale/hypervale.h"
 #include "operations/rhevOperations.h"
+#include "operations/schemaVersions.h"
+#include "queries/resourcePaths.h"
 #include "queries/rhevQueries.h"
 #include "xml/rhevParser.h"
 
 namespace Hypervale {
-namespace {
-
-constexpr UINT64 kAllDetails = ~UINT64{0};
-constexpr UINT64 kSnapshotsOnly = 0x8;
-constexpr UINT64 kDisksOnly = 0x10;
-constexpr std::int32_t kApi402 = 4000002;
-
-}  // namespace
 
 enum class TzHypervale::DiskPresence { kAttached, kNotAttached, kUnknown };
 
 bool TzHypervale::getLogicalDiskName(const std::string& vmId, const std::string& diskId,
                                      SDiskInfoLib& disk) try {
-  if (!queries->getDiskInfoFromVMInfo(vmId, diskId, disk, kAllDetails)) {
+  if (!queries->getDiskInfoFromVMInfo(vmId, diskId, disk, detail::kAll)) {
     Error(HV_FUNC, "Failed to obtain disk Info after attaching [%s] to [%s]", diskId.c_str(),
           vmId.c_str());
     return false;
@@ -37,7 +31,7 @@ bool TzHypervale::getLogicalDiskName(const std::string& vmId, const std::string&
 }
 
 bool TzHypervale::getDiskInfo(const std::string& diskId, SDiskInfoLib& disk) try {
-  if (!queries->getDiskInfo(diskId, disk, kAllDetails)) {
+  if (!queries->getDiskInfo(diskId, disk, detail::kAll)) {
     Error(HV_FUNC, "Failed to obtain disk info for diskId [%s]", diskId.c_str());
     return false;
   }
@@ -57,13 +51,11 @@ bool TzHypervale::ReadAttachmentInto(const std::string& vmId, const std::string&
 
 bool TzHypervale::getDiskInfoForVM(const std::string& vmId, const std::string& diskId,
                                    SDiskInfoLib& disk) try {
-  const bool attachments = parser->getSchemaVersion() >= kApi402;
+  const bool attachments = parser->getSchemaVersion() >= schema::kDiskAttachments;
   if (!disk.snapshotId.empty()) {
-    const std::string link = CUbString::Format("{1}/{2}/{3}/{4}/{5}/{6}", "ovirt-engine/api/vms",
-                                               vmId, "snapshots", disk.snapshotId, "disks", diskId)
-                                 .str();
+    const std::string link = paths::VmSnapshotDisk(vmId, disk.snapshotId, diskId);
     Debug(HV_FUNC, "getDiskInfoForVM from snapshot url: [%s]", link.c_str());
-    if (!queries->getDiskInfoFromLink(link, disk, kAllDetails)) {
+    if (!queries->getDiskInfoFromLink(link, disk, detail::kAll)) {
       Error(HV_FUNC, "Failed to obtain disk info for diskId [%s] of VM[%s]", diskId.c_str(),
             vmId.c_str());
       return false;
@@ -71,10 +63,9 @@ bool TzHypervale::getDiskInfoForVM(const std::string& vmId, const std::string& d
     return !attachments || ReadAttachmentInto(vmId, diskId, disk);
   }
   if (attachments) return getDiskInfo(diskId, disk) && ReadAttachmentInto(vmId, diskId, disk);
-  const std::string link =
-      CUbString::Format("{1}/{2}/{3}/{4}", "ovirt-engine/api/vms", vmId, "disks", diskId).str();
+  const std::string link = paths::VmDisk(vmId, diskId);
   Debug(HV_FUNC, "getDiskInfoForVM url: [%s]", link.c_str());
-  if (!queries->getDiskInfoFromLink(link, disk, kAllDetails)) {
+  if (!queries->getDiskInfoFromLink(link, disk, detail::kAll)) {
     Error(HV_FUNC, "Failed to obtain disk info for diskId [%s] of VM[%s]", diskId.c_str(),
           vmId.c_str());
     return false;
@@ -194,7 +185,7 @@ bool TzHypervale::deleteVMSnapshot(const SVMInfoLib& vm, const SSnapshotInfoLib&
 bool TzHypervale::isVMLocked(const std::string& vmId) try {
   SVMInfoLib vm;
   // A VM that cannot be read has no snapshots and so counts as not locked.
-  getVMInfo("", vmId, vm, kSnapshotsOnly);
+  getVMInfo("", vmId, vm, detail::kVmSnapshots);
   for (const auto& snapshot : vm.snapshots) {
     if (snapshot.snapshotStatus == "locked") {
       Debug(HV_FUNC, "Status of snapshot [%s][%s] is [%s] for VM [%s]",
@@ -209,30 +200,27 @@ bool TzHypervale::isVMLocked(const std::string& vmId) try {
 }
 
 bool TzHypervale::checkVMExistence(const std::string& vmId) try {
-  return queries->checkExistence(CUbString::Format("{1}/{2}", "ovirt-engine/api/vms", vmId).str());
+  return queries->checkExistence(paths::Vm(vmId));
 } catch (...) {
   return UnexpectedFailure(*this, HV_FUNC);
 }
 
 bool TzHypervale::checkDiskExistence(const std::string& diskId) try {
-  return queries->checkExistence(
-      CUbString::Format("{1}/{2}", "ovirt-engine/api/disks", diskId).str());
+  return queries->checkExistence(paths::Disk(diskId));
 } catch (...) {
   return UnexpectedFailure(*this, HV_FUNC);
 }
 
 bool TzHypervale::checkSnapshotExistence(const std::string& vmId,
                                          const std::string& snapshotId) try {
-  return queries->checkExistence(
-      CUbString::Format("{1}/{2}/{3}/{4}", "ovirt-engine/api/vms", vmId, "snapshots", snapshotId)
-          .str());
+  return queries->checkExistence(paths::VmSnapshot(vmId, snapshotId));
 } catch (...) {
   return UnexpectedFailure(*this, HV_FUNC);
 }
 
 bool TzHypervale::attachDisk(const std::string& vmId, const SDiskInfoLib& disk, bool active,
                              bool bootable, bool readOnly) try {
-  if (parser->getSchemaVersion() < kApi402) {
+  if (parser->getSchemaVersion() < schema::kDiskAttachments) {
     return operations->attachDisk(vmId, disk, active, bootable, readOnly);
   }
   switch (ReadDiskPresence(vmId, disk.id)) {
@@ -258,7 +246,7 @@ bool TzHypervale::detachDisk(const std::string& vmId, const SDiskInfoLib& disk) 
     Debug(HV_FUNC, "Disk [%s] is detached successfully", disk.id.c_str());
     return true;
   }
-  if (parser->getSchemaVersion() < kApi402) return false;
+  if (parser->getSchemaVersion() < schema::kDiskAttachments) return false;
   // A disk the VM no longer lists is detached, whatever the request reported; a list that
   // could not be read proves nothing.
   switch (ReadDiskPresence(vmId, disk.id)) {
@@ -279,14 +267,14 @@ bool TzHypervale::detachDisk(const std::string& vmId, const SDiskInfoLib& disk) 
 bool TzHypervale::AttachedDiskIds(const std::string& vmId, std::vector<std::string>& diskIds) {
   // Engines before 4.0.2 are addressed in the older form, where a VM lists its disks itself
   // and has no disk attachments to ask for.
-  if (parser->getSchemaVersion() < kApi402) {
+  if (parser->getSchemaVersion() < schema::kDiskAttachments) {
     std::vector<SDiskInfoLib> disks;
-    if (!queries->getDiskInfoListForVM(vmId, disks, kDisksOnly)) return false;
+    if (!queries->getDiskInfoListForVM(vmId, disks, detail::kVmDisks)) return false;
     for (const auto& disk : disks) diskIds.push_back(disk.id);
     return true;
   }
   std::vector<SDiskAttachmentInfoLib> attachments;
-  if (!queries->getDiskAttachmentInfoListForVM(vmId, attachments, kDisksOnly)) return false;
+  if (!queries->getDiskAttachmentInfoListForVM(vmId, attachments, detail::kVmDisks)) return false;
   for (const auto& attachment : attachments) diskIds.push_back(attachment.diskId);
   return true;
 }
@@ -321,7 +309,7 @@ bool TzHypervale::DetachSnappedDisksFromProxy(const std::string& proxyVmId, cons
   Debug(HV_FUNC, "Detaching disks of snapshot [%s] of VM [%s] from proxy: [%s]", snapshotId.c_str(),
         vmId.c_str(), proxyVmId.c_str());
   std::vector<SDiskInfoLib> snapshotDisks;
-  if (!queries->getDiskInfoListForSnapshot(vmId, snapshotId, snapshotDisks, kDisksOnly)) {
+  if (!queries->getDiskInfoListForSnapshot(vmId, snapshotId, snapshotDisks, detail::kVmDisks)) {
     Error(HV_FUNC, "Failed to get disk list of snapshot [%s]", snapshotId.c_str());
     return false;
   }

@@ -7,6 +7,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 
 #include "host/ubString.h"
 
@@ -83,7 +84,7 @@ struct LogState {
   std::atomic<int> threshold{2};
 };
 
-LogState& State() {
+LogState& Logging() {
   static LogState state;
   return state;
 }
@@ -92,41 +93,40 @@ LogState& State() {
 
 void SetLogSink(LogSink sink) {
   auto replacement = sink ? std::make_shared<const LogSink>(std::move(sink)) : nullptr;
-  std::lock_guard<std::mutex> lock(State().mutex);
-  State().sink = std::move(replacement);
+  std::lock_guard<std::mutex> lock(Logging().mutex);
+  Logging().sink = std::move(replacement);
 }
 
-bool SetLogFile(const std::string& path) { return State().defaultSink.setFile(path); }
+bool SetLogFile(const std::string& path) { return Logging().defaultSink.setFile(path); }
 
-void SetLogThreshold(int threshold) { State().threshold.store(threshold); }
+void SetLogThreshold(int threshold) { Logging().threshold.store(threshold); }
 
-int GetLogThreshold() { return State().threshold.load(); }
+int GetLogThreshold() { return Logging().threshold.load(); }
 
 namespace host {
 
 int TraceLevelToLineLevel(int traceLevel) { return 2 + (traceLevel < 0 ? 0 : traceLevel); }
 
-bool LogLevelEnabled(int lineLevel) { return lineLevel <= State().threshold.load(); }
+bool LogLevelEnabled(int lineLevel) { return lineLevel <= Logging().threshold.load(); }
 
 void LogFormatted(LogSeverity severity, int lineLevel, const char* function, const char* format,
                   va_list args) {
   if (!LogLevelEnabled(lineLevel)) return;
   std::string message;
   FormatStringV(message, format, args);
-  const std::string functionText = function ? function : "";
-  const LogLine line{severity, lineLevel, functionText, message};
+  const LogLine line{severity, lineLevel, function ? function : "", std::move(message)};
 
   std::shared_ptr<const LogSink> sink;
   {
-    std::lock_guard<std::mutex> lock(State().mutex);
-    sink = State().sink;
+    std::lock_guard<std::mutex> lock(Logging().mutex);
+    sink = Logging().sink;
   }
   // A host sink must never fail a call of ours.
   try {
     if (sink) {
       (*sink)(line);
     } else {
-      State().defaultSink.write(line);
+      Logging().defaultSink.write(line);
     }
   } catch (...) {
   }

@@ -11,7 +11,7 @@ const char kDefaultInterface[] = "virtio";
 
 bool TzRhevOperations::attachDisk(const std::string& vmId, const SDiskInfoLib& disk, bool active,
                                   bool bootable, bool readOnly) {
-  const bool attachments = parser->getSchemaVersion() >= ops::kDiskAttachments;
+  const bool attachments = parser->getSchemaVersion() >= schema::kDiskAttachments;
   // The engine requires an interface on every attachment.
   SDiskInfoLib attached = disk;
   if (attached.interface.empty()) {
@@ -32,9 +32,7 @@ bool TzRhevOperations::attachDisk(const std::string& vmId, const SDiskInfoLib& d
   } else if (!parser->serializeDiskInfo(attached, request)) {
     return false;
   }
-  const std::string path =
-      CUbString::Format("{1}/{2}/{3}", ops::kVms, vmId, attachments ? "diskattachments" : "disks")
-          .str();
+  const std::string path = attachments ? paths::VmDiskAttachments(vmId) : paths::VmDisks(vmId);
   std::string answer;
   if (!connection->post(path, request, answer)) {
     Error(HV_FUNC, "Failed to attach disk [%s] snapshotid [%s] to VMid [%s]", disk.id.c_str(),
@@ -50,19 +48,12 @@ bool TzRhevOperations::attachDisk(const std::string& vmId, const SDiskInfoLib& d
 }
 
 bool TzRhevOperations::activateDisk(const std::string& vmId, const SDiskInfoLib& disk) {
-  if (parser->getSchemaVersion() < ops::kDiskAttachments) {
-    return diskAction(vmId, disk, "activate");
+  if (parser->getSchemaVersion() < schema::kDiskAttachments) {
+    return diskAction(vmId, disk, paths::sub::kActivate);
   }
   // From 4.0.2 on a disk is activated by attaching it with "active" set; there is no action
   // to send. What is left is to tell whether the attachment is active.
-  if (vmId.empty()) {
-    Error(HV_FUNC, "Must specify VM id");
-    return false;
-  }
-  if (disk.id.empty()) {
-    Error(HV_FUNC, "Must specify Disk id");
-    return false;
-  }
+  if (!NamesVmAndDisk(HV_FUNC, vmId, disk)) return false;
   SDiskAttachmentInfoLib attachment;
   if (!queries->getDiskAttachmentInfoForVM(vmId, disk.id, attachment, 0)) {
     Error(HV_FUNC, "Disk [%s] is not attached to VM [%s]", disk.id.c_str(), vmId.c_str());
@@ -79,49 +70,32 @@ bool TzRhevOperations::activateDisk(const std::string& vmId, const SDiskInfoLib&
 
 bool TzRhevOperations::deactivateDisk(const std::string& vmId, const SDiskInfoLib& disk) {
   // From 4.0.2 on the attachment is removed as a whole.
-  if (parser->getSchemaVersion() >= ops::kDiskAttachments) return true;
-  return diskAction(vmId, disk, "deactivate");
+  if (parser->getSchemaVersion() >= schema::kDiskAttachments) return true;
+  return diskAction(vmId, disk, paths::sub::kDeactivate);
 }
 
 bool TzRhevOperations::diskAction(const std::string& vmId, const SDiskInfoLib& disk,
                                   const std::string& action) {
   const char* function = HV_FUNC;
-  if (vmId.empty()) {
-    Error(function, "Must specify VM id");
-    return false;
-  }
-  if (disk.id.empty()) {
-    Error(function, "Must specify Disk id");
-    return false;
-  }
-  const std::string path =
-      CUbString::Format("{1}/{2}/{3}/{4}/{5}", ops::kVms, vmId, "disks", disk.id, action).str();
-  std::string answer;
-  switch (SendAction(HTTP_REQ_POST, path, SActionInfoLib(), "Failed to serialize action object",
-                     answer, nullptr)) {
-    case ActionOutcome::kAnswered:
-      break;
-    case ActionOutcome::kNotSent:
-      Error(function, "Failed to [%s] disk [%s] for VMid [%s]", action.c_str(), disk.id.c_str(),
-            vmId.c_str());
-      return false;
-    case ActionOutcome::kNotWritten:
-    case ActionOutcome::kUnreadable:
-      return false;
-  }
+  if (!NamesVmAndDisk(function, vmId, disk)) return false;
+  Action request{HTTP_REQ_POST, paths::VmDiskAction(vmId, disk.id, action)};
+  request.notSent = [&](const std::string&) {
+    Error(function, "Failed to [%s] disk [%s] for VMid [%s]", action.c_str(), disk.id.c_str(),
+          vmId.c_str());
+  };
+  if (!SendAction(request, nullptr)) return false;
   Debug(function, "[%s] success: disk [%s] for VMid [%s]", action.c_str(), disk.id.c_str(),
         vmId.c_str());
-  bool wanted = action == "activate";
+  bool wanted = action == paths::sub::kActivate;
 
-  if (parser->getSchemaVersion() < ops::kApiV4) {
-    const std::string link =
-        CUbString::Format("{1}/{2}/{3}/{4}", ops::kVms, vmId, "disks", disk.id).str();
+  if (parser->getSchemaVersion() < schema::kApiV4) {
+    const std::string link = paths::VmDisk(vmId, disk.id);
     Debug(function, "Wait for disk active status to become [%s] using link [%s]",
           ops::BoolText(wanted), link.c_str());
     return pollOnStatus(link, wanted, &TzRhevOperations::checkDiskActiveStatusCallBack);
   }
 
-  const Poll result = PollUntil(retryCount, pauseMs(), [&](std::uint64_t remaining) {
+  const Poll result = PollUntil(ConfiguredWait(), [&](std::uint64_t remaining) {
     std::vector<SDiskInfoLib> disks;
     if (!queries->getDiskInfoListForVM(vmId, disks, 0)) return Poll::kFailed;
     bool found = false;
@@ -150,40 +124,29 @@ bool TzRhevOperations::diskAction(const std::string& vmId, const SDiskInfoLib& d
 
 bool TzRhevOperations::detachDisk(const std::string& vmId, const SDiskInfoLib& disk) {
   const char* function = HV_FUNC;
-  if (vmId.empty()) {
-    Error(function, "Must specify VM id");
-    return false;
-  }
-  if (disk.id.empty()) {
-    Error(function, "Must specify Disk id");
-    return false;
-  }
+  if (!NamesVmAndDisk(function, vmId, disk)) return false;
   const std::int32_t version = parser->getSchemaVersion();
-  const bool attachments = version >= ops::kDiskAttachments;
-  const std::string path = CUbString::Format("{1}/{2}/{3}/{4}", ops::kVms, vmId,
-                                             attachments ? "diskattachments" : "disks", disk.id)
-                               .str();
-  std::string request;
-  if (!attachments) {
-    if (!deactivateDisk(vmId, disk)) return false;
-    SActionInfoLib action;
-    action.detach = true;
-    if (!parser->serializeAction(action, request)) {
-      Error(function, "Failed to serialize action object");
-      return false;
-    }
-  }
-  std::string answer;
-  if (!connection->del(path, request, answer)) {
+  const bool attachments = version >= schema::kDiskAttachments;
+  const std::string path =
+      attachments ? paths::VmDiskAttachment(vmId, disk.id) : paths::VmDisk(vmId, disk.id);
+  // Before disk attachments the disk is deactivated first and the DELETE carries a detach
+  // action; an attachment is removed with an empty DELETE.
+  if (!attachments && !deactivateDisk(vmId, disk)) return false;
+  Action detach{HTTP_REQ_DELETE, path};
+  detach.document.detach = true;
+  detach.withDocument = !attachments;
+  detach.notSent = [&](const std::string&) {
     Error(function, "Failed to detach disk [%s] from VM [%s]", disk.id.c_str(), vmId.c_str());
-    return false;
-  }
+  };
+  if (!SendAction(detach, nullptr)) return false;
 
   // The DELETE was accepted: the wait only holds the caller until the engine shows the disk
   // gone, at most retryCount checks, and running out is no failure.
   if (retryCount > 0) {
-    const Poll result = PollUntil(retryCount - 1, pauseMs(), [&](std::uint64_t) {
-      if (version < ops::kApiV4) {
+    WaitPolicy detachWait = ConfiguredWait();
+    detachWait.extraChecks = retryCount - 1;
+    const Poll result = PollUntil(detachWait, [&](std::uint64_t) {
+      if (version < schema::kApiV4) {
         if (!queries->checkExistence(path)) return Poll::kDone;
         Debug(function, "Obtained disk from link [%s] is alive - waiting for detach", path.c_str());
         return Poll::kWait;
@@ -215,20 +178,17 @@ bool TzRhevOperations::createDisk(SDiskInfoLib& disk) {
     }
     disk.storageDomainId = domain.id;
   }
-  std::string request;
-  if (!parser->serializeDiskInfo(disk, request)) return false;
   std::string answer;
-  if (!connection->post(ops::kDisks, request, answer)) return false;
-  if (!parser->parseDiskInfo(answer, disk)) {
-    Error(HV_FUNC, "Failed to parse createDisk response [%s]", answer.c_str());
+  if (!PostRecord(HV_FUNC, paths::kDisks, disk, answer, &TzRhevParser::serializeDiskInfo,
+                  &TzRhevParser::parseDiskInfo, "createDisk")) {
     return false;
   }
   Debug(HV_FUNC, "createDisk returned success: Disk ID[%s] Name[%s]", disk.id.c_str(),
         disk.name.c_str());
 
   bool flag = false;
-  if (parser->getSchemaVersion() < ops::kApiV4) {
-    const auto creation = disk.links.find("creation_status");
+  if (parser->getSchemaVersion() < schema::kApiV4) {
+    const auto creation = disk.links.find(paths::sub::kCreationStatus);
     if (creation != disk.links.end() && !creation->second.empty()) {
       if (!pollOnStatus(creation->second, flag, &TzRhevOperations::checkCreationStatusCallBack) ||
           !flag) {
@@ -237,7 +197,7 @@ bool TzRhevOperations::createDisk(SDiskInfoLib& disk) {
       }
     }
   }
-  const std::string link = CUbString::Format("{1}/{2}", ops::kDisks, disk.id).str();
+  const std::string link = paths::Disk(disk.id);
   return pollOnStatus(link, flag, &TzRhevOperations::checkDiskStatusCallBack);
 }
 
@@ -246,10 +206,10 @@ bool TzRhevOperations::deleteDisk(const std::string& diskId) {
     Error(HV_FUNC, "Must pass diskId");
     return false;
   }
-  const std::string link = CUbString::Format("{1}/{2}", ops::kDisks, diskId).str();
+  const std::string link = paths::Disk(diskId);
   SDiskInfoLib disk;
   std::string body;
-  switch (LookupRecord(link, body, disk, &TzRhevParser::parseDiskInfo, true)) {
+  switch (queries->FetchRecord(link, body, disk, &TzRhevParser::parseDiskInfo, true)) {
     case Lookup::kFound:
       break;
     case Lookup::kNotFound:
@@ -261,10 +221,7 @@ bool TzRhevOperations::deleteDisk(const std::string& diskId) {
       return false;
   }
   SActionInfoLib answer;
-  if (SendAction(HTTP_REQ_DELETE, disk.href.empty() ? link : disk.href, SActionInfoLib(),
-                 "Failed to serialize action object", body, &answer) != ActionOutcome::kAnswered) {
-    return false;
-  }
+  if (!SendAction({HTTP_REQ_DELETE, disk.href.empty() ? link : disk.href}, &answer)) return false;
   if (ops::SameWord(answer.status, "complete")) return true;
   Error(HV_FUNC, "Delete VM returned state: %s", answer.status.c_str());
   return false;
@@ -279,7 +236,7 @@ bool TzRhevOperations::updateDisk(const std::string& vmId, const SDiskInfoLib& d
     Error(HV_FUNC, "Cannot update disk with no 'id' set");
     return false;
   }
-  if (parser->getSchemaVersion() >= ops::kDiskAttachments) {
+  if (parser->getSchemaVersion() >= schema::kDiskAttachments) {
     Debug(HV_FUNC, "Updated disk not supported for version %d",
           static_cast<int>(parser->getSchemaVersion()));
     return true;
@@ -293,9 +250,7 @@ bool TzRhevOperations::updateDisk(const std::string& vmId, const SDiskInfoLib& d
   if (!parser->serializeDiskInfo(flags, request)) return false;
   DebugLvl(HV_FUNC, 2, "update disk using xml [%s]", request.c_str());
   std::string answer;
-  if (!connection->put(
-          CUbString::Format("{1}/{2}/{3}/{4}", ops::kVms, vmId, "disks", disk.id).str(), request,
-          answer)) {
+  if (!connection->put(paths::VmDisk(vmId, disk.id), request, answer)) {
     return false;
   }
   Debug(HV_FUNC, "Received response [%s] for PUT", answer.c_str());
@@ -303,29 +258,21 @@ bool TzRhevOperations::updateDisk(const std::string& vmId, const SDiskInfoLib& d
 }
 
 bool TzRhevOperations::moveDisk(const SDiskInfoLib& disk, const std::string& storageDomainId) {
-  SActionInfoLib request;
-  request.storageDomainId = storageDomainId;
-  std::string answerBody;
+  const char* function = HV_FUNC;
+  Action move{HTTP_REQ_POST, paths::DiskMove(disk.id)};
+  move.document.storageDomainId = storageDomainId;
+  move.notSent = [&](const std::string& answerBody) {
+    Error(function, "Storage migration request of disk [%s] has failed. Error: [%s]",
+          disk.name.c_str(), answerBody.c_str());
+  };
   SActionInfoLib answer;
-  switch (SendAction(HTTP_REQ_POST,
-                     CUbString::Format("{1}/{2}/{3}", ops::kDisks, disk.id, "move").str(), request,
-                     "Failed to serialize action object", answerBody, &answer)) {
-    case ActionOutcome::kAnswered:
-      break;
-    case ActionOutcome::kNotSent:
-      Error(HV_FUNC, "Storage migration request of disk [%s] has failed. Error: [%s]",
-            disk.name.c_str(), answerBody.c_str());
-      return false;
-    case ActionOutcome::kNotWritten:
-    case ActionOutcome::kUnreadable:
-      return false;
-  }
+  if (!SendAction(move, &answer)) return false;
   if (!ops::SameWord(answer.status, "complete")) {
-    Error(HV_FUNC, "Disk [%s] move operation has not completed, returned state: %s",
+    Error(function, "Disk [%s] move operation has not completed, returned state: %s",
           disk.id.c_str(), answer.status.c_str());
     return false;
   }
-  Debug(HV_FUNC, "Storage migration of disk [%s][%s] has been started successfully",
+  Debug(function, "Storage migration of disk [%s][%s] has been started successfully",
         disk.id.c_str(), disk.name.c_str());
   return true;
 }

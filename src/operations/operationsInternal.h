@@ -1,4 +1,4 @@
-// Paths, version thresholds and the resource lookup shared by the operation units.
+// Word comparison and the record post shared by the operation units.
 #pragma once
 
 #include <boost/algorithm/string/predicate.hpp>
@@ -6,23 +6,14 @@
 
 #include "host/ubString.h"
 #include "operations/rhevOperations.h"
-#include "queries/rhevQueries.h"
+#include "operations/schemaVersions.h"
+#include "queries/fetchAndParse.h"
+#include "queries/resourcePaths.h"
 #include "transport/rhevConnection.h"
-#include "transport/urlEscape.h"
 #include "xml/rhevParser.h"
 
 namespace Hypervale {
 namespace ops {
-
-constexpr const char* kVms = "ovirt-engine/api/vms";
-constexpr const char* kDisks = "ovirt-engine/api/disks";
-constexpr const char* kJobs = "ovirt-engine/api/jobs";
-constexpr const char* kDataCenters = "ovirt-engine/api/datacenters";
-constexpr const char* kStorageDomains = "ovirt-engine/api/storagedomains";
-
-// Schema versions: API v4 starts at 4.0.0; disk attachments replace per-VM disks at 4.0.2.
-constexpr std::int32_t kApiV4 = 4000000;
-constexpr std::int32_t kDiskAttachments = 4000002;
 
 // Engine status words are compared without regard to case.
 inline bool SameWord(const std::string& a, const char* b) {
@@ -34,12 +25,25 @@ inline const char* BoolText(bool value) { return value ? "true" : "false"; }
 }  // namespace ops
 
 template <typename Record>
-TzRhevOperations::Lookup TzRhevOperations::LookupRecord(
-    const std::string& link, std::string& body, Record& out,
-    bool (TzRhevParser::*parse)(const std::string&, Record&), bool reportErrors) {
-  const Lookup got = GetLink(link, body, reportErrors);
-  if (got != Lookup::kFound) return got;
-  return (parser->*parse)(body, out) ? Lookup::kFound : Lookup::kUnreadable;
+bool TzRhevOperations::PostRecord(const char* function, const std::string& path, Record& record,
+                                  std::string& answer,
+                                  bool (TzRhevParser::*write)(const Record&, std::string&),
+                                  bool (TzRhevParser::*read)(const std::string&, Record&),
+                                  const char* answerName,
+                                  const std::function<void(const std::string& request)>& sending,
+                                  const char* writeFailure) {
+  std::string request;
+  if (!(parser->*write)(record, request)) {
+    if (writeFailure) Error(function, "%s", writeFailure);
+    return false;
+  }
+  if (sending) sending(request);
+  if (!connection->post(path, request, answer)) return false;
+  if (!(parser->*read)(answer, record)) {
+    Error(function, "Failed to parse %s response [%s]", answerName, answer.c_str());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace Hypervale

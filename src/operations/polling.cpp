@@ -1,5 +1,4 @@
 // The generic status wait with its checkers, and the waits on engine jobs.
-#include <algorithm>
 #include <limits>
 
 #include "host/platformInfo.h"
@@ -22,125 +21,127 @@ bool TzRhevOperations::pollOnStatus(const std::string& link, bool& flag, checker
   // A snapshot is read with all its content, as every read of one snapshot is.
   const bool allContent = checker == &TzRhevOperations::checkSnapshotStatusCallBack;
   std::string response;
-  const Poll result = PollUntil(retryCount, pauseMs(), [&](std::uint64_t remaining) {
+  const Poll result = PollUntil(ConfiguredWait(), [&](std::uint64_t remaining) {
     const bool got = allContent ? queries->getAllContentFromLink(link, response, false)
                                 : queries->getFromLink(link, response, false);
     if (!got) {
       Error(function, "Failed to get response from link [%s]", link.c_str());
       return Poll::kFailed;
     }
-    answerUnreadable = false;
-    resourceFailed = false;
-    if ((this->*checker)(response, flag)) {
+    const Poll decided = (this->*checker)(response, flag);
+    if (decided == Poll::kWait) {
       Debug(function, "Continue to wait...[%lu]", static_cast<unsigned long>(remaining));
       DebugLvl(function, 2, "resp [%s]", response.c_str());
-      return Poll::kWait;
+    } else if (decided == Poll::kDone) {
+      Debug(function, "Done waiting");
+      DebugLvl(function, 2, "resp [%s]", response.c_str());
     }
-    // A broken answer is no proof that the resource got anywhere, whichever checker read it.
-    if (answerUnreadable) {
-      Error(function, "Stopped waiting on an unreadable answer from link [%s]", link.c_str());
-      return Poll::kFailed;
-    }
-    if (resourceFailed) return Poll::kFailed;  // the checker said why
-    Debug(function, "Done waiting");
-    DebugLvl(function, 2, "resp [%s]", response.c_str());
-    return Poll::kDone;
+    return decided;
   });
-  if (result == Poll::kWait) {
-    Error(function, "Timed out waiting for status - last resp [%s]", response.c_str());
+  switch (result) {
+    case Poll::kDone:
+      return true;
+    case Poll::kWait:
+      Error(function, "Timed out waiting for status - last resp [%s]", response.c_str());
+      return false;
+    case Poll::kUnreadable:
+      // A broken answer is no proof that the resource got anywhere, whichever checker read it.
+      Error(function, "Stopped waiting on an unreadable answer from link [%s]", link.c_str());
+      return false;
+    case Poll::kFailed:
+      return false;  // the checker said why
   }
-  return result == Poll::kDone;
+  return false;
 }
 
-bool TzRhevOperations::checkCreationStatusCallBack(const std::string& response, bool& flag) {
+TzRhevOperations::Poll TzRhevOperations::checkCreationStatusCallBack(const std::string& response,
+                                                                     bool& flag) {
   flag = true;
   SCreationInfoLib creation;
   if (!parser->parseCreation(response, creation)) {
     Error(HV_FUNC, "Failed to parse xml response for creation status!");
-    answerUnreadable = true;
     flag = false;
-    return false;
+    return Poll::kUnreadable;
   }
   if (ops::SameWord(creation.status, "complete")) {
     Debug(HV_FUNC, "creation status [%s] is now complete", creation.status.c_str());
-    return false;
+    return Poll::kDone;
   }
   if (ops::SameWord(creation.status, "failed")) {
     Debug(HV_FUNC, "creation status [%s] has failed", creation.status.c_str());
     flag = false;
-    return false;
+    return Poll::kDone;
   }
   Debug(HV_FUNC, "creation status [%s] - not complete", creation.status.c_str());
-  return true;
+  return Poll::kWait;
 }
 
-bool TzRhevOperations::checkSnapshotStatusCallBack(const std::string& response, bool& flag) {
+TzRhevOperations::Poll TzRhevOperations::checkSnapshotStatusCallBack(const std::string& response,
+                                                                     bool& flag) {
   SSnapshotInfoLib snapshot;
   if (!parser->parseSnapshotInfo(response, snapshot)) {
     Error(HV_FUNC, "Failed to parse xml response for snapshot!");
-    answerUnreadable = true;
     flag = false;
-    return false;
+    return Poll::kUnreadable;
   }
   if (ops::SameWord(snapshot.snapshotStatus, "locked")) {
     Debug(HV_FUNC, "snapshot status still locked");
-    return true;
+    return Poll::kWait;
   }
   Debug(HV_FUNC, "snapshot status [%s] ready", snapshot.snapshotStatus.c_str());
   flag = true;
-  return false;
+  return Poll::kDone;
 }
 
-bool TzRhevOperations::checkDiskStatusCallBack(const std::string& response, bool& /*flag*/) {
+TzRhevOperations::Poll TzRhevOperations::checkDiskStatusCallBack(const std::string& response,
+                                                                 bool& /*flag*/) {
   SDiskInfoLib disk;
   if (!parser->parseDiskInfo(response, disk)) {
     Error(HV_FUNC, "Failed to parse xml response for Disk!");
-    answerUnreadable = true;
-    return false;
+    return Poll::kUnreadable;
   }
   if (ops::SameWord(disk.status, "locked")) {
     Debug(HV_FUNC, "Disk status still locked");
-    return true;
+    return Poll::kWait;
   }
   // The engine marks a disk it failed to create or copy "illegal"; it is no usable disk.
   if (ops::SameWord(disk.status, "illegal")) {
     Error(HV_FUNC, "Disk [%s] ended in status [%s]", disk.id.c_str(), disk.status.c_str());
-    resourceFailed = true;
-    return false;
+    return Poll::kFailed;
   }
   Debug(HV_FUNC, "Disk status [%s] ready", disk.status.c_str());
-  return false;
+  return Poll::kDone;
 }
 
-bool TzRhevOperations::checkDiskActiveStatusCallBack(const std::string& response, bool& flag) {
+TzRhevOperations::Poll TzRhevOperations::checkDiskActiveStatusCallBack(const std::string& response,
+                                                                       bool& flag) {
   DebugLvl(HV_FUNC, 2, "schema version = [%d]", static_cast<int>(parser->getSchemaVersion()));
   SDiskInfoLib disk;
   if (!parser->parseDiskInfo(response, disk)) {
     Error(HV_FUNC, "Failed to parse xml response for disk!");
-    answerUnreadable = true;
-    return false;
+    return Poll::kUnreadable;
   }
   if (disk.active == flag) {
     Debug(HV_FUNC, "disk status is now [%s]", ops::BoolText(disk.active));
-    return false;
+    return Poll::kDone;
   }
   Debug(HV_FUNC, "disk status is [%s]. Continue to wait", ops::BoolText(disk.active));
-  return true;
+  return Poll::kWait;
 }
 
-bool TzRhevOperations::checkChangePowerStateCallBack(const std::string& response, bool& flag) {
+TzRhevOperations::Poll TzRhevOperations::checkChangePowerStateCallBack(const std::string& response,
+                                                                       bool& flag) {
   SVMInfoLib vm;
   if (!parser->parseVMInfo(response, vm)) {
     Error(HV_FUNC, "Failed to parse xml response for VM!");
-    answerUnreadable = true;
-    return false;
+    return Poll::kUnreadable;
   }
   if (ops::SameWord(vm.status, flag ? "up" : "down")) {
     Debug(HV_FUNC, "VM status is now [%s]", vm.status.c_str());
-    return false;
+    return Poll::kDone;
   }
   Debug(HV_FUNC, "vm status is [%s]. Continue to wait", vm.status.c_str());
-  return true;
+  return Poll::kWait;
 }
 
 bool TzRhevOperations::pollForRhevJobCompletion(const std::string& jobId) {
@@ -149,70 +150,61 @@ bool TzRhevOperations::pollForRhevJobCompletion(const std::string& jobId) {
     Error(function, "No job id to wait for");
     return false;
   }
-  // Read per wait so that a changed limit applies to the next job.
+  // Unbounded in polls: the time bound and the allowance for failed reads end the wait. The
+  // bound is read per wait so that a changed limit applies to the next job.
   unsigned long maxWaitSec = kDefaultJobMaxWaitSec;
   TzPlatformInfo().getNumber("VirtualServer", "nRhevJobMaxWaitSec", &maxWaitSec);
-  const std::uint64_t maxWaitMs = static_cast<std::uint64_t>(maxWaitSec) * 1000;
-  // Each pause counts at least 1 ms, which no real poll undercuts, so that a zero sleep
-  // interval cannot make the bound endless.
-  const std::uint64_t charge = std::max<std::uint64_t>(pauseMs(), 1);
+  WaitPolicy policy = ConfiguredWait();
+  policy.extraChecks = std::numeric_limits<std::uint64_t>::max();
+  policy.maxWaitMs = static_cast<std::uint64_t>(maxWaitSec) * 1000;
+  policy.unreadableAllowed = retryCount;
 
-  const std::string link = CUbString::Format("{1}/{2}", ops::kJobs, jobId).str();
+  const std::string link = paths::Job(jobId);
   SJobInfoLib job;
-  std::uint64_t failuresLeft = retryCount;
-  std::uint64_t waitedMs = 0;
-  // Unbounded in polls: the time bound and the failure allowance end the wait.
-  const Poll result =
-      PollUntil(std::numeric_limits<std::uint64_t>::max(), pauseMs(), [&](std::uint64_t) {
-        std::string body;
-        SJobInfoLib latest;
-        // The job is read here rather than through the job query so that a 404 is judged on
-        // this very request.
-        switch (LookupRecord(link, body, latest, &TzRhevParser::parseJobInfo, true)) {
-          case Lookup::kNotFound:
-            Error(function, "Job [%s] does not exist", jobId.c_str());
-            return Poll::kFailed;
-          case Lookup::kFailed:
-          case Lookup::kUnreadable:
-            if (failuresLeft == 0) {
-              Error(function, "Failed to read job [%s] - giving up", jobId.c_str());
-              return Poll::kFailed;
-            }
-            --failuresLeft;
-            break;
-          case Lookup::kFound:
-            job = latest;
-            Debug(function, "job [%s]:[%s] - current state [%s] - waiting for [%s]...",
-                  job.id.c_str(), job.description.c_str(), job.status.c_str(), "FINISHED");
-            if (ops::SameWord(job.status, "FINISHED")) {
-              Debug(function, "Polling completed : job [%s]:[%s] - state [%s]", job.id.c_str(),
-                    job.description.c_str(), job.status.c_str());
-              return Poll::kDone;
-            }
-            if (ops::SameWord(job.status, "FAILED") || ops::SameWord(job.status, "UNKNOWN") ||
-                ops::SameWord(job.status, "ABORTED")) {
-              Error(function, "Job [%s]:[%s] ended in state [%s]", job.id.c_str(),
-                    job.description.c_str(), job.status.c_str());
-              return Poll::kFailed;
-            }
-            break;
-        }
-        // A job stuck in a state that is not an end state must not hold the caller for ever.
-        if (waitedMs >= maxWaitMs) {
-          Error(function, "Job [%s]:[%s] has not ended within [%lu] seconds - last state [%s]",
-                jobId.c_str(), job.description.c_str(), maxWaitSec, job.status.c_str());
-          return Poll::kFailed;
-        }
-        waitedMs += charge;
-        return Poll::kWait;
-      });
+  const Poll result = PollUntil(policy, [&](std::uint64_t) {
+    std::string body;
+    SJobInfoLib latest;
+    // Read three-way so that a 404 is judged on this very request.
+    switch (queries->FetchRecord(link, body, latest, &TzRhevParser::parseJobInfo, true)) {
+      case Lookup::kFound:
+        break;
+      case Lookup::kNotFound:
+        Error(function, "Job [%s] does not exist", jobId.c_str());
+        return Poll::kFailed;
+      case Lookup::kFailed:
+      case Lookup::kUnreadable:
+        return Poll::kUnreadable;
+    }
+    job = latest;
+    Debug(function, "job [%s]:[%s] - current state [%s] - waiting for [%s]...", job.id.c_str(),
+          job.description.c_str(), job.status.c_str(), "FINISHED");
+    if (ops::SameWord(job.status, "FINISHED")) {
+      Debug(function, "Polling completed : job [%s]:[%s] - state [%s]", job.id.c_str(),
+            job.description.c_str(), job.status.c_str());
+      return Poll::kDone;
+    }
+    if (ops::SameWord(job.status, "FAILED") || ops::SameWord(job.status, "UNKNOWN") ||
+        ops::SameWord(job.status, "ABORTED")) {
+      Error(function, "Job [%s]:[%s] ended in state [%s]", job.id.c_str(), job.description.c_str(),
+            job.status.c_str());
+      return Poll::kFailed;
+    }
+    return Poll::kWait;
+  });
+  if (result == Poll::kUnreadable) {
+    Error(function, "Failed to read job [%s] - giving up", jobId.c_str());
+  } else if (result == Poll::kWait) {
+    // A job stuck in a state that is not an end state must not hold the caller for ever.
+    Error(function, "Job [%s]:[%s] has not ended within [%lu] seconds - last state [%s]",
+          jobId.c_str(), job.description.c_str(), maxWaitSec, job.status.c_str());
+  }
   return result == Poll::kDone;
 }
 
 bool TzRhevOperations::pollVMSnapshotStatus(const SVMInfoLib& /*vm*/,
                                             const SSnapshotInfoLib& /*snapshot*/,
                                             const std::string& correlationId) {
-  const std::string url = ops::kJobs + SearchQuery("correlation_id", correlationId);
+  const std::string url = paths::JobsCorrelated(correlationId);
   std::string response;
   if (!connection->get(url, response, true)) return false;
   std::vector<SJobInfoLib> jobs;
@@ -236,8 +228,7 @@ bool TzRhevOperations::pollVMSnapshotStatus(const SVMInfoLib& /*vm*/,
 
 bool TzRhevOperations::WaitForUnlockSnapshot(const std::string& vmId,
                                              const std::string& snapshotId) {
-  const std::string link =
-      CUbString::Format("{1}/{2}/{3}/{4}", ops::kVms, vmId, "snapshots", snapshotId).str();
+  const std::string link = paths::VmSnapshot(vmId, snapshotId);
   bool unlocked = false;
   return pollOnStatus(link, unlocked, &TzRhevOperations::checkSnapshotStatusCallBack) && unlocked;
 }

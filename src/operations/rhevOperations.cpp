@@ -1,6 +1,7 @@
-// Construction and the steps every operation shares: the wait loop, the resource lookup
-// and the action request.
+// Construction and the steps every operation shares: the wait loop and the action request.
 #include "operations/rhevOperations.h"
+
+#include <algorithm>
 
 #include "host/platformInfo.h"
 #include "host/ubSleep.h"
@@ -21,65 +22,57 @@ TzRhevOperations::TzRhevOperations(TzRhevConnection* c, TzRhevParser* p, TzRhevQ
 
 TzRhevOperations::~TzRhevOperations() = default;
 
+TzRhevOperations::WaitPolicy TzRhevOperations::ConfiguredWait() const {
+  return WaitPolicy{static_cast<std::uint32_t>(sleepInterval), retryCount};
+}
+
 TzRhevOperations::Poll TzRhevOperations::PollUntil(
-    std::uint64_t extraChecks, std::uint32_t pause,
-    const std::function<Poll(std::uint64_t remaining)>& check) {
-  for (std::uint64_t remaining = extraChecks;; --remaining) {
+    const WaitPolicy& policy, const std::function<Poll(std::uint64_t remaining)>& check) {
+  std::uint64_t unreadableLeft = policy.unreadableAllowed;
+  std::uint64_t waitedMs = 0;
+  for (std::uint64_t remaining = policy.extraChecks;; --remaining) {
     const Poll result = check(remaining);
-    if (result != Poll::kWait) return result;
-    UBSLEEP(pause, __FILE__, __LINE__);
+    if (result == Poll::kDone || result == Poll::kFailed) return result;
+    if (result == Poll::kUnreadable) {
+      if (unreadableLeft == 0) return result;
+      --unreadableLeft;
+    }
+    if (waitedMs >= policy.maxWaitMs) return Poll::kWait;
+    waitedMs += std::max<std::uint64_t>(policy.pauseMs, 1);
+    UBSLEEP(policy.pauseMs, __FILE__, __LINE__);
     if (remaining == 0) return Poll::kWait;
   }
 }
 
-TzRhevOperations::Lookup TzRhevOperations::GetLink(const std::string& link, std::string& body,
-                                                   bool reportErrors) {
-  if (queries->getFromLink(link, body, reportErrors)) return Lookup::kFound;
-  // Read right after the failed GET: the connection replaces its code only on a failed
-  // request, so a later look could see the status of an older one.
-  return connection->getLastErrorCode() == 404 ? Lookup::kNotFound : Lookup::kFailed;
+bool TzRhevOperations::SendAction(const Action& action, SActionInfoLib* answer) {
+  std::string request;
+  if (action.withDocument && !parser->serializeAction(action.document, request)) {
+    Error(HV_FUNC, "%s", action.writeFailure);
+    return false;
+  }
+  std::string answerBody;
+  if (!connection->sendReq(action.method, action.path, request, answerBody, true)) {
+    if (action.notSent) action.notSent(answerBody);
+    return false;
+  }
+  if (answer && !parser->parseAction(answerBody, *answer, true)) {
+    if (action.unreadable) action.unreadable(answerBody);
+    return false;
+  }
+  return true;
 }
 
-TzRhevOperations::Lookup TzRhevOperations::LookupVM(const std::string& name, const std::string& id,
-                                                    SVMInfoLib& vm) {
-  std::string body;
-  if (!id.empty()) {
-    return LookupRecord(CUbString::Format("{1}/{2}", ops::kVms, id).str(), body, vm,
-                        &TzRhevParser::parseVMInfo, true);
+bool TzRhevOperations::NamesVmAndDisk(const char* function, const std::string& vmId,
+                                      const SDiskInfoLib& disk) {
+  if (vmId.empty()) {
+    Error(function, "Must specify VM id");
+    return false;
   }
-  if (name.empty()) {
-    Error(HV_FUNC, "Must specify either VM name or ID");
-    return Lookup::kFailed;
+  if (disk.id.empty()) {
+    Error(function, "Must specify Disk id");
+    return false;
   }
-  // Done here rather than through the VM query so that an answer without the name can be
-  // told from a failed search.
-  std::vector<SVMInfoLib> found;
-  const Lookup searched = LookupRecord(ops::kVms + SearchQuery("name", name), body, found,
-                                       &TzRhevParser::parseVMInfoList, true);
-  if (searched != Lookup::kFound) return searched;
-  int matches = 0;
-  for (const SVMInfoLib& candidate : found) {
-    if (candidate.name != name) continue;
-    ++matches;
-    vm = candidate;
-  }
-  if (matches == 0) return Lookup::kNotFound;
-  if (matches == 1) return Lookup::kFound;
-  Error(HV_FUNC, "Found %d VMs that match [%s/%s]", matches, name.c_str(), id.c_str());
-  return Lookup::kFailed;
-}
-
-TzRhevOperations::ActionOutcome TzRhevOperations::SendAction(
-    HTTP_REQ_TYPE method, const std::string& path, const SActionInfoLib& request,
-    const char* writeFailure, std::string& answerBody, SActionInfoLib* answer) {
-  std::string body;
-  if (!parser->serializeAction(request, body)) {
-    Error(HV_FUNC, "%s", writeFailure);
-    return ActionOutcome::kNotWritten;
-  }
-  if (!connection->sendReq(method, path, body, answerBody, true)) return ActionOutcome::kNotSent;
-  if (answer && !parser->parseAction(answerBody, *answer, true)) return ActionOutcome::kUnreadable;
-  return ActionOutcome::kAnswered;
+  return true;
 }
 
 }  // namespace Hypervale

@@ -3,10 +3,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <string>
+#include <utility>
 
 #include "host/kwDebug.h"
 #include "hypervale/records.h"
+#include "queries/lookup.h"
 #include "transport/libCurl.h"
 
 namespace Hypervale {
@@ -17,8 +20,12 @@ class TzRhevQueries;
 
 class TzRhevOperations : public KwDebug {
  public:
-  // A checker of pollOnStatus: reads the last answer; true keeps waiting, false stops.
-  typedef bool (TzRhevOperations::*checkerCbk)(const std::string& response, bool& flag);
+  // What one check of a wait decided: the wait is done, goes on, failed (the check said why),
+  // or the check got no answer it could read.
+  enum class Poll { kDone, kWait, kFailed, kUnreadable };
+  // A checker of pollOnStatus: reads the last answer and decides. What the flag means (an
+  // input, an output, or both) is the checker's own.
+  typedef Poll (TzRhevOperations::*checkerCbk)(const std::string& response, bool& flag);
 
   TzRhevOperations(TzRhevConnection* connection, TzRhevParser* parser, TzRhevQueries* queries);
   ~TzRhevOperations() override;
@@ -30,11 +37,11 @@ class TzRhevOperations : public KwDebug {
 
   // Status polling and job tracking.
   bool pollOnStatus(const std::string& link, bool& flag, checkerCbk checker);
-  bool checkCreationStatusCallBack(const std::string& response, bool& flag);
-  bool checkSnapshotStatusCallBack(const std::string& response, bool& flag);
-  bool checkDiskStatusCallBack(const std::string& response, bool& flag);
-  bool checkDiskActiveStatusCallBack(const std::string& response, bool& flag);
-  bool checkChangePowerStateCallBack(const std::string& response, bool& flag);
+  Poll checkCreationStatusCallBack(const std::string& response, bool& flag);
+  Poll checkSnapshotStatusCallBack(const std::string& response, bool& flag);
+  Poll checkDiskStatusCallBack(const std::string& response, bool& flag);
+  Poll checkDiskActiveStatusCallBack(const std::string& response, bool& flag);
+  Poll checkChangePowerStateCallBack(const std::string& response, bool& flag);
   bool pollForRhevJobCompletion(const std::string& jobId);
   bool pollVMSnapshotStatus(const SVMInfoLib& vm, const SSnapshotInfoLib& snapshot,
                             const std::string& correlationId);
@@ -84,32 +91,26 @@ class TzRhevOperations : public KwDebug {
   bool destroyStorageDomain(SStorageDomainInfoLib& domain);
 
  private:
-  // What one check of a wait decided.
-  enum class Poll { kDone, kFailed, kWait };
-  // What a GET of one resource found out. kNotFound is decided on the status of that very
-  // GET, never on a code left over from an earlier request.
-  enum class Lookup { kFound, kNotFound, kFailed, kUnreadable };
+  // How long a wait may go on.
+  struct WaitPolicy {
+    std::uint32_t pauseMs;      // after every check that asks to wait (32-bit, as the host sleeps)
+    std::uint64_t extraChecks;  // checks after the first; the last pause ends the wait
+    // What the pauses may add up to: once they have, the wait ends without a further pause.
+    // Each pause counts at least 1 ms, so that a zero pause cannot make the bound endless.
+    std::uint64_t maxWaitMs = std::numeric_limits<std::uint64_t>::max();
+    // Checks without a readable answer that the wait lets pass as one more reason to wait;
+    // the next one ends it.
+    std::uint64_t unreadableAllowed = 0;
+  };
+  // The configured wait: `sleepInterval` (its low 32 bits) between `retryCount` + 1 checks.
+  WaitPolicy ConfiguredWait() const;
 
-  // The one wait loop: runs `check` (given the checks left after this one) up to
-  // `extraChecks` + 1 times and pauses `pause` milliseconds after every check that asks to wait;
-  // the wait runs out right after the last pause. Returns kWait when it ran out.
-  Poll PollUntil(std::uint64_t extraChecks, std::uint32_t pause,
+  // The one wait loop: runs `check` (given the checks left after this one) as `policy` allows.
+  // Returns what ended the wait: kDone or kFailed as a check decided, kUnreadable when a check
+  // beyond the allowance got no readable answer, kWait when the wait ran out.
+  Poll PollUntil(const WaitPolicy& policy,
                  const std::function<Poll(std::uint64_t remaining)>& check);
-  // The pause between two polls; only the low 32 bits of the configured value count.
-  std::uint32_t pauseMs() const { return static_cast<std::uint32_t>(sleepInterval); }
 
-  // GET `link`; `body` keeps the answer (or, with `reportErrors`, the error body).
-  Lookup GetLink(const std::string& link, std::string& body, bool reportErrors);
-  // GetLink, then the body parsed into `out` (kUnreadable when it does not parse).
-  template <typename Record>
-  Lookup LookupRecord(const std::string& link, std::string& body, Record& out,
-                      bool (TzRhevParser::*parse)(const std::string&, Record&), bool reportErrors);
-  // The VM by id, or by exact name among the search answer; kNotFound when the engine says
-  // there is no such VM.
-  Lookup LookupVM(const std::string& name, const std::string& id, SVMInfoLib& vm);
-  // The domain outside any data center, by id, else by exact name; kNotFound when the engine
-  // has no such domain.
-  Lookup LookupStorageDomain(const SStorageDomainInfoLib& domain, SStorageDomainInfoLib& found);
   // The domain's status among those attached to its `dataCenterName`; kNotFound when that
   // data center does not list it.
   Lookup ReadAttachedStorageDomainStatus(const SStorageDomainInfoLib& domain, std::string& status);
@@ -117,25 +118,39 @@ class TzRhevOperations : public KwDebug {
   // center an attached domain belongs to. kNotFound only when the domain does not exist.
   Lookup StatusForRemoval(SStorageDomainInfoLib& domain, std::string& status);
 
-  // How far an action request got.
-  enum class ActionOutcome { kNotWritten, kNotSent, kUnreadable, kAnswered };
-  // Writes `request` (logging `writeFailure` when that fails), sends it with `method` and,
-  // when `answer` is given, reads the engine's answer into it.
-  ActionOutcome SendAction(HTTP_REQ_TYPE method, const std::string& path,
-                           const SActionInfoLib& request, const char* writeFailure,
-                           std::string& answerBody, SActionInfoLib* answer);
+  // An action request, and the caller's words for its failures beyond what the transport and
+  // the parser log themselves; each is given the engine's answer body.
+  struct Action {
+    Action(HTTP_REQ_TYPE method, std::string path) : method(method), path(std::move(path)) {}
+    HTTP_REQ_TYPE method;
+    std::string path;
+    SActionInfoLib document;   // an empty action unless the caller fills it in
+    bool withDocument = true;  // false: the request goes with an empty body
+    const char* writeFailure = "Failed to serialize action object";
+    std::function<void(const std::string& answerBody)> notSent;
+    std::function<void(const std::string& answerBody)> unreadable;
+  };
+  // Sends the action and, when `answer` is given, reads the engine's answer into it. True when
+  // the engine answered and, where asked, its answer could be read.
+  bool SendAction(const Action& action, SActionInfoLib* answer);
+  // Writes `record`, posts it to `path` and reads the engine's answer (kept in `answer`) back
+  // into it; an answer that does not read is logged as the response of `answerName`.
+  // `sending` (given the written record) and `writeFailure`, when given, add the caller's
+  // words. Logs as `function`.
+  template <typename Record>
+  bool PostRecord(const char* function, const std::string& path, Record& record,
+                  std::string& answer, bool (TzRhevParser::*write)(const Record&, std::string&),
+                  bool (TzRhevParser::*read)(const std::string&, Record&), const char* answerName,
+                  const std::function<void(const std::string& request)>& sending = nullptr,
+                  const char* writeFailure = nullptr);
+  // False, after saying which is missing, unless both the VM and the disk are named.
+  bool NamesVmAndDisk(const char* function, const std::string& vmId, const SDiskInfoLib& disk);
 
   TzRhevConnection* connection;
   TzRhevParser* parser;
   TzRhevQueries* queries;
   std::uint64_t sleepInterval;  // milliseconds between two polls
   std::uint64_t retryCount;     // extra polls a wait may make
-  // Set by a checker when the answer it was given could not be read, so that pollOnStatus
-  // ends such a wait as a failure whatever the checker's flag means.
-  bool answerUnreadable = false;
-  // Set by a checker that stops the wait on a resource the engine reports broken (and logs
-  // why), so that pollOnStatus ends the wait as a failure.
-  bool resourceFailed = false;
 };
 
 }  // namespace Hypervale

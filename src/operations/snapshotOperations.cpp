@@ -29,20 +29,12 @@ bool TzRhevOperations::createVMSnapshot(SVMInfoLib& vm, SSnapshotInfoLib& snapsh
     Error(HV_FUNC, "Must pass VM id to create VM Snapshot");
     return false;
   }
-  std::string request;
-  if (!parser->serializeSnapshotInfo(snapshot, request)) {
-    Error(HV_FUNC, "Failed to serialize SSnapshotLib");
-    return false;
-  }
   const std::string correlationId =
       MakeCorrelationId(vm.name, snapshot.description, static_cast<long>(std::time(nullptr)));
-  std::string url;
-  FormatString(url, "%s/%s/snapshots?correlation_id=%s", ops::kVms, vm.id.c_str(),
-               EncodeQueryValue(correlationId).c_str());
   std::string answer;
-  if (!connection->post(url, request, answer)) return false;
-  if (!parser->parseSnapshotInfo(answer, snapshot)) {
-    Error(HV_FUNC, "Failed to parse createVMSnapshot response [%s]", answer.c_str());
+  if (!PostRecord(HV_FUNC, paths::VmSnapshotsCorrelated(vm.id, correlationId), snapshot, answer,
+                  &TzRhevParser::serializeSnapshotInfo, &TzRhevParser::parseSnapshotInfo,
+                  "createVMSnapshot", nullptr, "Failed to serialize SSnapshotLib")) {
     return false;
   }
   DebugLvl(HV_FUNC, 2, "createVMSnapshot request accepted : Snap ID[%s] Desc[%s]",
@@ -102,12 +94,12 @@ bool TzRhevOperations::deleteVMSnapshot(const std::string& vmName, const std::st
     Error(function, "Invalid vm name[%s] id[%s]", vmName.c_str(), vmId.c_str());
     return false;
   }
-  const std::string link =
-      CUbString::Format("{1}/{2}/{3}/{4}", ops::kVms, vm.id, "snapshots", snapshotId).str();
+  const std::string link = paths::VmSnapshot(vm.id, snapshotId);
   SSnapshotInfoLib snapshot;
   snapshot.id = snapshotId;
   std::string body;
-  const Lookup read = LookupRecord(link, body, snapshot, &TzRhevParser::parseSnapshotInfo, true);
+  const Lookup read =
+      queries->FetchRecord(link, body, snapshot, &TzRhevParser::parseSnapshotInfo, true);
   if (read != Lookup::kFound) {
     if (read == Lookup::kFailed && connection->getLastErrorCode() == 409) conflict = true;
     Error(function, "Invalid snapshotId [%s] for vm [%s]", snapshotId.c_str(), vm.id.c_str());
@@ -126,31 +118,26 @@ bool TzRhevOperations::deleteVMSnapshot(const std::string& vmName, const std::st
     return false;
   }
 
+  Action remove{HTTP_REQ_DELETE, link};
+  remove.notSent = [&](const std::string&) {
+    // Read right after the failed DELETE: the engine refuses a delete it cannot do now (the VM
+    // or the snapshot busy) with 409.
+    if (connection->getLastErrorCode() == 409) conflict = true;
+    Error(function, "Failed to delete snapshotId [%s] for vm [%s]", snapshotId.c_str(),
+          vm.id.c_str());
+  };
+  remove.unreadable = [&](const std::string& answerBody) {
+    Error(function, "Cannot parse action xml [%s] - cancel poll", answerBody.c_str());
+  };
   SActionInfoLib action;
-  switch (SendAction(HTTP_REQ_DELETE, link, SActionInfoLib(), "Failed to serialize action object",
-                     body, &action)) {
-    case ActionOutcome::kAnswered:
-      break;
-    case ActionOutcome::kNotWritten:
-      return false;
-    case ActionOutcome::kNotSent:
-      // Read right after the failed DELETE: the engine refuses a delete it cannot do now
-      // (the VM or the snapshot busy) with 409.
-      if (connection->getLastErrorCode() == 409) conflict = true;
-      Error(function, "Failed to delete snapshotId [%s] for vm [%s]", snapshotId.c_str(),
-            vm.id.c_str());
-      return false;
-    case ActionOutcome::kUnreadable:
-      Error(function, "Cannot parse action xml [%s] - cancel poll", body.c_str());
-      return false;
-  }
+  if (!SendAction(remove, &action)) return false;
 
   // An answer that names no job leaves only the snapshot itself to watch.
   if (action.jobId.empty()) {
     Debug(function, "No job named for the delete of snapshotId [%s] for vm [%s]",
           snapshotId.c_str(), vm.id.c_str());
   } else if (!pollForRhevJobCompletion(action.jobId)) {
-    if (GetLink(link, body, false) == Lookup::kNotFound) return true;
+    if (queries->FetchLink(link, body, false) == Lookup::kNotFound) return true;
     Error(function, "Cannot poll - Unable to parse job xml [%s]", body.c_str());
     return false;
   }
@@ -161,9 +148,11 @@ bool TzRhevOperations::deleteVMSnapshot(const std::string& vmName, const std::st
                                : retryCount > std::numeric_limits<std::uint64_t>::max() / 2
                                    ? std::numeric_limits<std::uint64_t>::max()
                                    : 2 * retryCount;
-  const std::uint32_t pause = pauseMs() + 10000u;  // 32-bit, as the host's sleep takes it
-  const Poll gone = PollUntil(checks - 1, pause, [&](std::uint64_t) {
-    switch (GetLink(link, body, false)) {
+  WaitPolicy goneWait = ConfiguredWait();
+  goneWait.pauseMs += 10000u;
+  goneWait.extraChecks = checks - 1;
+  const Poll gone = PollUntil(goneWait, [&](std::uint64_t) {
+    switch (queries->FetchLink(link, body, false)) {
       case Lookup::kNotFound:
         Debug(function, "Deleted snapshotId [%s] for vm [%s]", snapshotId.c_str(), vm.id.c_str());
         return Poll::kDone;

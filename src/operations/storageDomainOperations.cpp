@@ -17,16 +17,17 @@ bool TzRhevOperations::createStorageDomain(SStorageDomainInfoLib& domain) {
     return false;
   }
   domain.dataCenterName.clear();  // the create request is not tied to a data center
-  std::string request;
-  if (!parser->serializeStorageDomainInfo(domain, request)) return false;
-  Debug(HV_FUNC, "storage domain create xml [%s]", request.c_str());
+  const char* function = HV_FUNC;
+  const auto sending = [&](const std::string& request) {
+    Debug(function, "storage domain create xml [%s]", request.c_str());
+  };
   std::string answer;
-  if (!connection->post(ops::kStorageDomains, request, answer)) return false;
-  if (!parser->parseStorageDomainInfo(answer, domain)) {
-    Error(HV_FUNC, "Failed to parse create storage domain response [%s]", answer.c_str());
+  if (!PostRecord(function, paths::kStorageDomains, domain, answer,
+                  &TzRhevParser::serializeStorageDomainInfo, &TzRhevParser::parseStorageDomainInfo,
+                  "create storage domain", sending)) {
     return false;
   }
-  Debug(HV_FUNC, "Storage domain created with ID [%s], Name[%s], Status [%s]", domain.id.c_str(),
+  Debug(function, "Storage domain created with ID [%s], Name[%s], Status [%s]", domain.id.c_str(),
         domain.name.c_str(), domain.status.c_str());
   if (!pollForStorageDomainStatus("", domain.name, "unattached")) return false;
   if (attachAndActivateStorageDomain(dataCenterName, domain)) return true;
@@ -39,17 +40,10 @@ bool TzRhevOperations::attachAndActivateStorageDomain(const std::string& dataCen
   SDataCenterInfoLib dataCenter;
   if (!queries->getDataCenterInfo(dataCenterName, "", dataCenter, 0)) return false;
   domain.dataCenterName = dataCenterName;
-  std::string request;
-  if (!parser->serializeStorageDomainInfo(domain, request)) return false;
   std::string answer;
-  if (!connection->post(
-          CUbString::Format("{1}/{2}/{3}", ops::kDataCenters, dataCenter.id, "storagedomains")
-              .str(),
-          request, answer)) {
-    return false;
-  }
-  if (!parser->parseStorageDomainInfo(answer, domain)) {
-    Error(HV_FUNC, "Failed to parse create storage domain response [%s]", answer.c_str());
+  if (!PostRecord(HV_FUNC, paths::DataCenterStorageDomains(dataCenter.id), domain, answer,
+                  &TzRhevParser::serializeStorageDomainInfo, &TzRhevParser::parseStorageDomainInfo,
+                  "create storage domain")) {
     return false;
   }
   Debug(HV_FUNC, "Storage domain [%s] attached to datacenter [%s], Status [%s]",
@@ -61,18 +55,13 @@ bool TzRhevOperations::attachAndActivateStorageDomain(const std::string& dataCen
 bool TzRhevOperations::storageDomainAction(const std::string& dataCenterId,
                                            const std::string& domainId, bool activate) {
   // From 4.0.2 on the engine activates a domain when it is attached.
-  if (activate && parser->getSchemaVersion() >= ops::kDiskAttachments) return true;
-  const char* action = activate ? "activate" : "deactivate";
-  const std::string path = CUbString::Format("{1}/{2}/{3}/{4}/{5}", ops::kDataCenters, dataCenterId,
-                                             "storagedomains", domainId, action)
-                               .str();
-  std::string answerBody;
+  if (activate && parser->getSchemaVersion() >= schema::kDiskAttachments) return true;
+  const char* action = activate ? paths::sub::kActivate : paths::sub::kDeactivate;
+  const std::string path = paths::DataCenterStorageDomainAction(dataCenterId, domainId, action);
+  Action request{HTTP_REQ_POST, path};
+  request.writeFailure = "Failed to serialize action object to activate storage domain";
   SActionInfoLib answer;
-  if (SendAction(HTTP_REQ_POST, path, SActionInfoLib(),
-                 "Failed to serialize action object to activate storage domain", answerBody,
-                 &answer) != ActionOutcome::kAnswered) {
-    return false;
-  }
+  if (!SendAction(request, &answer)) return false;
   if (ops::SameWord(answer.status, "complete")) return true;
   Error(HV_FUNC, "%s action on storage domain returned state: %s", action, answer.status.c_str());
   return false;
@@ -84,7 +73,7 @@ bool TzRhevOperations::pollForStorageDomainStatus(const std::string& dataCenterN
   const char* function = HV_FUNC;
   Debug(function, "Waiting for storage domain [%s] to become [%s] state", domainName.c_str(),
         wantedStatus.c_str());
-  const Poll result = PollUntil(retryCount, pauseMs(), [&](std::uint64_t remaining) {
+  const Poll result = PollUntil(ConfiguredWait(), [&](std::uint64_t remaining) {
     std::string status;
     if (!queries->getStorageDomainStatus(dataCenterName, domainName, "", status)) {
       return Poll::kFailed;
@@ -105,38 +94,8 @@ bool TzRhevOperations::pollForStorageDomainStatus(const std::string& dataCenterN
   return result == Poll::kDone;
 }
 
-TzRhevOperations::Lookup TzRhevOperations::LookupStorageDomain(const SStorageDomainInfoLib& domain,
-                                                               SStorageDomainInfoLib& found) {
-  std::string body;
-  if (!domain.id.empty()) {
-    return LookupRecord(CUbString::Format("{1}/{2}", ops::kStorageDomains, domain.id).str(), body,
-                        found, &TzRhevParser::parseStorageDomainInfo, true);
-  }
-  if (domain.name.empty()) {
-    Error(HV_FUNC, "Name or Id must be specified");
-    return Lookup::kFailed;
-  }
-  // The search lists every domain of that name, so one missing from it does not exist.
-  std::vector<SStorageDomainInfoLib> listed;
-  const Lookup searched =
-      LookupRecord(ops::kStorageDomains + SearchQuery("name", domain.name), body, listed,
-                   &TzRhevParser::parseStorageDomainInfoList, true);
-  if (searched != Lookup::kFound) return searched;
-  int matches = 0;
-  for (const SStorageDomainInfoLib& candidate : listed) {
-    if (candidate.name != domain.name) continue;
-    ++matches;
-    found = candidate;
-  }
-  if (matches == 0) return Lookup::kNotFound;
-  if (matches == 1) return Lookup::kFound;
-  Error(HV_FUNC, "Found %d StorageDomains that match [%s/%s]", matches, domain.name.c_str(),
-        domain.id.c_str());
-  return Lookup::kFailed;
-}
-
-TzRhevOperations::Lookup TzRhevOperations::ReadAttachedStorageDomainStatus(
-    const SStorageDomainInfoLib& domain, std::string& status) {
+Lookup TzRhevOperations::ReadAttachedStorageDomainStatus(const SStorageDomainInfoLib& domain,
+                                                         std::string& status) {
   if (domain.name.empty()) {
     Error(HV_FUNC, "Storage domain name is needed to read its status [%s]", domain.id.c_str());
     return Lookup::kFailed;
@@ -145,26 +104,22 @@ TzRhevOperations::Lookup TzRhevOperations::ReadAttachedStorageDomainStatus(
   if (!queries->getDataCenterInfo(domain.dataCenterName, "", dataCenter, 0)) return Lookup::kFailed;
   std::string body;
   std::vector<SStorageDomainInfoLib> listed;
-  const Lookup found = LookupRecord(
-      CUbString::Format("{1}/{2}/{3}", ops::kDataCenters, dataCenter.id, "storagedomains").str() +
-          SearchQuery("name", domain.name),
-      body, listed, &TzRhevParser::parseStorageDomainInfoList, true);
+  const Lookup found = queries->FetchRecord(
+      paths::Search(paths::DataCenterStorageDomains(dataCenter.id), "name", domain.name), body,
+      listed, &TzRhevParser::parseStorageDomainInfoList, true);
   if (found != Lookup::kFound) return found;
-  for (const SStorageDomainInfoLib& candidate : listed) {
-    if (candidate.name != domain.name) continue;
-    status = candidate.status;
-    return Lookup::kFound;
-  }
-  return Lookup::kNotFound;
+  KeepExactName(listed, domain.name);
+  if (listed.empty()) return Lookup::kNotFound;
+  status = listed.front().status;
+  return Lookup::kFound;
 }
 
-TzRhevOperations::Lookup TzRhevOperations::StatusForRemoval(SStorageDomainInfoLib& domain,
-                                                            std::string& status) {
+Lookup TzRhevOperations::StatusForRemoval(SStorageDomainInfoLib& domain, std::string& status) {
   if (domain.dataCenterName.empty()) {
     // Outside a data center the engine shows the status of unattached domains only; an
     // attached one names its data center, which then decides as if it had been given.
     SStorageDomainInfoLib found;
-    const Lookup read = LookupStorageDomain(domain, found);
+    const Lookup read = queries->findStorageDomain(domain.name, domain.id, found);
     if (read != Lookup::kFound) return read;
     if (found.dataCenterIds.empty()) {
       status = found.status;
@@ -189,7 +144,7 @@ TzRhevOperations::Lookup TzRhevOperations::StatusForRemoval(SStorageDomainInfoLi
   if (attached != Lookup::kNotFound) return attached;
   // Missing from the data center's list is no proof that the domain is gone.
   SStorageDomainInfoLib found;
-  const Lookup read = LookupStorageDomain(domain, found);
+  const Lookup read = queries->findStorageDomain(domain.name, domain.id, found);
   if (read != Lookup::kFound) return read;
   Error(HV_FUNC, "Storage domain [%s][%s] exists but is not attached to datacenter [%s]",
         domain.id.c_str(), domain.name.c_str(), domain.dataCenterName.c_str());
@@ -240,32 +195,23 @@ bool TzRhevOperations::destroyStorageDomain(SStorageDomainInfoLib& domain) {
           domain.name.c_str());
     return false;
   }
-  const std::string path = CUbString::Format("{1}/{2}?{3}&{4}", ops::kStorageDomains, domain.id,
-                                             "host=" + domain.hostName, "destroy=true")
-                               .str();
-  std::string body;
+  const char* function = HV_FUNC;
+  Action destroy{HTTP_REQ_DELETE, paths::StorageDomainDestroy(domain.id, domain.hostName)};
+  destroy.notSent = [&](const std::string&) {
+    Error(function, "destroy storage domain [%s][%s] request failed", domain.id.c_str(),
+          domain.name.c_str());
+  };
   SActionInfoLib answer;
-  switch (SendAction(HTTP_REQ_DELETE, path, SActionInfoLib(), "Failed to serialize action object",
-                     body, &answer)) {
-    case ActionOutcome::kAnswered:
-      break;
-    case ActionOutcome::kNotSent:
-      Error(HV_FUNC, "destroy storage domain [%s][%s] request failed", domain.id.c_str(),
-            domain.name.c_str());
-      return false;
-    case ActionOutcome::kNotWritten:
-    case ActionOutcome::kUnreadable:
-      return false;
-  }
+  if (!SendAction(destroy, &answer)) return false;
   if (!ops::SameWord(answer.status, "complete")) {
     Error(HV_FUNC, "Destroy Storage domain [%s] has not completed, returned state: %s",
           domain.name.c_str(), answer.status.c_str());
     return false;
   }
+  std::string body;
   SStorageDomainInfoLib scratch;
-  const Lookup after =
-      LookupRecord(CUbString::Format("{1}/{2}", ops::kStorageDomains, domain.id).str(), body,
-                   scratch, &TzRhevParser::parseStorageDomainInfo, true);
+  const Lookup after = queries->FetchRecord(paths::StorageDomain(domain.id), body, scratch,
+                                            &TzRhevParser::parseStorageDomainInfo, true);
   if (after == Lookup::kNotFound) {
     Debug(HV_FUNC, "Storage domain [%s][%s] has been destoryed successfully", domain.id.c_str(),
           domain.name.c_str());

@@ -28,12 +28,9 @@ bool TzRhevOperations::createVM(SVMInfoLib& vm) {
     }
   }
 
-  std::string request;
-  if (!parser->serializeVMInfo(vm, request)) return false;
   std::string answer;
-  if (!connection->post(ops::kVms, request, answer)) return false;
-  if (!parser->parseVMInfo(answer, vm)) {
-    Error(function, "Failed to parse createVM response [%s]", answer.c_str());
+  if (!PostRecord(function, paths::kVms, vm, answer, &TzRhevParser::serializeVMInfo,
+                  &TzRhevParser::parseVMInfo, "createVM")) {
     return false;
   }
   Debug(function, "createVM API returned success: VM ID[%s] Name[%s]", vm.id.c_str(),
@@ -45,10 +42,10 @@ bool TzRhevOperations::createVM(SVMInfoLib& vm) {
     return false;
   }
 
-  const std::string link = CUbString::Format("{1}/{2}", ops::kVms, id).str();
-  const Poll result = PollUntil(retryCount, pauseMs(), [&](std::uint64_t) {
+  const std::string link = paths::Vm(id);
+  const Poll result = PollUntil(ConfiguredWait(), [&](std::uint64_t) {
     std::string body;
-    const Lookup read = LookupRecord(link, body, vm, &TzRhevParser::parseVMInfo, false);
+    const Lookup read = queries->FetchRecord(link, body, vm, &TzRhevParser::parseVMInfo, false);
     if (read == Lookup::kUnreadable) {
       Error(function, "Failed to parse createVM response [%s]", body.c_str());
     }
@@ -68,7 +65,7 @@ bool TzRhevOperations::createVM(SVMInfoLib& vm) {
 
 bool TzRhevOperations::deleteVM(const std::string& name, const std::string& id) {
   SVMInfoLib vm;
-  switch (LookupVM(name, id, vm)) {
+  switch (queries->findVM(name, id, vm)) {
     case Lookup::kFound:
       break;
     case Lookup::kNotFound:
@@ -78,12 +75,8 @@ bool TzRhevOperations::deleteVM(const std::string& name, const std::string& id) 
     case Lookup::kUnreadable:
       return false;
   }
-  std::string answerBody;
   SActionInfoLib answer;
-  const std::string path =
-      vm.href.empty() ? CUbString::Format("{1}/{2}", ops::kVms, vm.id).str() : vm.href;
-  if (SendAction(HTTP_REQ_DELETE, path, SActionInfoLib(), "Failed to serialize action object",
-                 answerBody, &answer) != ActionOutcome::kAnswered) {
+  if (!SendAction({HTTP_REQ_DELETE, vm.href.empty() ? paths::Vm(vm.id) : vm.href}, &answer)) {
     return false;
   }
   if (ops::SameWord(answer.status, "complete")) return true;
@@ -103,15 +96,11 @@ bool TzRhevOperations::changePowerState(SVMInfoLib& vm, int powerState) {
     return false;
   }
   const bool wantUp = powerState == 1;
-  const std::string path =
-      CUbString::Format(wantUp ? "{1}/{2}/start" : "{1}/{2}/stop", ops::kVms, vm.id).str();
-  std::string answer;  // not read: the VM's state tells the outcome
-  if (SendAction(HTTP_REQ_POST, path, SActionInfoLib(), "Failed to serialize action object", answer,
-                 nullptr) != ActionOutcome::kAnswered) {
-    return false;
-  }
+  const std::string path = paths::VmAction(vm.id, wantUp ? paths::sub::kStart : paths::sub::kStop);
+  // The answer is not read: the VM's state tells the outcome.
+  if (!SendAction({HTTP_REQ_POST, path}, nullptr)) return false;
   const char* wanted = wantUp ? "up" : "down";
-  const std::string link = CUbString::Format("{1}/{2}", ops::kVms, vm.id).str();
+  const std::string link = paths::Vm(vm.id);
   Debug(HV_FUNC, "Wait for VM power status to become [%s] using link [%s]", wanted, link.c_str());
   bool flag = wantUp;
   const bool reached = pollOnStatus(link, flag, &TzRhevOperations::checkChangePowerStateCallBack);
@@ -120,31 +109,27 @@ bool TzRhevOperations::changePowerState(SVMInfoLib& vm, int powerState) {
 }
 
 bool TzRhevOperations::addNicToVM(const std::string& vmId, SNicInfoLib& nic) {
-  std::string request;
-  if (!parser->serializeNicInfo(nic, request)) return false;
-  Debug(HV_FUNC, "xml request [%s] to add nic to VM [%s]", request.c_str(), vmId.c_str());
+  const char* function = HV_FUNC;
+  const auto sending = [&](const std::string& request) {
+    Debug(function, "xml request [%s] to add nic to VM [%s]", request.c_str(), vmId.c_str());
+  };
   std::string answer;
-  if (!connection->post(CUbString::Format("{1}/{2}/{3}", ops::kVms, vmId, "nics").str(), request,
-                        answer)) {
+  if (!PostRecord(function, paths::VmNics(vmId), nic, answer, &TzRhevParser::serializeNicInfo,
+                  &TzRhevParser::parseNicInfo, "add nic", sending)) {
     return false;
   }
-  if (!parser->parseNicInfo(answer, nic)) {
-    Error(HV_FUNC, "Failed to parse add nic response [%s]", answer.c_str());
-    return false;
-  }
-  Debug(HV_FUNC, "Nic added with ID [%s], Name[%s], plugged status [%s]", nic.id.c_str(),
+  Debug(function, "Nic added with ID [%s], Name[%s], plugged status [%s]", nic.id.c_str(),
         nic.name.c_str(), ops::BoolText(nic.plugged));
   return pollForNicLinkedToVM(vmId, nic.id);
 }
 
 bool TzRhevOperations::pollForNicLinkedToVM(const std::string& vmId, const std::string& nicId) {
   const char* function = HV_FUNC;
-  const std::string link =
-      CUbString::Format("{1}/{2}/{3}/{4}", ops::kVms, vmId, "nics", nicId).str();
-  const Poll result = PollUntil(retryCount, pauseMs(), [&](std::uint64_t) {
+  const std::string link = paths::VmNic(vmId, nicId);
+  const Poll result = PollUntil(ConfiguredWait(), [&](std::uint64_t) {
     std::string body;
     SNicInfoLib nic;
-    const Lookup read = LookupRecord(link, body, nic, &TzRhevParser::parseNicInfo, false);
+    const Lookup read = queries->FetchRecord(link, body, nic, &TzRhevParser::parseNicInfo, false);
     if (read == Lookup::kUnreadable) {
       Error(function, "Failed to parse add nic response [%s]", body.c_str());
     }

@@ -2,14 +2,13 @@
 #include <utility>
 
 #include "host/ubSleep.h"
-#include "host/ubString.h"
 #include "queries/fetchAndParse.h"
+#include "queries/resourcePaths.h"
 #include "queries/rhevQueries.h"
 
 namespace Hypervale {
 namespace {
 
-const char kVms[] = "ovirt-engine/api/vms";
 const char kAllContentHeader[] = "All-Content: true";
 const int kLogicalNameTries = 15;
 
@@ -20,8 +19,7 @@ bool TzRhevQueries::getDiskInfo(const std::string& diskId, SDiskInfoLib& disk, U
     Error(HV_FUNC, "Must pass diskId");
     return false;
   }
-  if (!getDiskInfoFromLink(CUbString::Format("{1}/{2}", "ovirt-engine/api/disks", diskId).str(),
-                           disk, detailFlags)) {
+  if (!getDiskInfoFromLink(paths::Disk(diskId), disk, detailFlags)) {
     Error(HV_FUNC, "Failed to getDiskInfoFromLink");
     return false;
   }
@@ -30,17 +28,14 @@ bool TzRhevQueries::getDiskInfo(const std::string& diskId, SDiskInfoLib& disk, U
 
 bool TzRhevQueries::getDiskInfoListForVM(const std::string& vmId, std::vector<SDiskInfoLib>& list,
                                          UINT64 detailFlags) {
-  return getDiskInfoListFromLink(CUbString::Format("{1}/{2}/{3}", kVms, vmId, "disks").str(), list,
-                                 detailFlags);
+  return getDiskInfoListFromLink(paths::VmDisks(vmId), list, detailFlags);
 }
 
 bool TzRhevQueries::getDiskInfoListForSnapshot(const std::string& vmId,
                                                const std::string& snapshotId,
                                                std::vector<SDiskInfoLib>& list,
                                                UINT64 detailFlags) {
-  const std::string link =
-      CUbString::Format("{1}/{2}/{3}/{4}/{5}", kVms, vmId, "snapshots", snapshotId, "disks").str();
-  return getDiskInfoListFromLink(link, list, detailFlags);
+  return getDiskInfoListFromLink(paths::VmSnapshotDisks(vmId, snapshotId), list, detailFlags);
 }
 
 bool TzRhevQueries::getDiskInfoListFromLink(const std::string& link,
@@ -57,16 +52,14 @@ bool TzRhevQueries::getDiskInfoFromLink(const std::string& link, SDiskInfoLib& d
 bool TzRhevQueries::getDiskAttachmentInfoListForVM(const std::string& vmId,
                                                    std::vector<SDiskAttachmentInfoLib>& list,
                                                    UINT64 detailFlags) {
-  return getDiskAttachmentInfoListFromLink(
-      CUbString::Format("{1}/{2}/{3}", kVms, vmId, "diskattachments").str(), list, detailFlags);
+  return getDiskAttachmentInfoListFromLink(paths::VmDiskAttachments(vmId), list, detailFlags);
 }
 
 bool TzRhevQueries::getDiskAttachmentInfoForVM(const std::string& vmId, const std::string& diskId,
                                                SDiskAttachmentInfoLib& attachment,
                                                UINT64 detailFlags) {
-  return getDiskAttachmentInfoFromLink(
-      CUbString::Format("{1}/{2}/{3}/{4}", kVms, vmId, "diskattachments", diskId).str(), attachment,
-      detailFlags);
+  return getDiskAttachmentInfoFromLink(paths::VmDiskAttachment(vmId, diskId), attachment,
+                                       detailFlags);
 }
 
 bool TzRhevQueries::getDiskAttachmentInfoFromLink(const std::string& link,
@@ -87,8 +80,7 @@ bool TzRhevQueries::getSnapshotInfoList(const std::string& vmId,
     Error(HV_FUNC, "Must pass vm id");
     return false;
   }
-  return getSnapshotInfoListFromLink(CUbString::Format("{1}/{2}/snapshots", kVms, vmId).str(), list,
-                                     detailFlags);
+  return getSnapshotInfoListFromLink(paths::VmSnapshots(vmId), list, detailFlags);
 }
 
 bool TzRhevQueries::getSnapshotInfoListFromLink(const std::string& link,
@@ -99,13 +91,12 @@ bool TzRhevQueries::getSnapshotInfoListFromLink(const std::string& link,
 
 bool TzRhevQueries::getAllContentFromLink(const std::string& link, std::string& response,
                                           bool reportErrors) {
-  return connection->get(link, response, reportErrors, kAllContentHeader);
+  return FetchLink(link, response, reportErrors, kAllContentHeader) == Lookup::kFound;
 }
 
 bool TzRhevQueries::getSnapshotInfo(const std::string& vmId, SSnapshotInfoLib& snapshot,
                                     UINT64 /*detailFlags*/) {
-  const std::string link =
-      CUbString::Format("{1}/{2}/{3}/{4}", kVms, vmId, "snapshots", snapshot.id).str();
+  const std::string link = paths::VmSnapshot(vmId, snapshot.id);
   // Asked with all content: without it the answer lacks the OVF that a backup keeps.
   std::string response;
   return getAllContentFromLink(link, response, true) &&
@@ -116,17 +107,14 @@ bool TzRhevQueries::ReadDiskOfVM(const std::string& vmId, const std::string& dis
                                  bool& viaAttachment, SDiskInfoLib& disk) {
   std::string body;
   if (!viaAttachment) {
-    const std::string link =
-        CUbString::Format("{1}/{2}/{3}/{4}", kVms, vmId, "disks", diskId).str();
-    if (connection->get(link, body, true)) return parser->parseDiskInfo(body, disk);
-    // Read right after the failed GET, before any other request can replace the code.
-    if (connection->getLastErrorCode() != 404) return false;
+    const Lookup read =
+        FetchRecord(paths::VmDisk(vmId, diskId), body, disk, &TzRhevParser::parseDiskInfo, true);
+    if (read != Lookup::kNotFound) return read == Lookup::kFound;
   }
   // Engines from 4.1 on serve no "disks" sub-collection under a VM; the VM's attachment of
   // the disk carries the device name, the interface and the flags under the disk's names.
-  const std::string link =
-      CUbString::Format("{1}/{2}/{3}/{4}", kVms, vmId, "diskattachments", diskId).str();
-  if (!connection->get(link, body, true)) return false;
+  const std::string link = paths::VmDiskAttachment(vmId, diskId);
+  if (!getFromLink(link, body, true)) return false;
   if (!viaAttachment) {
     Debug(HV_FUNC, "VM [%s] has no disks sub-collection; reading disk [%s] through [%s]",
           vmId.c_str(), diskId.c_str(), link.c_str());
@@ -145,8 +133,7 @@ bool TzRhevQueries::getDiskInfoFromVMInfo(const std::string& vmId, const std::st
     Error(HV_FUNC, "Must pass diskId");
     return false;
   }
-  const std::string link = CUbString::Format("{1}/{2}/{3}/{4}", kVms, vmId, "disks", diskId).str();
-  Debug(HV_FUNC, "getDiskInfoFromVMInfo url: [%s]", link.c_str());
+  Debug(HV_FUNC, "getDiskInfoFromVMInfo url: [%s]", paths::VmDisk(vmId, diskId).c_str());
   bool viaAttachment = false;
   for (int attempt = 1; attempt <= kLogicalNameTries; ++attempt) {
     // Only a name read now counts: the caller's record may hold the name the disk has in
@@ -167,26 +154,21 @@ bool TzRhevQueries::getDiskInfoFromVMInfo(const std::string& vmId, const std::st
 }
 
 bool TzRhevQueries::getJobInfo(const std::string& jobId, SJobInfoLib& job, UINT64 /*detailFlags*/) {
-  return FetchAndParse(CUbString::Format("{1}/{2}", "ovirt-engine/api/jobs", jobId).str(), job,
-                       &TzRhevParser::parseJobInfo);
+  return FetchAndParse(paths::Job(jobId), job, &TzRhevParser::parseJobInfo);
 }
 
 bool TzRhevQueries::getTagInfo(const std::string& tagId, STagInfoLib& tag) {
-  return FetchAndParse(CUbString::Format("{1}/{2}", "ovirt-engine/api/tags", tagId).str(), tag,
-                       &TzRhevParser::parseTagInfo);
+  return FetchAndParse(paths::Tag(tagId), tag, &TzRhevParser::parseTagInfo);
 }
 
 bool TzRhevQueries::getTagInfoList(std::vector<STagInfoLib>& list) {
-  return FetchAndParse("ovirt-engine/api/tags", list, &TzRhevParser::parseTagInfoList);
+  return FetchAndParse(paths::kTags, list, &TzRhevParser::parseTagInfoList);
 }
 
 bool TzRhevQueries::getNetworkInfoList(const std::string& dataCenterId,
                                        std::vector<SNetworkInfoLib>& list, UINT64 detailFlags) {
-  const std::string link = dataCenterId.empty()
-                               ? std::string("ovirt-engine/api/networks")
-                               : CUbString::Format("{1}/{2}/{3}", "ovirt-engine/api/datacenters",
-                                                   dataCenterId, "networks")
-                                     .str();
+  const std::string link = dataCenterId.empty() ? std::string(paths::kNetworks)
+                                                : paths::DataCenterNetworks(dataCenterId);
   return getNetworkInfoListFromLink(link, list, detailFlags);
 }
 
@@ -198,7 +180,7 @@ bool TzRhevQueries::getNetworkInfoListFromLink(const std::string& link,
 
 bool TzRhevQueries::getVnicProfileInfoList(std::vector<SVnicProfileInfoLib>& list,
                                            UINT64 /*detailFlags*/) {
-  return getVnicProfileInfoListFromLink("ovirt-engine/api/vnicprofiles", list);
+  return getVnicProfileInfoListFromLink(paths::kVnicProfiles, list);
 }
 
 bool TzRhevQueries::getVnicProfileInfoListFromLink(const std::string& link,

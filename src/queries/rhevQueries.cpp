@@ -1,68 +1,52 @@
 // Inventory queries: data centers, clusters, hosts, VMs and storage domains.
 #include "queries/rhevQueries.h"
 
-#include <type_traits>
-
-#include "host/ubString.h"
 #include "queries/fetchAndParse.h"
-#include "transport/urlEscape.h"
+#include "queries/resourcePaths.h"
 
 namespace Hypervale {
+
+// What differs between the kinds looked up by name or id.
+template <typename Record>
+struct LookupKind {
+  const char* collection;
+  const char* missing;  // logged when neither a name nor an id is given
+  const char* plural;   // the kind as the count of exact matches names it
+  // The getters' own words for a search that failed, and for one that found nothing at all;
+  // nullptr where a kind has none.
+  const char* searchReader;
+  const char* emptySearchNoun;
+  bool (TzRhevQueries::*readOne)(const std::string&, Record&, UINT64);  // the getters' read by id
+  bool (TzRhevParser::*parseOne)(const std::string&, Record&);
+  bool (TzRhevParser::*parseList)(const std::string&, std::vector<Record>&);
+};
+
 namespace {
 
-const char kDataCenters[] = "ovirt-engine/api/datacenters";
-const char kClusters[] = "ovirt-engine/api/clusters";
-const char kHosts[] = "ovirt-engine/api/hosts";
-const char kVms[] = "ovirt-engine/api/vms";
-const char kStorageDomains[] = "ovirt-engine/api/storagedomains";
+constexpr char kNameOrId[] = "Name or Id must be specified";
 
-std::string Expand(const char* format, const std::string& a1, const std::string& a2) {
-  return CUbString::Format(format, a1, a2).str();
-}
-
-std::string Search(const char* collection, const char* field, const std::string& value) {
-  return collection + SearchQuery(field, value);
-}
-
-// What differs between the kinds in a lookup by name or id.
-template <typename Record>
-struct LookupTraits;
-
-template <>
-struct LookupTraits<SDataCenterInfoLib> {
-  static constexpr const char* kMissing = "Name or Id must be specified";
-  static constexpr const char* kFound = "Found %d dataCenters that match [%s/%s]";
-  static constexpr auto kSingle = &TzRhevQueries::getDataCenterInfoFromLink;
-  static constexpr auto kList = &TzRhevQueries::getDataCenterInfoListFromLink;
-};
-template <>
-struct LookupTraits<SClusterInfoLib> {
-  static constexpr const char* kMissing = "Name or Id must be specified";
-  static constexpr const char* kFound = "Found %d clusters that match [%s/%s]";
-  static constexpr auto kSingle = &TzRhevQueries::getClusterInfoFromLink;
-  static constexpr auto kList = &TzRhevQueries::getClusterInfoListFromLink;
-};
-template <>
-struct LookupTraits<SHostInfoLib> {
-  static constexpr const char* kMissing = "Name or Id must be specified";
-  static constexpr const char* kFound = "Found %d Hosts that match [%s/%s]";
-  static constexpr auto kSingle = &TzRhevQueries::getHostInfoFromLink;
-  static constexpr auto kList = &TzRhevQueries::getHostInfoListFromLink;
-};
-template <>
-struct LookupTraits<SVMInfoLib> {
-  static constexpr const char* kMissing = "Must specify either VM name or ID";
-  static constexpr const char* kFound = "Found %d VMs that match [%s/%s]";
-  static constexpr auto kSingle = &TzRhevQueries::getVMInfoFromLink;
-  static constexpr auto kList = &TzRhevQueries::getVMInfoListFromLink;
-};
-template <>
-struct LookupTraits<SStorageDomainInfoLib> {
-  static constexpr const char* kMissing = "Name or Id must be specified";
-  static constexpr const char* kFound = "Found %d StorageDomains that match [%s/%s]";
-  static constexpr auto kSingle = &TzRhevQueries::getStorageDomainInfoFromLink;
-  static constexpr auto kList = &TzRhevQueries::getStorageDomainInfoListFromLink;
-};
+// clang-format off
+constexpr LookupKind<SDataCenterInfoLib> kDataCenterKind{
+    paths::kDataCenters, kNameOrId, "dataCenters", nullptr, nullptr,
+    &TzRhevQueries::getDataCenterInfoFromLink,
+    &TzRhevParser::parseDataCenterInfo, &TzRhevParser::parseDataCenterInfoList};
+constexpr LookupKind<SClusterInfoLib> kClusterKind{
+    paths::kClusters, kNameOrId, "clusters", nullptr, nullptr,
+    &TzRhevQueries::getClusterInfoFromLink,
+    &TzRhevParser::parseClusterInfo, &TzRhevParser::parseClusterInfoList};
+constexpr LookupKind<SHostInfoLib> kHostKind{
+    paths::kHosts, kNameOrId, "Hosts", nullptr, nullptr,
+    &TzRhevQueries::getHostInfoFromLink,
+    &TzRhevParser::parseHostInfo, &TzRhevParser::parseHostInfoList};
+constexpr LookupKind<SVMInfoLib> kVmKind{
+    paths::kVms, "Must specify either VM name or ID", "VMs", "getVMInfoListFromLink", nullptr,
+    &TzRhevQueries::getVMInfoFromLink,
+    &TzRhevParser::parseVMInfo, &TzRhevParser::parseVMInfoList};
+constexpr LookupKind<SStorageDomainInfoLib> kStorageDomainKind{
+    paths::kStorageDomains, kNameOrId, "StorageDomains", nullptr, "Storage Domain",
+    &TzRhevQueries::getStorageDomainInfoFromLink,
+    &TzRhevParser::parseStorageDomainInfo, &TzRhevParser::parseStorageDomainInfoList};
+// clang-format on
 
 }  // namespace
 
@@ -74,61 +58,79 @@ TzRhevQueries::~TzRhevQueries() {
   parser = nullptr;
 }
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+// Lookups by name or id.
+
 template <typename Record>
-bool TzRhevQueries::LookupByNameOrId(const char* collection, const std::string& name,
+bool TzRhevQueries::LookupByNameOrId(const LookupKind<Record>& kind, const std::string& name,
                                      const std::string& id, Record& out, UINT64 detailFlags) {
-  using Traits = LookupTraits<Record>;
-  if (!id.empty())
-    return (this->*Traits::kSingle)(Expand("{1}/{2}", collection, id), out, detailFlags);
-  if (name.empty()) {
-    Error(HV_FUNC, "%s", Traits::kMissing);
-    return false;
-  }
-  const std::string path = Search(collection, "name", name);
-  std::vector<Record> candidates;
-  if (!(this->*Traits::kList)(path, candidates, detailFlags)) {
-    if constexpr (std::is_same_v<Record, SVMInfoLib>) {
-      Error(HV_FUNC, "getVMInfoListFromLink failed for link[%s]", path.c_str());
-    }
-    return false;
-  }
-  if constexpr (std::is_same_v<Record, SStorageDomainInfoLib>) {
-    if (candidates.empty()) {
-      Error(HV_FUNC, "Storage Domain [%s/%s] could not be found", name.c_str(), id.c_str());
-      return false;
-    }
-  }
-  // The engine's search is not exact (letter case, patterns): only exact names count.
-  int matches = 0;
-  for (const Record& candidate : candidates) {
-    if (candidate.name != name) continue;
-    ++matches;
-    out = candidate;
-  }
-  if (matches != 1) {
-    Error(HV_FUNC, Traits::kFound, matches, name.c_str(), id.c_str());
-    return false;
-  }
-  return true;
+  if (!id.empty()) return (this->*kind.readOne)(paths::Item(kind.collection, id), out, detailFlags);
+  return FindByName(kind, name, out, true) == Lookup::kFound;
 }
-#pragma GCC diagnostic pop
+
+template <typename Record>
+Lookup TzRhevQueries::FindByNameOrId(const LookupKind<Record>& kind, const std::string& name,
+                                     const std::string& id, Record& out) {
+  std::string body;
+  if (!id.empty()) {
+    return FetchRecord(paths::Item(kind.collection, id), body, out, kind.parseOne, true);
+  }
+  return FindByName(kind, name, out, false);
+}
+
+template <typename Record>
+Lookup TzRhevQueries::FindByName(const LookupKind<Record>& kind, const std::string& name,
+                                 Record& out, bool absenceIsError) {
+  if (name.empty()) {
+    Error(HV_FUNC, "%s", kind.missing);
+    return Lookup::kFailed;
+  }
+  const std::string link = paths::Search(kind.collection, "name", name);
+  std::string body;
+  std::vector<Record> listed;
+  const Lookup searched = FetchRecord(link, body, listed, kind.parseList, true);
+  if (searched != Lookup::kFound) {
+    if (absenceIsError && kind.searchReader) {
+      Error(HV_FUNC, "%s failed for link[%s]", kind.searchReader, link.c_str());
+    }
+    return searched;
+  }
+  if (absenceIsError && kind.emptySearchNoun && listed.empty()) {
+    Error(HV_FUNC, "%s [%s/] could not be found", kind.emptySearchNoun, name.c_str());
+    return Lookup::kNotFound;
+  }
+  KeepExactName(listed, name);
+  const int matches = static_cast<int>(listed.size());
+  if (matches > 0) out = listed.back();
+  if (matches == 1) return Lookup::kFound;
+  if (matches > 1 || absenceIsError) {
+    Error(HV_FUNC, "Found %d %s that match [%s/]", matches, kind.plural, name.c_str());
+  }
+  return matches == 0 ? Lookup::kNotFound : Lookup::kFailed;
+}
+
+Lookup TzRhevQueries::findVM(const std::string& name, const std::string& id, SVMInfoLib& vm) {
+  return FindByNameOrId(kVmKind, name, id, vm);
+}
+
+Lookup TzRhevQueries::findStorageDomain(const std::string& name, const std::string& id,
+                                        SStorageDomainInfoLib& domain) {
+  return FindByNameOrId(kStorageDomainKind, name, id, domain);
+}
 
 bool TzRhevQueries::getAPIInfo(SAPIInfoLib& apiInfo) {
-  return FetchAndParse("ovirt-engine/api", apiInfo, &TzRhevParser::parseAPIInfo);
+  return FetchAndParse(paths::kApi, apiInfo, &TzRhevParser::parseAPIInfo);
 }
 
 // Data centers.
 
 bool TzRhevQueries::getDataCenterInfo(const std::string& name, const std::string& id,
                                       SDataCenterInfoLib& dc, UINT64 detailFlags) {
-  return LookupByNameOrId(kDataCenters, name, id, dc, detailFlags);
+  return LookupByNameOrId(kDataCenterKind, name, id, dc, detailFlags);
 }
 
 bool TzRhevQueries::getDataCenterInfoList(std::vector<SDataCenterInfoLib>& list,
                                           UINT64 detailFlags) {
-  return getDataCenterInfoListFromLink(kDataCenters, list, detailFlags);
+  return getDataCenterInfoListFromLink(paths::kDataCenters, list, detailFlags);
 }
 
 bool TzRhevQueries::getDataCenterInfoListFromLink(const std::string& link,
@@ -146,17 +148,18 @@ bool TzRhevQueries::getDataCenterInfoFromLink(const std::string& link, SDataCent
 
 bool TzRhevQueries::getClusterInfo(const std::string& name, const std::string& id,
                                    SClusterInfoLib& cluster, UINT64 detailFlags) {
-  return LookupByNameOrId(kClusters, name, id, cluster, detailFlags);
+  return LookupByNameOrId(kClusterKind, name, id, cluster, detailFlags);
 }
 
 bool TzRhevQueries::getClusterInfoList(std::vector<SClusterInfoLib>& list, UINT64 detailFlags) {
-  return getClusterInfoListFromLink(kClusters, list, detailFlags);
+  return getClusterInfoListFromLink(paths::kClusters, list, detailFlags);
 }
 
 bool TzRhevQueries::getClusterInfoListForDataCenter(const std::string& dataCenter,
                                                     std::vector<SClusterInfoLib>& list,
                                                     UINT64 detailFlags) {
-  return getClusterInfoListFromLink(Search(kClusters, "datacenter", dataCenter), list, detailFlags);
+  return getClusterInfoListFromLink(paths::Search(paths::kClusters, "datacenter", dataCenter), list,
+                                    detailFlags);
 }
 
 bool TzRhevQueries::getClusterInfoListFromLink(const std::string& link,
@@ -174,21 +177,22 @@ bool TzRhevQueries::getClusterInfoFromLink(const std::string& link, SClusterInfo
 
 bool TzRhevQueries::getHostInfo(const std::string& name, const std::string& id, SHostInfoLib& host,
                                 UINT64 detailFlags) {
-  return LookupByNameOrId(kHosts, name, id, host, detailFlags);
+  return LookupByNameOrId(kHostKind, name, id, host, detailFlags);
 }
 
 bool TzRhevQueries::getHostInfoList(std::vector<SHostInfoLib>& list, UINT64 detailFlags) {
-  return getHostInfoListFromLink(kHosts, list, detailFlags);
+  return getHostInfoListFromLink(paths::kHosts, list, detailFlags);
 }
 
 bool TzRhevQueries::getHostInfoListForCluster(const std::string& cluster,
                                               std::vector<SHostInfoLib>& list, UINT64 detailFlags) {
-  return getHostInfoListFromLink(Search(kHosts, "cluster", cluster), list, detailFlags);
+  return getHostInfoListFromLink(paths::Search(paths::kHosts, "cluster", cluster), list,
+                                 detailFlags);
 }
 
 bool TzRhevQueries::getHostInfoListForTag(const STagInfoLib& tag, std::vector<SHostInfoLib>& list,
                                           UINT64 detailFlags) {
-  return getHostInfoListFromLink(Search(kHosts, "tag", tag.name), list, detailFlags);
+  return getHostInfoListFromLink(paths::Search(paths::kHosts, "tag", tag.name), list, detailFlags);
 }
 
 bool TzRhevQueries::getHostInfoListFromLink(const std::string& link,
@@ -206,21 +210,21 @@ bool TzRhevQueries::getHostInfoFromLink(const std::string& link, SHostInfoLib& h
 
 bool TzRhevQueries::getVMInfo(const std::string& name, const std::string& id, SVMInfoLib& vm,
                               UINT64 detailFlags) {
-  return LookupByNameOrId(kVms, name, id, vm, detailFlags);
+  return LookupByNameOrId(kVmKind, name, id, vm, detailFlags);
 }
 
 bool TzRhevQueries::getVMInfoList(std::vector<SVMInfoLib>& list, UINT64 detailFlags) {
-  return getVMInfoListFromLink(kVms, list, detailFlags);
+  return getVMInfoListFromLink(paths::kVms, list, detailFlags);
 }
 
 bool TzRhevQueries::getVMInfoListForCluster(const std::string& cluster,
                                             std::vector<SVMInfoLib>& list, UINT64 detailFlags) {
-  return getVMInfoListFromLink(Search(kVms, "cluster", cluster), list, detailFlags);
+  return getVMInfoListFromLink(paths::Search(paths::kVms, "cluster", cluster), list, detailFlags);
 }
 
 bool TzRhevQueries::getVMInfoListForTag(const STagInfoLib& tag, std::vector<SVMInfoLib>& list,
                                         UINT64 detailFlags) {
-  return getVMInfoListFromLink(Search(kVms, "tag", tag.name), list, detailFlags);
+  return getVMInfoListFromLink(paths::Search(paths::kVms, "tag", tag.name), list, detailFlags);
 }
 
 bool TzRhevQueries::getVMInfoListFromLink(const std::string& link, std::vector<SVMInfoLib>& list,
@@ -231,13 +235,16 @@ bool TzRhevQueries::getVMInfoListFromLink(const std::string& link, std::vector<S
 bool TzRhevQueries::getVMInfoFromLink(const std::string& link, SVMInfoLib& vm,
                                       UINT64 /*detailFlags*/) {
   std::string response;
-  if (!connection->get(link, response, true)) {
-    Error(HV_FUNC, "Failed to get info for link [%s]", link.c_str());
-    return false;
-  }
-  if (!parser->parseVMInfo(response, vm)) {
-    Error(HV_FUNC, "Failed to parse SVMInfoLib from [%s]", response.c_str());
-    return false;
+  switch (FetchRecord(link, response, vm, &TzRhevParser::parseVMInfo, true)) {
+    case Lookup::kFound:
+      break;
+    case Lookup::kUnreadable:
+      Error(HV_FUNC, "Failed to parse SVMInfoLib from [%s]", response.c_str());
+      return false;
+    case Lookup::kNotFound:
+    case Lookup::kFailed:
+      Error(HV_FUNC, "Failed to get info for link [%s]", link.c_str());
+      return false;
   }
   Debug(HV_FUNC, "Parse VMInfo from link [%s]. ID[%s] Name[%s]", link.c_str(), vm.id.c_str(),
         vm.name.c_str());
@@ -248,12 +255,12 @@ bool TzRhevQueries::getVMInfoFromLink(const std::string& link, SVMInfoLib& vm,
 
 bool TzRhevQueries::getStorageDomainInfo(const std::string& name, const std::string& id,
                                          SStorageDomainInfoLib& domain, UINT64 detailFlags) {
-  return LookupByNameOrId(kStorageDomains, name, id, domain, detailFlags);
+  return LookupByNameOrId(kStorageDomainKind, name, id, domain, detailFlags);
 }
 
 bool TzRhevQueries::getStorageDomainInfoList(std::vector<SStorageDomainInfoLib>& list,
                                              UINT64 detailFlags) {
-  return getStorageDomainInfoListFromLink(kStorageDomains, list, detailFlags);
+  return getStorageDomainInfoListFromLink(paths::kStorageDomains, list, detailFlags);
 }
 
 bool TzRhevQueries::getStorageDomainInfoListFromLink(const std::string& link,
@@ -284,8 +291,7 @@ bool TzRhevQueries::getStorageDomainStatus(const std::string& dataCenterName,
   SDataCenterInfoLib dc;
   if (!getDataCenterInfo(dataCenterName, "", dc, 0)) return false;
   const std::string link =
-      CUbString::Format("{1}/{2}/{3}", kDataCenters, dc.id, "storagedomains").str() +
-      SearchQuery("name", storageDomainName);
+      paths::Search(paths::DataCenterStorageDomains(dc.id), "name", storageDomainName);
   std::vector<SStorageDomainInfoLib> attached;
   if (!getStorageDomainInfoListFromLink(link, attached, 0)) return false;
   for (const auto& domain : attached) {
@@ -316,9 +322,7 @@ bool TzRhevQueries::getStorageDomainStatusOf(const SStorageDomainInfoLib& domain
   }
   const std::string& dataCenterId = domain.dataCenterIds.front();
   SStorageDomainInfoLib attached;
-  if (!getStorageDomainInfoFromLink(CUbString::Format("{1}/{2}/{3}/{4}", kDataCenters, dataCenterId,
-                                                      "storagedomains", domain.id)
-                                        .str(),
+  if (!getStorageDomainInfoFromLink(paths::DataCenterStorageDomain(dataCenterId, domain.id),
                                     attached, 0)) {
     Error(HV_FUNC, "Failed to read the status of storage domain %s in datacenter %s",
           domain.name.c_str(), dataCenterId.c_str());
@@ -330,13 +334,21 @@ bool TzRhevQueries::getStorageDomainStatusOf(const SStorageDomainInfoLib& domain
 
 // Raw access.
 
+Lookup TzRhevQueries::FetchLink(const std::string& link, std::string& body, bool reportErrors,
+                                const std::string& extraHeader) {
+  if (connection->get(link, body, reportErrors, extraHeader)) return Lookup::kFound;
+  // Read right after the failed GET: the connection replaces its code only on a failed
+  // request, so a later look could see the status of an older one.
+  return connection->getLastErrorCode() == 404 ? Lookup::kNotFound : Lookup::kFailed;
+}
+
 bool TzRhevQueries::getFromLink(const std::string& link, std::string& response, bool reportErrors) {
-  return connection->get(link, response, reportErrors);
+  return FetchLink(link, response, reportErrors) == Lookup::kFound;
 }
 
 bool TzRhevQueries::checkExistence(const std::string& link) {
   std::string response;
-  return connection->get(link, response, false);
+  return getFromLink(link, response, false);
 }
 
 }  // namespace Hypervale

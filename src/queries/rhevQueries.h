@@ -7,11 +7,14 @@
 
 #include "host/kwDebug.h"
 #include "hypervale/records.h"
+#include "queries/lookup.h"
 
 namespace Hypervale {
 
 class TzRhevConnection;
 class TzRhevParser;
+template <typename Record>
+struct LookupKind;
 
 class TzRhevQueries : public KwDebug {
  public:
@@ -83,6 +86,20 @@ class TzRhevQueries : public KwDebug {
   // center, else its status in the one data center it is attached to.
   bool getStorageDomainStatusOf(const SStorageDomainInfoLib& domain, std::string& status);
 
+  // Three-way reads, for callers that must tell a resource the engine does not have from a
+  // failed request. FetchLink GETs `link`; `body` keeps the answer (with `reportErrors`, also an
+  // error's body). FetchRecord then parses the body into `out`.
+  Lookup FetchLink(const std::string& link, std::string& body, bool reportErrors,
+                   const std::string& extraHeader = std::string());
+  template <typename Out>
+  Lookup FetchRecord(const std::string& link, std::string& body, Out& out,
+                     bool (TzRhevParser::*parse)(const std::string&, Out&), bool reportErrors);
+  // By id, or by exact name among the engine's search answer. kNotFound (a 404 by id, no exact
+  // name in the search) is an answer, not an error, and is not logged.
+  Lookup findVM(const std::string& name, const std::string& id, SVMInfoLib& vm);
+  Lookup findStorageDomain(const std::string& name, const std::string& id,
+                           SStorageDomainInfoLib& domain);
+
   // Raw access.
   bool getFromLink(const std::string& link, std::string& response, bool reportErrors);
   bool checkExistence(const std::string& link);
@@ -140,10 +157,20 @@ class TzRhevQueries : public KwDebug {
   // shown it has none, through the VM's attachment of the disk.
   bool ReadDiskOfVM(const std::string& vmId, const std::string& diskId, bool& viaAttachment,
                     SDiskInfoLib& disk);
-  // The lookup by id, or by exact name among the engine's search answer.
+  // The lookups of the getters: by id through the kind's read of one record, else FindByName
+  // with absence as an error.
   template <typename Record>
-  bool LookupByNameOrId(const char* collection, const std::string& name, const std::string& id,
-                        Record& out, UINT64 detailFlags);
+  bool LookupByNameOrId(const LookupKind<Record>& kind, const std::string& name,
+                        const std::string& id, Record& out, UINT64 detailFlags);
+  // The three-way lookup: by id, else FindByName with absence as an answer.
+  template <typename Record>
+  Lookup FindByNameOrId(const LookupKind<Record>& kind, const std::string& name,
+                        const std::string& id, Record& out);
+  // The record of exactly `name` among the engine's search answer; several are a failure.
+  // With `absenceIsError` it logs as the getters always have, absence included.
+  template <typename Record>
+  Lookup FindByName(const LookupKind<Record>& kind, const std::string& name, Record& out,
+                    bool absenceIsError);
 
   TzRhevConnection* connection;
   TzRhevParser* parser;

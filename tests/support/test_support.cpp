@@ -11,7 +11,7 @@ LogCapture::LogCapture() : previousThreshold_(Hypervale::GetLogThreshold()) {
   Hypervale::SetLogThreshold(100);
   Hypervale::SetLogSink([this](const Hypervale::LogLine& line) {
     std::lock_guard<std::mutex> lock(mutex_);
-    lines_.push_back({line.severity, line.level, line.function, line.message});
+    lines_.push_back(line);
   });
 }
 
@@ -20,7 +20,7 @@ LogCapture::~LogCapture() {
   Hypervale::SetLogThreshold(previousThreshold_);
 }
 
-std::vector<CapturedLine> LogCapture::lines() const {
+std::vector<Hypervale::LogLine> LogCapture::lines() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return lines_;
 }

@@ -10,14 +10,7 @@
 
 namespace hvtest {
 
-struct CapturedLine {
-  Hypervale::LogSeverity severity;
-  int level;
-  std::string function;
-  std::string message;
-};
-
-// Captures every log line (all levels) while alive.
+// Captures every log line (all levels) while alive, keeping the lines the library hands over.
 class LogCapture {
  public:
   LogCapture();
@@ -25,7 +18,7 @@ class LogCapture {
   LogCapture(const LogCapture&) = delete;
   LogCapture& operator=(const LogCapture&) = delete;
 
-  std::vector<CapturedLine> lines() const;
+  std::vector<Hypervale::LogLine> lines() const;
   std::vector<std::string> errors() const;
   bool contains(const std::string& text) const;
   bool containsError(const std::string& text) const;
@@ -35,7 +28,7 @@ class LogCapture {
 
  private:
   mutable std::mutex mutex_;
-  std::vector<CapturedLine> lines_;
+  std::vector<Hypervale::LogLine> lines_;
   int previousThreshold_;
 };
 

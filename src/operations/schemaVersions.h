@@ -1,0 +1,15 @@
+// The engine generations the library tells apart, as schema versions (major * 1000000 +
+// minor * 1000 + build of the engine's product version).
+#pragma once
+
+#include <cstdint>
+
+namespace Hypervale {
+namespace schema {
+
+constexpr std::int32_t kApiV4 = 4000000;            // API v4 starts at 4.0.0
+constexpr std::int32_t kDiskAttachments = 4000002;  // disk attachments replace a VM's disks
+                                                    // (and activate what is attached)
+
+}  // namespace schema
+}  // namespace Hypervale
