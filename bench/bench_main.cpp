@@ -5,7 +5,7 @@
 // resident memory from wait4).
 //
 //   hv_bench --client PATH --fixtures DIR [--runs N] [--gets N] [--walk N] [--list N]
-//            [--reuse 0|1|0,1] [--only b,c,a]
+//            [--reuse 0|1|0,1] [--only b,c,a] [--baseline CLIENT_OF_ANOTHER_BUILD]
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -37,6 +37,7 @@ struct Settings {
   size_t walk = 500;
   size_t list = 10000;
   std::vector<std::string> reuse;  // empty: the library's default only
+  std::string baseline;            // another build's client, run as "library before"
   std::string only = "b,c,a";
 };
 
@@ -273,29 +274,32 @@ Settings ParseArgs(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string flag = argv[i];
     const std::string value = argv[i + 1];
-    if (flag == "--client")
-      s.client = value;
-    else if (flag == "--fixtures")
-      s.fixtures = value;
-    else if (flag == "--runs")
+    std::string* text = flag == "--client"     ? &s.client
+                        : flag == "--fixtures" ? &s.fixtures
+                        : flag == "--only"     ? &s.only
+                        : flag == "--baseline" ? &s.baseline
+                                               : nullptr;
+    size_t* number = flag == "--gets"   ? &s.gets
+                     : flag == "--walk" ? &s.walk
+                     : flag == "--list" ? &s.list
+                                        : nullptr;
+    if (text) {
+      *text = value;
+    } else if (number) {
+      *number = std::strtoul(value.c_str(), nullptr, 10);
+    } else if (flag == "--runs") {
       s.runs = std::max(1, std::atoi(value.c_str()));
-    else if (flag == "--gets")
-      s.gets = std::strtoul(value.c_str(), nullptr, 10);
-    else if (flag == "--walk")
-      s.walk = std::strtoul(value.c_str(), nullptr, 10);
-    else if (flag == "--list")
-      s.list = std::strtoul(value.c_str(), nullptr, 10);
-    else if (flag == "--reuse")
+    } else if (flag == "--reuse") {
       s.reuse = Split(value);
-    else if (flag == "--only")
-      s.only = value;
-    else
+    } else {
       throw std::runtime_error("unknown option " + flag);
+    }
   }
   if (s.client.empty() || s.fixtures.empty()) {
     throw std::runtime_error(
         "usage: hv_bench --client PATH --fixtures DIR [--runs N] [--gets N] "
-        "[--walk N] [--list N] [--reuse 0|1|0,1] [--only b,c,a]");
+        "[--walk N] [--list N] [--reuse 0|1|0,1] [--only b,c,a] "
+        "[--baseline PATH]");
   }
   return s;
 }
@@ -332,21 +336,28 @@ int main(int argc, char** argv) try {
     for (const Scenario& s : scenarios) {
       if (s.key != key) continue;
       shaped.setVmCount(s.vms);
-      std::vector<std::string> reuse = settings.reuse;
-      if (reuse.empty()) reuse.push_back("");
+      struct Variant {
+        std::string side, client, reuse;
+      };
+      std::vector<Variant> variants;
+      if (!settings.baseline.empty()) variants.push_back({"library before", settings.baseline, ""});
+      for (const std::string& r : settings.reuse) {
+        variants.push_back({"library reuse=" + r, settings.client, r});
+      }
+      if (settings.reuse.empty()) variants.push_back({"library", settings.client, ""});
       std::vector<Row> rows;
       std::vector<std::string> urls;
-      for (const std::string& r : reuse) {
-        Row row{r.empty() ? "library" : "library reuse=" + r, {}};
+      for (const Variant& v : variants) {
+        Row row{v.side, {}};
         for (int i = 0; i < settings.runs; ++i) {
-          std::vector<std::string> args = {settings.client,
+          std::vector<std::string> args = {v.client,
                                            s.mode,
                                            server,
                                            passwordFile,
                                            caFile,
                                            std::to_string(s.count),
                                            hvbench::ShapedEngine::vmId(0)};
-          if (!r.empty()) args.push_back(r);
+          if (!v.reuse.empty()) args.push_back(v.reuse);
           const size_t mark = engine.requests().size();
           Run run = spawner.run(args, errors);
           Account(engine, mark, run);
