@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <set>
 
 #include "support/engine_fixture.h"
 #include "transport/rhevConnection.h"
@@ -57,6 +58,11 @@ TEST_F(ConnectionTest, UnauthorizedReconnectsOnceThenResends) {
   std::string response;
   EXPECT_TRUE(connection.get("ovirt-engine/api/vms", response, true));
   EXPECT_TRUE(connection.isConnected());
+  // The re-connect drops the kept connections: it and the resend go over a new one.
+  const auto sent = engine->requests();
+  ASSERT_EQ(sent.size(), 4u);
+  EXPECT_NE(sent[2].connection, sent[0].connection);
+  EXPECT_EQ(sent[3].connection, sent[2].connection);
   EXPECT_EQ(sleeps.sleeps(), (std::vector<unsigned long>{2000}));
   EXPECT_TRUE(logs.containsError("Re-connecting to [" + server() + "] ..."));
   EXPECT_TRUE(logs.containsError("Re-submitting the request: [GET][ovirt-engine/api/vms]"));
@@ -70,6 +76,25 @@ TEST_F(ConnectionTest, UnauthorizedReconnectsOnceThenResends) {
   EXPECT_EQ(count("DELETE", kVms), 2u);  // no second re-connect
   EXPECT_EQ(count("GET", "/ovirt-engine/api"), 1u);
   EXPECT_EQ(connection.getLastErrorCode(), 401);
+}
+
+// Requests share a kept-alive connection; a POST opens a new one, which later requests may
+// share. "nRhevReuseConnections" 0 gives every request a connection of its own.
+TEST_F(ConnectionTest, RequestsShareKeptAliveConnectionsUnlessSwitchedOff) {
+  engine->answer("*", kVms, Answer::xml(200, "<vms/>"));
+  for (const auto& [reuse, connections] : {std::pair<const char*, size_t>{"1", 2}, {"0", 5}}) {
+    config.set("nRhevReuseConnections", reuse);
+    connectAndAttachParser();
+    std::string response;
+    ASSERT_TRUE(connection.get("ovirt-engine/api/vms", response, true));
+    ASSERT_TRUE(connection.put("ovirt-engine/api/vms", "<vm/>", response));
+    ASSERT_TRUE(connection.post("ovirt-engine/api/vms", "<vm/>", response));
+    ASSERT_TRUE(connection.get("ovirt-engine/api/vms", response, true));
+    ASSERT_TRUE(connection.del("ovirt-engine/api/vms", "", response));
+    std::set<std::uint64_t> used;
+    for (const auto& r : engine->requests()) used.insert(r.connection);
+    EXPECT_EQ(used.size(), connections) << "nRhevReuseConnections=" << reuse;
+  }
 }
 
 TEST_F(ConnectionTest, FailedReconnectLeavesTheConnectionDown) {
