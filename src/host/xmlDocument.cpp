@@ -6,8 +6,10 @@
 #include <xercesc/dom/DOMImplementationRegistry.hpp>
 #include <xercesc/dom/DOMLSOutput.hpp>
 #include <xercesc/dom/DOMLSSerializer.hpp>
+#include <xercesc/dom/DOMText.hpp>
 #include <xercesc/framework/MemBufFormatTarget.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
+#include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/framework/XMLErrorCodes.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/sax/ErrorHandler.hpp>
@@ -15,6 +17,7 @@
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLException.hpp>
+#include <xercesc/util/XMLString.hpp>
 
 #include "host/xmlBodyGate.h"
 #include "host/xmlText.h"
@@ -50,14 +53,97 @@ class FirstErrorHandler : public ErrorHandler {
   std::string message_;
 };
 
+// Builds the items of a list, one small document each: a child element of the document
+// element, with its attributes, descendants and text, is handed to the visitor when it ends and
+// released at once. Comments and processing instructions are left out (readers look at
+// elements, attributes and text only); adjacent text and CDATA become one text node.
+class ItemBuilder {
+ public:
+  ItemBuilder(const ParsedXml::RootCheck& acceptRoot, const ParsedXml::ItemVisitor& visit)
+      : acceptRoot_(acceptRoot),
+        visit_(visit),
+        implementation_(DOMImplementation::getImplementation()) {}
+
+  void rootStarted(const DOMElement* root) { building_ = root && acceptRoot_(root); }
+  void setXmlVersion(const XMLCh* version) { xml11_ = XMLString::equals(version, kVersion11); }
+
+  void start(const XMLCh* name, const RefVectorOf<XMLAttr>& attributes, XMLSize_t count) {
+    if (!building_) return;
+    flushText();
+    if (!document_) {
+      document_.reset(implementation_->createDocument());
+      if (xml11_) document_->setXmlVersion(kVersion11);
+    }
+    DOMElement* element = document_->createElement(name);
+    for (XMLSize_t i = 0; i < count; ++i) {
+      const XMLAttr* attribute = attributes.elementAt(i);
+      element->setAttribute(attribute->getQName(), attribute->getValue());
+    }
+    if (current_) {
+      current_->appendChild(element);
+    } else {
+      document_->appendChild(element);
+    }
+    current_ = element;
+  }
+
+  void characters(const XMLCh* chars, XMLSize_t length) {
+    if (current_) text_.append(chars, length);  // text between items is nothing to read
+  }
+
+  void end() {
+    if (!current_) return;
+    flushText();
+    DOMNode* parent = current_->getParentNode();
+    if (parent && parent->getNodeType() == DOMNode::ELEMENT_NODE) {
+      current_ = parent;
+      return;
+    }
+    DOMElement* item = document_->getDocumentElement();
+    current_ = nullptr;
+    visit_(item);
+    document_.reset();
+  }
+
+ private:
+  static constexpr XMLCh kVersion11[] = {chDigit_1, chPeriod, chDigit_1, chNull};
+  struct DocumentRelease {
+    void operator()(DOMDocument* document) const { document->release(); }
+  };
+
+  void flushText() {
+    if (text_.empty() || !current_) return;
+    current_->appendChild(document_->createTextNode(text_.c_str()));
+    text_.clear();
+  }
+
+  const ParsedXml::RootCheck& acceptRoot_;
+  const ParsedXml::ItemVisitor& visit_;
+  DOMImplementation* const implementation_;
+  bool building_ = false;
+  bool xml11_ = false;
+  std::unique_ptr<DOMDocument, DocumentRelease> document_;
+  DOMNode* current_ = nullptr;
+  std::basic_string<XMLCh> text_;
+};
+
 // A DOM parser that stops as soon as the body turns hostile: at a document type declaration
 // (before any entity in it is declared) and at an element nested too deep (before the rest
-// of the body is read into a document).
+// of the body is read into a document). With an item builder, only the document element goes
+// into the parser's own document; everything inside it goes to the builder.
 class GuardedDomParser : public XercesDOMParser {
  public:
-  GuardedDomParser() { getScanner()->setDisallowDTD(true); }
+  explicit GuardedDomParser(ItemBuilder* items) : items_(items) {
+    getScanner()->setDisallowDTD(true);
+  }
 
   bool tooDeep() const { return tooDeep_; }
+
+  void XMLDecl(const XMLCh* versionStr, const XMLCh* encodingStr, const XMLCh* standaloneStr,
+               const XMLCh* autoEncodingStr) override {
+    if (items_) items_->setXmlVersion(versionStr);
+    XercesDOMParser::XMLDecl(versionStr, encodingStr, standaloneStr, autoEncodingStr);
+  }
 
   void startElement(const XMLElementDecl& decl, const unsigned int urlId, const XMLCh* const prefix,
                     const RefVectorOf<XMLAttr>& attributes, const XMLSize_t count,
@@ -68,17 +154,50 @@ class GuardedDomParser : public XercesDOMParser {
       getScanner()->emitError(XMLErrs::ExpectedEndOfTagX);
       return;
     }
-    if (!isEmpty) ++openElements_;
+    // Counted for empty elements too: endElement runs for them as well.
+    ++openElements_;
+    if (items_ && !isRoot) {
+      items_->start(decl.getFullName(), attributes, count);
+      if (isEmpty) endElement(decl, urlId, isRoot, prefix);
+      return;
+    }
+    // Calls endElement itself for an empty element.
     XercesDOMParser::startElement(decl, urlId, prefix, attributes, count, isEmpty, isRoot);
+    if (items_) items_->rootStarted(getDocument()->getDocumentElement());
   }
 
   void endElement(const XMLElementDecl& decl, const unsigned int urlId, const bool isRoot,
                   const XMLCh* const prefix) override {
     --openElements_;
+    if (items_ && !isRoot) {
+      items_->end();
+      return;
+    }
     XercesDOMParser::endElement(decl, urlId, isRoot, prefix);
   }
 
+  void docCharacters(const XMLCh* const chars, const XMLSize_t length,
+                     const bool cdataSection) override {
+    if (!items_) return XercesDOMParser::docCharacters(chars, length, cdataSection);
+    items_->characters(chars, length);
+  }
+
+  void ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length,
+                           const bool cdataSection) override {
+    if (!items_) return XercesDOMParser::ignorableWhitespace(chars, length, cdataSection);
+    items_->characters(chars, length);
+  }
+
+  void docComment(const XMLCh* const comment) override {
+    if (!items_) XercesDOMParser::docComment(comment);
+  }
+
+  void docPI(const XMLCh* const target, const XMLCh* const data) override {
+    if (!items_) XercesDOMParser::docPI(target, data);
+  }
+
  private:
+  ItemBuilder* const items_;
   int openElements_ = 0;
   bool tooDeep_ = false;
 };
@@ -90,6 +209,16 @@ ParsedXml::ParsedXml() = default;
 ParsedXml::~ParsedXml() = default;
 
 bool ParsedXml::parse(const std::string& body, const char* bufferId) {
+  return Run(body, bufferId, nullptr, nullptr);
+}
+
+bool ParsedXml::parseItems(const std::string& body, const char* bufferId,
+                           const RootCheck& acceptRoot, const ItemVisitor& visit) {
+  return Run(body, bufferId, &acceptRoot, &visit);
+}
+
+bool ParsedXml::Run(const std::string& body, const char* bufferId, const RootCheck* acceptRoot,
+                    const ItemVisitor* visit) {
   root_ = nullptr;
   reachedParser_ = false;
   error_.clear();
@@ -105,7 +234,9 @@ bool ParsedXml::parse(const std::string& body, const char* bufferId) {
   if (!error_.empty()) return false;
   try {
     reachedParser_ = true;
-    auto parser = std::make_unique<GuardedDomParser>();
+    std::unique_ptr<ItemBuilder> items;
+    if (visit) items = std::make_unique<ItemBuilder>(*acceptRoot, *visit);
+    auto parser = std::make_unique<GuardedDomParser>(items.get());
     parser->setValidationScheme(XercesDOMParser::Val_Never);
     parser->setDoNamespaces(false);
     parser->setDoSchema(false);
@@ -121,11 +252,12 @@ bool ParsedXml::parse(const std::string& body, const char* bufferId) {
 
     MemBufInputSource source(reinterpret_cast<const XMLByte*>(body.data()), body.size(), bufferId,
                              false);
+    source.setCopyBufToStream(false);  // read in place: the body may be hundreds of megabytes
     parser->parse(source);
     parser->setErrorHandler(nullptr);
     parser->setSecurityManager(nullptr);
     const GuardedDomParser& guarded = *parser;
-    parser_ = std::move(parser);
+    parser_ = std::move(parser);  // owns root(); the item builder is not used after the parse
 
     if (guarded.tooDeep()) {
       error_ =

@@ -2,6 +2,7 @@
 // Xerces objects owned for exactly the duration of one call.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <xercesc/dom/DOMDocument.hpp>
@@ -18,19 +19,36 @@ namespace xml {
 // levels. External DTDs are never loaded and entity expansion is bounded anyway.
 class ParsedXml {
  public:
+  // Asked once, as soon as the document element has been read (its name and attributes);
+  // false: no item is handed over.
+  using RootCheck = std::function<bool(const xercesc::DOMElement* root)>;
+  // Receives each child element of the document element, complete, as the document element
+  // of a small document of its own, released when the call returns.
+  using ItemVisitor = std::function<void(xercesc::DOMElement* item)>;
+
   ParsedXml();
   ~ParsedXml();
   ParsedXml(const ParsedXml&) = delete;
   ParsedXml& operator=(const ParsedXml&) = delete;
 
-  // `bufferId` names the body in Xerces' messages. On failure `error()` says why.
+  // `bufferId` names the body in Xerces' messages. On failure `error()` says why. The body is
+  // read in place; it must outlive the call only.
   bool parse(const std::string& body, const char* bufferId);
+  // Reads a list body item by item, so that only one item at a time exists as a document.
+  // Items are handed over while the body is read: a body that turns out to be malformed
+  // after some items still fails. Afterwards root() is the document element without children.
+  bool parseItems(const std::string& body, const char* bufferId, const RootCheck& acceptRoot,
+                  const ItemVisitor& visit);
   xercesc::DOMElement* root() const { return root_; }
   const std::string& error() const { return error_; }
   // Whether the last parse got as far as the XML library; bodies refused up front did not.
   bool reachedParser() const { return reachedParser_; }
 
  private:
+  // Without `visit`, the whole document is built.
+  bool Run(const std::string& body, const char* bufferId, const RootCheck* acceptRoot,
+           const ItemVisitor* visit);
+
   std::unique_ptr<xercesc::XercesDOMParser> parser_;
   xercesc::DOMElement* root_ = nullptr;
   bool reachedParser_ = false;
