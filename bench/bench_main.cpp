@@ -6,6 +6,8 @@
 //
 //   hv_bench --client PATH --fixtures DIR [--runs N] [--gets N] [--walk N] [--list N]
 //            [--reuse 0|1|0,1] [--only b,c,a] [--baseline CLIENT_OF_ANOTHER_BUILD]
+//   hv_bench --client PATH --fixtures DIR --serve N   (serves N VMs and prints how to run the
+//            client by hand, e.g. under perf, until Enter is pressed)
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -38,6 +40,7 @@ struct Settings {
   size_t list = 10000;
   std::vector<std::string> reuse;  // empty: the library's default only
   std::string baseline;            // another build's client, run as "library before"
+  size_t serve = 0;                // only serve a list of this many VMs, for profiling by hand
   std::string only = "b,c,a";
 };
 
@@ -279,10 +282,11 @@ Settings ParseArgs(int argc, char** argv) {
                         : flag == "--only"     ? &s.only
                         : flag == "--baseline" ? &s.baseline
                                                : nullptr;
-    size_t* number = flag == "--gets"   ? &s.gets
-                     : flag == "--walk" ? &s.walk
-                     : flag == "--list" ? &s.list
-                                        : nullptr;
+    size_t* number = flag == "--gets"    ? &s.gets
+                     : flag == "--walk"  ? &s.walk
+                     : flag == "--list"  ? &s.list
+                     : flag == "--serve" ? &s.serve
+                                         : nullptr;
     if (text) {
       *text = value;
     } else if (number) {
@@ -299,7 +303,7 @@ Settings ParseArgs(int argc, char** argv) {
     throw std::runtime_error(
         "usage: hv_bench --client PATH --fixtures DIR [--runs N] [--gets N] "
         "[--walk N] [--list N] [--reuse 0|1|0,1] [--only b,c,a] "
-        "[--baseline PATH]");
+        "[--baseline PATH] [--serve N]");
   }
   return s;
 }
@@ -321,6 +325,18 @@ int main(int argc, char** argv) try {
   hvtest::TestEngine& engine = shaped.engine();
   const std::string server = "localhost:" + std::to_string(engine.port());
   const std::string caFile = engine.caFile();
+
+  if (settings.serve > 0) {
+    shaped.setVmCount(settings.serve);
+    std::printf("serving %zu VMs: %s %s %s %s %zu %s\n(press Enter to stop)\n", settings.serve,
+                settings.client.c_str(), server.c_str(), passwordFile.c_str(), caFile.c_str(),
+                settings.serve, hvbench::ShapedEngine::vmId(0).c_str());
+    std::fflush(stdout);
+    std::getchar();
+    std::remove(passwordFile.c_str());
+    rmdir(dir.c_str());
+    return 0;
+  }
 
   const std::vector<Scenario> scenarios = {
       {"b", "(b) " + std::to_string(settings.gets) + " GETs of one VM", "get", 1, settings.gets},

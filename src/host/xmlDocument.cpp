@@ -6,18 +6,16 @@
 #include <xercesc/dom/DOMImplementationRegistry.hpp>
 #include <xercesc/dom/DOMLSOutput.hpp>
 #include <xercesc/dom/DOMLSSerializer.hpp>
-#include <xercesc/dom/DOMText.hpp>
 #include <xercesc/framework/MemBufFormatTarget.hpp>
 #include <xercesc/framework/MemBufInputSource.hpp>
-#include <xercesc/framework/XMLAttr.hpp>
 #include <xercesc/framework/XMLErrorCodes.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
+#include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/sax/ErrorHandler.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
 #include <xercesc/util/SecurityManager.hpp>
 #include <xercesc/util/XMLException.hpp>
-#include <xercesc/util/XMLString.hpp>
 
 #include "host/xmlBodyGate.h"
 #include "host/xmlText.h"
@@ -53,97 +51,23 @@ class FirstErrorHandler : public ErrorHandler {
   std::string message_;
 };
 
-// Builds the items of a list, one small document each: a child element of the document
-// element, with its attributes, descendants and text, is handed to the visitor when it ends and
-// released at once. Comments and processing instructions are left out (readers look at
-// elements, attributes and text only); adjacent text and CDATA become one text node.
-class ItemBuilder {
+// Xerces' scanner with its hardening, building read-only trees instead of a Xerces document:
+// it stops as soon as the body turns hostile, at a document type declaration (before any
+// entity in it is declared) and at an element nested too deep (before the rest of the body is
+// read). The parser's own document stays empty; it only carries the scanner's settings.
+//
+// With an item visitor it reads a list: `tree` keeps the document element only, and each child
+// element of it is built into `item`, handed to the visitor when it ends, and dropped. Text
+// directly inside the document element is nothing a reader looks at and is left out.
+class GuardedScanner : public XercesDOMParser {
  public:
-  ItemBuilder(const ParsedXml::RootCheck& acceptRoot, const ParsedXml::ItemVisitor& visit)
-      : acceptRoot_(acceptRoot),
-        visit_(visit),
-        implementation_(DOMImplementation::getImplementation()) {}
-
-  void rootStarted(const DOMElement* root) { building_ = root && acceptRoot_(root); }
-  void setXmlVersion(const XMLCh* version) { xml11_ = XMLString::equals(version, kVersion11); }
-
-  void start(const XMLCh* name, const RefVectorOf<XMLAttr>& attributes, XMLSize_t count) {
-    if (!building_) return;
-    flushText();
-    if (!document_) {
-      document_.reset(implementation_->createDocument());
-      if (xml11_) document_->setXmlVersion(kVersion11);
-    }
-    DOMElement* element = document_->createElement(name);
-    for (XMLSize_t i = 0; i < count; ++i) {
-      const XMLAttr* attribute = attributes.elementAt(i);
-      element->setAttribute(attribute->getQName(), attribute->getValue());
-    }
-    if (current_) {
-      current_->appendChild(element);
-    } else {
-      document_->appendChild(element);
-    }
-    current_ = element;
-  }
-
-  void characters(const XMLCh* chars, XMLSize_t length) {
-    if (current_) text_.append(chars, length);  // text between items is nothing to read
-  }
-
-  void end() {
-    if (!current_) return;
-    flushText();
-    DOMNode* parent = current_->getParentNode();
-    if (parent && parent->getNodeType() == DOMNode::ELEMENT_NODE) {
-      current_ = parent;
-      return;
-    }
-    DOMElement* item = document_->getDocumentElement();
-    current_ = nullptr;
-    visit_(item);
-    document_.reset();
-  }
-
- private:
-  static constexpr XMLCh kVersion11[] = {chDigit_1, chPeriod, chDigit_1, chNull};
-  struct DocumentRelease {
-    void operator()(DOMDocument* document) const { document->release(); }
-  };
-
-  void flushText() {
-    if (text_.empty() || !current_) return;
-    current_->appendChild(document_->createTextNode(text_.c_str()));
-    text_.clear();
-  }
-
-  const ParsedXml::RootCheck& acceptRoot_;
-  const ParsedXml::ItemVisitor& visit_;
-  DOMImplementation* const implementation_;
-  bool building_ = false;
-  bool xml11_ = false;
-  std::unique_ptr<DOMDocument, DocumentRelease> document_;
-  DOMNode* current_ = nullptr;
-  std::basic_string<XMLCh> text_;
-};
-
-// A DOM parser that stops as soon as the body turns hostile: at a document type declaration
-// (before any entity in it is declared) and at an element nested too deep (before the rest
-// of the body is read into a document). With an item builder, only the document element goes
-// into the parser's own document; everything inside it goes to the builder.
-class GuardedDomParser : public XercesDOMParser {
- public:
-  explicit GuardedDomParser(ItemBuilder* items) : items_(items) {
+  GuardedScanner(XmlTree& tree, XmlTree& item, const ParsedXml::RootCheck* acceptRoot,
+                 const ParsedXml::ItemVisitor* visit)
+      : tree_(tree), item_(item), acceptRoot_(acceptRoot), visit_(visit) {
     getScanner()->setDisallowDTD(true);
   }
 
   bool tooDeep() const { return tooDeep_; }
-
-  void XMLDecl(const XMLCh* versionStr, const XMLCh* encodingStr, const XMLCh* standaloneStr,
-               const XMLCh* autoEncodingStr) override {
-    if (items_) items_->setXmlVersion(versionStr);
-    XercesDOMParser::XMLDecl(versionStr, encodingStr, standaloneStr, autoEncodingStr);
-  }
 
   void startElement(const XMLElementDecl& decl, const unsigned int urlId, const XMLCh* const prefix,
                     const RefVectorOf<XMLAttr>& attributes, const XMLSize_t count,
@@ -154,50 +78,64 @@ class GuardedDomParser : public XercesDOMParser {
       getScanner()->emitError(XMLErrs::ExpectedEndOfTagX);
       return;
     }
-    // Counted for empty elements too: endElement runs for them as well.
     ++openElements_;
-    if (items_ && !isRoot) {
-      items_->start(decl.getFullName(), attributes, count);
-      if (isEmpty) endElement(decl, urlId, isRoot, prefix);
-      return;
+    const bool listItem = visit_ && !isRoot;
+    if (!listItem || readingItems_) {
+      XmlTree& target = listItem ? item_ : tree_;
+      target.openElement(decl.getFullName());
+      for (XMLSize_t i = 0; i < count; ++i) {
+        const XMLAttr* attribute = attributes.elementAt(i);
+        target.addAttribute(attribute->getQName(), attribute->getValue());
+      }
     }
-    // Calls endElement itself for an empty element.
-    XercesDOMParser::startElement(decl, urlId, prefix, attributes, count, isEmpty, isRoot);
-    if (items_) items_->rootStarted(getDocument()->getDocumentElement());
+    if (visit_ && isRoot) readingItems_ = (*acceptRoot_)(tree_.root());
+    // The scanner reports an empty element by its start only.
+    if (isEmpty) endElement(decl, urlId, isRoot, prefix);
   }
 
-  void endElement(const XMLElementDecl& decl, const unsigned int urlId, const bool isRoot,
-                  const XMLCh* const prefix) override {
+  void endElement(const XMLElementDecl&, const unsigned int, const bool isRoot,
+                  const XMLCh* const) override {
     --openElements_;
-    if (items_ && !isRoot) {
-      items_->end();
+    if (!visit_ || isRoot) {
+      tree_.closeElement();
       return;
     }
-    XercesDOMParser::endElement(decl, urlId, isRoot, prefix);
+    if (!readingItems_) return;
+    item_.closeElement();
+    if (item_.elementOpen()) return;
+    (*visit_)(item_.root());
+    item_.clear();
   }
 
-  void docCharacters(const XMLCh* const chars, const XMLSize_t length,
-                     const bool cdataSection) override {
-    if (!items_) return XercesDOMParser::docCharacters(chars, length, cdataSection);
-    items_->characters(chars, length);
+  void docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool) override {
+    Text(chars, length);
   }
 
-  void ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length,
-                           const bool cdataSection) override {
-    if (!items_) return XercesDOMParser::ignorableWhitespace(chars, length, cdataSection);
-    items_->characters(chars, length);
+  void ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length, const bool) override {
+    Text(chars, length);
   }
 
-  void docComment(const XMLCh* const comment) override {
-    if (!items_) XercesDOMParser::docComment(comment);
-  }
-
-  void docPI(const XMLCh* const target, const XMLCh* const data) override {
-    if (!items_) XercesDOMParser::docPI(target, data);
-  }
+  // Not kept: readers look at elements, attributes and text only.
+  void docComment(const XMLCh* const) override {}
+  void docPI(const XMLCh* const, const XMLCh* const) override {}
+  // Only a document type declares entities, and none is let through.
+  void startEntityReference(const XMLEntityDecl&) override {}
+  void endEntityReference(const XMLEntityDecl&) override {}
 
  private:
-  ItemBuilder* const items_;
+  void Text(const XMLCh* chars, XMLSize_t length) {
+    if (!visit_) {
+      tree_.addText(chars, length);
+    } else if (readingItems_) {
+      item_.addText(chars, length);  // nothing while no item is open
+    }
+  }
+
+  XmlTree& tree_;
+  XmlTree& item_;
+  const ParsedXml::RootCheck* const acceptRoot_;
+  const ParsedXml::ItemVisitor* const visit_;
+  bool readingItems_ = false;
   int openElements_ = 0;
   bool tooDeep_ = false;
 };
@@ -220,7 +158,9 @@ bool ParsedXml::parseItems(const std::string& body, const char* bufferId,
 bool ParsedXml::Run(const std::string& body, const char* bufferId, const RootCheck* acceptRoot,
                     const ItemVisitor* visit) {
   root_ = nullptr;
+  tree_.reset();
   reachedParser_ = false;
+  sawDocumentType_ = false;
   error_.clear();
   if (!XmlLibraryReady()) {
     error_ = kXmlLibraryNotReady;
@@ -234,46 +174,46 @@ bool ParsedXml::Run(const std::string& body, const char* bufferId, const RootChe
   if (!error_.empty()) return false;
   try {
     reachedParser_ = true;
-    std::unique_ptr<ItemBuilder> items;
-    if (visit) items = std::make_unique<ItemBuilder>(*acceptRoot, *visit);
-    auto parser = std::make_unique<GuardedDomParser>(items.get());
-    parser->setValidationScheme(XercesDOMParser::Val_Never);
-    parser->setDoNamespaces(false);
-    parser->setDoSchema(false);
-    parser->setLoadExternalDTD(false);
-    parser->setSkipDTDValidation(true);
-    parser->setDisableDefaultEntityResolution(true);
-    parser->setCreateEntityReferenceNodes(false);
+    auto tree = std::make_unique<XmlTree>();
+    XmlTree item;
+    GuardedScanner parser(*tree, item, acceptRoot, visit);
+    parser.setValidationScheme(XercesDOMParser::Val_Never);
+    parser.setDoNamespaces(false);
+    parser.setDoSchema(false);
+    parser.setLoadExternalDTD(false);
+    parser.setSkipDTDValidation(true);
+    parser.setDisableDefaultEntityResolution(true);
+    parser.setCreateEntityReferenceNodes(false);
     SecurityManager security;
     security.setEntityExpansionLimit(kEntityExpansionLimit);
-    parser->setSecurityManager(&security);
+    parser.setSecurityManager(&security);
     FirstErrorHandler errors;
-    parser->setErrorHandler(&errors);
+    parser.setErrorHandler(&errors);
 
     MemBufInputSource source(reinterpret_cast<const XMLByte*>(body.data()), body.size(), bufferId,
                              false);
     source.setCopyBufToStream(false);  // read in place: the body may be hundreds of megabytes
-    parser->parse(source);
-    parser->setErrorHandler(nullptr);
-    parser->setSecurityManager(nullptr);
-    const GuardedDomParser& guarded = *parser;
-    parser_ = std::move(parser);  // owns root(); the item builder is not used after the parse
+    parser.parse(source);
+    parser.setErrorHandler(nullptr);
+    parser.setSecurityManager(nullptr);
+    const DOMDocument* scanned = parser.getDocument();
+    sawDocumentType_ = scanned && scanned->getDoctype();
 
-    if (guarded.tooDeep()) {
+    if (parser.tooDeep()) {
       error_ =
           "the body nests elements more than " + std::to_string(kMaxNestingDepth) + " levels deep";
       return false;
     }
-    if (!errors.message().empty() || parser_->getErrorCount() != 0) {
+    if (!errors.message().empty() || parser.getErrorCount() != 0) {
       error_ = errors.message().empty() ? "the body is not well-formed XML" : errors.message();
       return false;
     }
-    DOMDocument* document = parser_->getDocument();
-    root_ = document ? document->getDocumentElement() : nullptr;
-    if (!root_) {
+    if (!tree->root()) {
       error_ = "the body has no document element";
       return false;
     }
+    tree_ = std::move(tree);
+    root_ = tree_->root();
     return true;
   } catch (const OutOfMemoryException&) {
     error_ = "out of memory while parsing";

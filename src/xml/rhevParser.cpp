@@ -9,16 +9,16 @@ TzRhevParser::TzRhevParser() : schemaVersion(0) {}
 
 TzRhevParser::~TzRhevParser() = default;
 
-xercesc::DOMElement* TzRhevParser::OpenDocument(xml::ParsedXml& document, const std::string& body,
-                                                const char* bufferId, const std::string& expected,
-                                                bool logMismatch, const char* mismatchFormat) {
+DOMNode* TzRhevParser::OpenDocument(xml::ParsedXml& document, const std::string& body,
+                                    const char* bufferId, const std::string& expected,
+                                    bool logMismatch, const char* mismatchFormat) {
   const bool parsed = document.parse(body, bufferId);
   return CheckedRoot(document, parsed, body, expected, logMismatch, mismatchFormat);
 }
 
-xercesc::DOMElement* TzRhevParser::CheckedRoot(const xml::ParsedXml& document, bool parsed,
-                                               const std::string& body, const std::string& expected,
-                                               bool logMismatch, const char* mismatchFormat) {
+DOMNode* TzRhevParser::CheckedRoot(const xml::ParsedXml& document, bool parsed,
+                                   const std::string& body, const std::string& expected,
+                                   bool logMismatch, const char* mismatchFormat) {
   if (!parsed) {
     // A probe of an error body (logMismatch false) reports on its own; keep it to a trace.
     if (logMismatch) {
@@ -30,7 +30,7 @@ xercesc::DOMElement* TzRhevParser::CheckedRoot(const xml::ParsedXml& document, b
     }
     return nullptr;
   }
-  xercesc::DOMElement* root = document.root();
+  DOMNode* root = document.root();
   if (!expected.empty() && !NameIs(root, expected)) {
     if (logMismatch) {
       // The format is a fixed literal chosen by the two callers.

@@ -134,14 +134,12 @@ class TzRhevParser : public TzSXMLParser {
 
  protected:
   // Parses `body` and checks the document element; logs what went wrong.
-  xercesc::DOMElement* OpenDocument(xml::ParsedXml& document, const std::string& body,
-                                    const char* bufferId, const std::string& expected,
-                                    bool logMismatch, const char* mismatchFormat);
+  DOMNode* OpenDocument(xml::ParsedXml& document, const std::string& body, const char* bufferId,
+                        const std::string& expected, bool logMismatch, const char* mismatchFormat);
   // The document element of a parsed body when it is the expected one; otherwise logs why the
   // body cannot be used (unreadable, or another document element) and returns null.
-  xercesc::DOMElement* CheckedRoot(const xml::ParsedXml& document, bool parsed,
-                                   const std::string& body, const std::string& expected,
-                                   bool logMismatch, const char* mismatchFormat);
+  DOMNode* CheckedRoot(const xml::ParsedXml& document, bool parsed, const std::string& body,
+                       const std::string& expected, bool logMismatch, const char* mismatchFormat);
   // Logs the items of a list that could not be read; true when there were none.
   bool ReportListItems(const std::string& listName, const std::vector<std::string>& failedItems,
                        bool readerThrew, const std::string& expected);
@@ -206,8 +204,8 @@ bool TzRhevParser::ParseList(const std::string& body, const std::string& expecte
   xml::ParsedXml document;
   const bool parsed = document.parseItems(
       body, "ParseList",
-      [&](const xercesc::DOMElement* root) { return expected.empty() || NameIs(root, expected); },
-      [&](xercesc::DOMElement* item) {
+      [&](const DOMNode* root) { return expected.empty() || NameIs(root, expected); },
+      [&](DOMNode* item) {
         if (readerThrew) return;
         try {
           T record{};
