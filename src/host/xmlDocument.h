@@ -1,4 +1,4 @@
-// Parsing a body into a DOM document and writing a DOM document into a body, with the
+// Parsing a body into a read-only tree and writing a DOM document into a body, with the
 // Xerces objects owned for exactly the duration of one call.
 #pragma once
 
