@@ -3,7 +3,8 @@
 set -euo pipefail
 
 packages=(cmake g++ make pkg-config libxerces-c-dev libcurl4-openssl-dev libboost-dev
-          libboost-regex-dev libssl-dev libgtest-dev libgmock-dev clang-14 libclang-rt-14-dev)
+          libboost-regex-dev libssl-dev libpugixml-dev libgtest-dev libgmock-dev clang-14
+          libclang-rt-14-dev)
 
 missing=()
 for p in "${packages[@]}"; do

@@ -6,13 +6,11 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -25,7 +23,6 @@ using hvtest::Answer;
 using hvtest::Request;
 using hvtest::TestEngine;
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
 constexpr const char* kUser = "admin@internal";
 constexpr const char* kPassword = "pw";
@@ -46,10 +43,9 @@ size_t appendTo(char* data, size_t size, size_t count, void* out) {
 struct Reply {
   CURLcode code = CURLE_OK;
   long status = 0;
-  std::string head;  // every header line received, 1xx interim answers included
+  std::string head;
   std::string body;
   long newConnections = -1;
-  std::chrono::milliseconds elapsed{0};
 };
 
 // One easy handle; connections are reused across perform() calls as in the library.
@@ -62,15 +58,10 @@ class Client {
     curl_easy_setopt(curl_, CURLOPT_USERNAME, user);
     curl_easy_setopt(curl_, CURLOPT_PASSWORD, password);
   }
-  ~Client() {
-    curl_easy_cleanup(curl_);
-    curl_slist_free_all(headers_);
-  }
+  ~Client() { curl_easy_cleanup(curl_); }
   Client(const Client&) = delete;
   Client& operator=(const Client&) = delete;
 
-  CURL* handle() { return curl_; }
-  void header(const std::string& line) { headers_ = curl_slist_append(headers_, line.c_str()); }
   void trust(const std::string& caFile) {
     curl_easy_setopt(curl_, CURLOPT_CAINFO, caFile.c_str());
     curl_easy_setopt(curl_, CURLOPT_CAPATH, nullptr);
@@ -90,14 +81,11 @@ class Client {
       curl_easy_setopt(curl_, CURLOPT_HTTPGET, 1L);
     }
     curl_easy_setopt(curl_, CURLOPT_CUSTOMREQUEST, method == "GET" ? nullptr : method.c_str());
-    curl_easy_setopt(curl_, CURLOPT_HTTPHEADER, headers_);
     curl_easy_setopt(curl_, CURLOPT_WRITEFUNCTION, appendTo);
     curl_easy_setopt(curl_, CURLOPT_WRITEDATA, &r.body);
     curl_easy_setopt(curl_, CURLOPT_HEADERFUNCTION, appendTo);
     curl_easy_setopt(curl_, CURLOPT_HEADERDATA, &r.head);
-    auto start = Clock::now();
     r.code = curl_easy_perform(curl_);
-    r.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &r.status);
     curl_easy_getinfo(curl_, CURLINFO_NUM_CONNECTS, &r.newConnections);
     return r;
@@ -106,7 +94,6 @@ class Client {
 
  private:
   CURL* curl_;
-  curl_slist* headers_ = nullptr;
 };
 
 class EngineTest : public ::testing::Test {
@@ -119,32 +106,7 @@ class EngineTest : public ::testing::Test {
   Client client;
 };
 
-// --- TLS and authentication ---
-
-TEST_F(EngineTest, HttpsIsVerifiedByItsCaAndPlainHttpSharesThePort) {
-  engine.answer("GET", kApi, Answer::xml(200, "<api/>"));
-  Reply tls = client.get(https(kApi));
-  ASSERT_EQ(tls.code, CURLE_OK) << curl_easy_strerror(tls.code);
-  EXPECT_EQ(tls.body, "<api/>");
-  EXPECT_NE(tls.head.find("Content-Type: application/xml"), std::string::npos);
-  Client plain;
-  EXPECT_EQ(plain.get(http(kApi)).body, "<api/>");
-
-  std::string foreignCa;
-  {
-    TestEngine other(engineOptions());
-    foreignCa = other.caFile();
-    Client stranger;
-    stranger.trust(foreignCa);
-    EXPECT_EQ(stranger.get(https(kApi)).code, CURLE_PEER_FAILED_VERIFICATION);
-  }
-  EXPECT_FALSE(std::filesystem::exists(foreignCa));  // removed with its engine
-
-  std::vector<Request> log = engine.requests();  // the refused handshake is not a request
-  ASSERT_EQ(log.size(), 2u);
-  EXPECT_TRUE(log[0].tls);
-  EXPECT_FALSE(log[1].tls);
-}
+// --- Authentication ---
 
 TEST_F(EngineTest, BasicAuthAnswers401AndFlagsTheRequest) {
   engine.answer("GET", kApi, Answer::xml(200, "<api/>"));
@@ -181,36 +143,23 @@ TEST_F(EngineTest, BasicAuthAnswers401AndFlagsTheRequest) {
 
 // --- Scripted answers ---
 
-TEST_F(EngineTest, ScriptedSequenceIsConsumedAndItsLastAnswerRepeats) {
-  engine.script("POST", "/ovirt-engine/api/vms/1/start",
-                {Answer::xml(409, "<a/>"), Answer::xml(409, "<b/>"), Answer::xml(200, "<c/>")});
-  std::string body = "<action/>";
-  std::vector<long> statuses;
-  std::string bodies;
-  for (int i = 0; i < 5; ++i) {
-    Reply r = client.perform("POST", https("/ovirt-engine/api/vms/1/start"), &body);
-    statuses.push_back(r.status);
-    bodies += r.body;
-  }
-  EXPECT_EQ(statuses, (std::vector<long>{409, 409, 200, 200, 200}));
-  EXPECT_EQ(bodies, "<a/><b/><c/><c/><c/>");
-  EXPECT_EQ(engine.requestCount("POST", "/ovirt-engine/api/vms/1/start"), 5u);
-  EXPECT_EQ(engine.requestCount("GET", "/ovirt-engine/api/vms/1/start"), 0u);
-}
-
-TEST_F(EngineTest, ExactTargetBeatsPathAndNamedMethodBeatsStar) {
-  engine.answer("GET", "/api/vms?search=name%3Dx", Answer::xml(200, "exact"));
+TEST_F(EngineTest, ScriptsMatchTheExactTargetFirstAndPlayTheirAnswersInTurn) {
+  engine.script("GET", "/api/vms?search=name%3Dx",
+                {Answer::xml(409, "<a/>"), Answer::xml(200, "exact")});
   engine.answer("GET", "/api/vms", Answer::xml(200, "path"));
   engine.answer("*", "/api/vms", Answer::xml(200, "any"));
-  EXPECT_EQ(client.get(https("/api/vms?search=name%3Dx")).body, "exact");
+  std::string bodies;
+  for (int i = 0; i < 3; ++i) bodies += client.get(https("/api/vms?search=name%3Dx")).body;
+  EXPECT_EQ(bodies, "<a/>exactexact");  // the last answer repeats
   EXPECT_EQ(client.get(https("/api/vms?search=name%3Dy")).body, "path");
   EXPECT_EQ(client.get(https("/api/vms")).body, "path");
   EXPECT_EQ(client.perform("DELETE", https("/api/vms?force=true")).body, "any");
   EXPECT_EQ(client.perform("PUT", https("/api/vms")).body, "any");
 
-  EXPECT_EQ(engine.requestCount("GET", "/api/vms?search=name%3Dx"), 1u);
-  EXPECT_EQ(engine.requestCount("GET", "/api/vms"), 3u);  // a bare path counts any query
-  EXPECT_EQ(engine.requestCount("*", "/api/vms"), 5u);
+  EXPECT_EQ(engine.requestCount("GET", "/api/vms?search=name%3Dx"), 3u);
+  EXPECT_EQ(engine.requestCount("GET", "/api/vms"), 5u);  // a bare path counts any query
+  EXPECT_EQ(engine.requestCount("*", "/api/vms"), 7u);
+  EXPECT_EQ(engine.requestCount("POST", "/api/vms"), 0u);
 
   engine.script("GET", "/api/vms", {});  // removed: falls to the "*" script
   EXPECT_EQ(client.get(https("/api/vms")).body, "any");
@@ -238,106 +187,87 @@ TEST_F(EngineTest, FallbackDecidesUnscriptedRequestsElse404Fault) {
   EXPECT_NE(boom.body.find("simulator &lt;bug&gt;"), std::string::npos);
 }
 
-// --- Request bodies ---
-
-TEST_F(EngineTest, AnswersExpectContinueBeforeALargeBody) {
-  engine.answer("PUT", "/ovirt-engine/api/disks/1", Answer::xml(200, "<disk/>"));
-  std::string body(1536 * 1024, 'x');
-  for (size_t i = 0; i < body.size(); i += 4096) body[i] = static_cast<char>('a' + i % 26);
-  client.header("Expect: 100-continue");
-  // Had the engine not answered 100, curl would wait this long before sending anyway.
-  curl_easy_setopt(client.handle(), CURLOPT_EXPECT_100_TIMEOUT_MS, 4000L);
-  Reply r = client.perform("PUT", https("/ovirt-engine/api/disks/1"), &body);
-  ASSERT_EQ(r.code, CURLE_OK);
-  EXPECT_EQ(r.status, 200);
-  EXPECT_NE(r.head.find("HTTP/1.1 100 Continue"), std::string::npos);
-  EXPECT_LT(r.elapsed, 2000ms);
-  EXPECT_TRUE(engine.requests().at(0).body == body);
-}
-
-size_t readFrom(char* out, size_t size, size_t count, void* source) {
-  auto* rest = static_cast<std::string_view*>(source);
-  size_t n = std::min({size * count, rest->size(), size_t{1000}});  // many small chunks
-  rest->copy(out, n);
-  rest->remove_prefix(n);
-  return n;
-}
-
-TEST_F(EngineTest, DecodesChunkedRequestBodies) {
-  engine.answer("POST", "/upload", Answer::xml(200, "ok"));
-  std::string body;
-  for (int i = 0; i < 500; ++i) body += std::to_string(i) + ",";
-  std::string_view rest = body;
-  curl_easy_setopt(client.handle(), CURLOPT_POST, 1L);
-  curl_easy_setopt(client.handle(), CURLOPT_READFUNCTION, readFrom);
-  curl_easy_setopt(client.handle(), CURLOPT_READDATA, &rest);
-  client.header("Transfer-Encoding: chunked");
-  ASSERT_EQ(client.perform("POST", https("/upload")).body, "ok");
-  Request logged = engine.requests().at(0);
-  EXPECT_EQ(logged.header("Transfer-Encoding"), "chunked");
-  EXPECT_EQ(logged.body, body);
-}
-
 // --- Faults and connections ---
 
-TEST_F(EngineTest, DropStallAndPartialAnswersEndTheClientQuickly) {
+TEST_F(EngineTest, FaultsEndTheAnswerAsScriptedOverHttpAndHttps) {
   engine.answer("GET", "/drop", Answer::drop());
-  engine.answer("GET", "/stall", Answer::stall(5s));
   engine.answer("GET", "/partial", Answer::partial(200, std::string(4000, 'p')));
-  engine.answer("GET", "/delay", Answer::delayed(100ms, Answer::xml(200, "late")));
+  // Far longer than the client waits: the client gives up first unless the fault is ignored.
+  engine.answer("GET", "/stall", Answer::stall(60s));
+  engine.answer("GET", "/delay", Answer::delayed(60s, Answer::xml(200, "late")));
+  engine.answer("GET", "/brief", Answer::delayed(1ms, Answer::xml(200, "late")));
   struct Case {
     const char* target;
     CURLcode code;
-    size_t received;
-    std::chrono::milliseconds atLeast;
+    std::string body;
   };
   const Case cases[] = {
-      {"/drop", CURLE_GOT_NOTHING, 0, 0ms},
-      {"/stall", CURLE_OPERATION_TIMEDOUT, 0, 400ms},
-      {"/partial", CURLE_PARTIAL_FILE, 2000, 0ms},
-      {"/delay", CURLE_OK, 4, 100ms},
+      {"/drop", CURLE_GOT_NOTHING, ""},
+      {"/partial", CURLE_PARTIAL_FILE, std::string(2000, 'p')},
+      {"/stall", CURLE_OPERATION_TIMEDOUT, ""},
+      {"/delay", CURLE_OPERATION_TIMEDOUT, ""},
+      {"/brief", CURLE_OK, "late"},
   };
-  for (const Case& c : cases) {
-    Client fresh;
-    fresh.timeout(400ms);
-    Reply r = fresh.get(http(c.target));
-    EXPECT_EQ(r.code, c.code) << c.target;
-    EXPECT_EQ(r.body.size(), c.received) << c.target;
-    EXPECT_GE(r.elapsed, c.atLeast) << c.target;
-    EXPECT_LT(r.elapsed, 1000ms) << c.target;
+  for (bool tls : {false, true}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(std::string(c.target) + (tls ? " over https" : " over http"));
+      Client fresh;
+      fresh.trust(engine.caFile());
+      fresh.timeout(300ms);
+      Reply r = fresh.get(tls ? https(c.target) : http(c.target));
+      EXPECT_EQ(r.code, c.code) << curl_easy_strerror(r.code);
+      EXPECT_EQ(r.body, c.body);
+    }
   }
-  EXPECT_EQ(engine.requestCount("GET", "/drop"), 1u);
+  EXPECT_EQ(engine.requestCount("GET", "/drop"), 2u);
 }
 
-TEST(EngineLifecycle, StopEndsAStalledConnectionPromptly) {
+TEST(EngineLifecycle, StopEndsAStalledConnection) {
   TestEngine engine(engineOptions());
-  engine.answer("GET", "/stall", Answer::stall(5s));
+  engine.answer("GET", "/stall", Answer::stall(60s));
   Client client;
-  client.timeout(4000ms);
+  client.timeout(30s);
   Reply reply;
   std::string url = engine.httpUrl() + "/stall";
   std::thread request([&] { reply = client.get(url); });
-  bool stalling = engine.waitForRequests(1, 2s);
-
-  auto start = Clock::now();
+  bool stalling = engine.waitForRequests(1, 10s);
   engine.stop();
-  auto stopping = Clock::now() - start;
+  engine.stop();  // idempotent
   request.join();
 
   ASSERT_TRUE(stalling);
-  EXPECT_LT(stopping, 1s);
-  EXPECT_NE(reply.code, CURLE_OK);
-  EXPECT_LT(reply.elapsed, 2000ms);
-  EXPECT_NE(Client().get(url).code, CURLE_OK);  // nothing listens any more
+  EXPECT_EQ(reply.code, CURLE_GOT_NOTHING);                  // closed by the server, not timed out
+  EXPECT_EQ(Client().get(url).code, CURLE_COULDNT_CONNECT);  // nothing listens any more
 }
 
-TEST_F(EngineTest, KeepsConnectionsAlive) {
+TEST_F(EngineTest, KeptAliveConnectionsAreCountedAndCanBeClosedWhenIdle) {
   engine.answer("GET", "/a", Answer::xml(200, "a"));
-  EXPECT_EQ(client.get(https("/a")).newConnections, 1);
-  EXPECT_EQ(client.get(https("/a")).newConnections, 0);
-  std::vector<Request> log = engine.requests();
-  ASSERT_EQ(log.size(), 2u);
-  EXPECT_EQ(log[0].connection, log[1].connection);
+  for (bool tls : {false, true}) {
+    SCOPED_TRACE(tls ? "https" : "http");
+    engine.clearRequests();
+    const size_t before = engine.acceptedConnections();
+    const std::string url = tls ? https("/a") : http("/a");
+    Client caller;
+    caller.trust(engine.caFile());
+    EXPECT_EQ(caller.get(url).newConnections, 1);
+    EXPECT_EQ(caller.get(url).newConnections, 0);
+    engine.closeNextIdleConnection();
+    Reply closing = caller.get(url);
+    EXPECT_EQ(closing.body, "a");
+    EXPECT_NE(closing.head.find("Connection: keep-alive"), std::string::npos) << closing.head;
+    Reply after = caller.get(url);  // finds its connection closed and opens another
+    EXPECT_EQ(after.code, CURLE_OK);
+    EXPECT_EQ(after.newConnections, 1);
+    EXPECT_EQ(caller.get(url).newConnections, 0);  // one idle close only
+    EXPECT_EQ(engine.acceptedConnections() - before, 2u);
+
+    std::vector<Request> log = engine.requests();
+    ASSERT_EQ(log.size(), 5u);
+    EXPECT_EQ(log[0].tls, tls);
+    EXPECT_EQ(log[2].connection, log[0].connection);
+    EXPECT_NE(log[3].connection, log[2].connection);
+    EXPECT_EQ(log[4].connection, log[3].connection);
+  }
 }
 
 // --- Canned answers from a directory ---

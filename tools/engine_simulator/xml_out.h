@@ -1,12 +1,15 @@
-// A small streaming XML writer that indents like the engine (four blanks per level).
+// An XML writer that indents like the engine (four blanks per level). Elements are built and
+// escaped by pugixml; the root's start tag is written as it opens and each child of the root as
+// soon as it is complete, so a list of thousands of VMs is never held as a tree and every child
+// is built in the memory its predecessor used.
 #pragma once
 
 #include <cstdint>
 #include <initializer_list>
+#include <pugixml.hpp>
 #include <string>
 #include <string_view>
 #include <utility>
-#include <vector>
 
 namespace hvsim {
 
@@ -35,11 +38,18 @@ class XmlOut {
   XmlOut& status(std::string_view name, std::string_view state, bool v3);
 
  private:
-  void indent();
-  void attrs(Attrs list);
+  // The innermost open element below the root, or the document when none is open.
+  pugi::xml_node parent() const;
+  pugi::xml_node element(std::string_view name, Attrs attrs);
+  // Writes an element that is complete at the top of document_, then lets it go.
+  void completed(pugi::xml_node node);
+  void writeStartTag(pugi::xml_node root);
 
   std::string& out_;
-  std::vector<std::string_view> stack_;  // names must outlive the element (literals)
+  std::string root_;             // name of the open root element; empty when none is open
+  pugi::xml_document document_;  // the child of the root being built (or a root written whole)
+  pugi::xml_node open_;          // null when no element below the root is open
+  std::string href_;             // reused: lists have thousands of links
 };
 
 void appendEscaped(std::string& out, std::string_view text);

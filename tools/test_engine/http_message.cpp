@@ -1,6 +1,10 @@
 #include "test_engine/http_message.h"
 
 #include <cctype>
+// clang-format off
+#include <ostream>  // first: Beast's status header uses std::ostream without including it
+#include <boost/beast/http/status.hpp>
+// clang-format on
 
 namespace hvtest {
 
@@ -35,70 +39,11 @@ std::vector<std::string> Headers::getAll(std::string_view name) const {
 }
 
 const char* reasonPhrase(int status) {
-  switch (status) {
-    case 100:
-      return "Continue";
-    case 200:
-      return "OK";
-    case 201:
-      return "Created";
-    case 202:
-      return "Accepted";
-    case 204:
-      return "No Content";
-    case 301:
-      return "Moved Permanently";
-    case 302:
-      return "Found";
-    case 303:
-      return "See Other";
-    case 304:
-      return "Not Modified";
-    case 307:
-      return "Temporary Redirect";
-    case 400:
-      return "Bad Request";
-    case 401:
-      return "Unauthorized";
-    case 403:
-      return "Forbidden";
-    case 404:
-      return "Not Found";
-    case 405:
-      return "Method Not Allowed";
-    case 406:
-      return "Not Acceptable";
-    case 408:
-      return "Request Timeout";
-    case 409:
-      return "Conflict";
-    case 411:
-      return "Length Required";
-    case 412:
-      return "Precondition Failed";
-    case 413:
-      return "Payload Too Large";
-    case 415:
-      return "Unsupported Media Type";
-    case 417:
-      return "Expectation Failed";
-    case 429:
-      return "Too Many Requests";
-    case 500:
-      return "Internal Server Error";
-    case 501:
-      return "Not Implemented";
-    case 502:
-      return "Bad Gateway";
-    case 503:
-      return "Service Unavailable";
-    case 504:
-      return "Gateway Timeout";
-    case 505:
-      return "HTTP Version Not Supported";
-    default:
-      return "Unknown";
-  }
+  namespace http = boost::beast::http;
+  if (status < 100 || status > 999) return "Unknown";
+  const http::status known = http::int_to_status(static_cast<unsigned>(status));
+  // Beast's phrases are string literals, so data() ends in a NUL.
+  return known == http::status::unknown ? "Unknown" : http::obsolete_reason(known).data();
 }
 
 std::string xmlEscape(std::string_view text) {

@@ -4,68 +4,67 @@
 
 #include <openssl/ssl.h>
 
-#include <atomic>
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <list>
 #include <memory>
 #include <mutex>
-#include <thread>
 
 #include "test_engine/http_message.h"
-#include "test_engine/http_wire.h"
-#include "test_engine/stream.h"
-#include "test_engine/tls_material.h"
 
 namespace hvtest {
+
+struct WireLimits {
+  size_t maxHeaderBytes = 64 * 1024;       // larger heads get 400
+  size_t maxBodyBytes = 64 * 1024 * 1024;  // larger bodies get 413
+};
+
+struct WireTimeouts {
+  std::chrono::milliseconds idle{5000};  // a kept-alive connection waiting for a request
+  std::chrono::milliseconds io{5000};    // the rest of a request, an answer, a TLS handshake
+};
 
 struct ServerOptions {
   uint16_t port = 0;  // 0: ephemeral
   WireLimits limits;
   WireTimeouts timeouts;
   size_t maxConnections = 64;  // further connections are closed at once
+  // How long a closing connection still reads what the client sends, so that the client gets
+  // the last answer instead of a reset; also bounds the TLS close exchange.
   std::chrono::milliseconds linger{250};
 };
 
 class Server {
  public:
-  // Runs on a connection thread; fills what it knows into the request and returns the answer.
+  // Runs on a server thread, possibly on several at once; fills what it knows into the request
+  // and returns the answer.
   using Handler = std::function<Answer(Request&)>;
 
-  // Binds 127.0.0.1 and starts accepting. The context is shared (reference counted); a
-  // null context makes TLS connections close at once. Throws std::system_error.
+  // Binds 127.0.0.1 and starts serving. The context is shared (reference counted); a null
+  // context makes TLS connections close at once. Throws std::system_error.
   Server(ServerOptions options, SSL_CTX* tls, Handler handler);
   ~Server();
   Server(const Server&) = delete;
   Server& operator=(const Server&) = delete;
 
   uint16_t port() const { return port_; }
+  // TCP connections accepted so far, including those closed at once for being too many.
+  size_t acceptedConnections() const;
+  // The next answer that would keep its connection open is sent as such (with "Connection:
+  // keep-alive"), then the connection is closed, as an engine closes one whose keep-alive time
+  // ran out.
+  void closeNextIdleConnection();
 
-  // Closes the listener and every connection and joins all threads. Idempotent; must not be
-  // called from the handler.
+  // Closes the listener and every connection (also stalled ones) and joins every thread.
+  // Idempotent; must not be called from the handler.
   void stop();
 
  private:
-  struct Connection {
-    std::thread thread;
-    std::atomic<bool> finished{false};
-  };
+  struct Core;
 
-  void acceptLoop();
-  void reapFinished();
-  void serve(UniqueFd fd, uint64_t id);
-  // Sends the answer or plays its fault; returns whether the connection stays open.
-  bool deliver(Stream& stream, const Request& request, const Answer& answer);
-
-  ServerOptions options_;
-  SslCtxPtr tls_;
-  Handler handler_;
-  StopSignal stop_;
-  UniqueFd listener_;
+  std::unique_ptr<Core> core_;
   uint16_t port_ = 0;
-  uint64_t nextConnectionId_ = 1;                       // accept thread only
-  std::list<std::unique_ptr<Connection>> connections_;  // accept thread only, until joined
-  std::thread acceptThread_;
   std::mutex stopMutex_;
   bool stopped_ = false;
 };

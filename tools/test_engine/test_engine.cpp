@@ -215,6 +215,10 @@ bool TestEngine::waitForRequests(size_t n, std::chrono::milliseconds timeout) co
   return logChanged_.wait_for(lock, timeout, [&] { return log_.size() >= n; });
 }
 
+size_t TestEngine::acceptedConnections() const { return server_->acceptedConnections(); }
+
+void TestEngine::closeNextIdleConnection() { server_->closeNextIdleConnection(); }
+
 void TestEngine::log(const Request& request) {
   {
     std::lock_guard<std::mutex> lock(logMutex_);

@@ -95,6 +95,13 @@ class TestEngine {
   // Waits until at least n requests are logged; false on timeout.
   bool waitForRequests(size_t n, std::chrono::milliseconds timeout) const;
 
+  // TCP connections accepted so far (a client reusing its connections adds none).
+  size_t acceptedConnections() const;
+  // The next answer that would keep its connection open is sent as such ("Connection:
+  // keep-alive"), then the connection is closed, as an engine closes a kept-alive connection
+  // whose idle time ran out.
+  void closeNextIdleConnection();
+
   // Stops serving: closes the listener and all connections (also stalled ones) and joins every
   // thread. Idempotent; never call it from a fallback.
   void stop();

@@ -19,7 +19,6 @@ struct OsslFree {
   void operator()(X509_EXTENSION* p) const { X509_EXTENSION_free(p); }
   void operator()(BIO* p) const { BIO_free_all(p); }
   void operator()(SSL_CTX* p) const { SSL_CTX_free(p); }
-  void operator()(SSL* p) const { SSL_free(p); }
   void operator()(BIGNUM* p) const { BN_free(p); }
 };
 
@@ -28,7 +27,6 @@ using X509Ptr = std::unique_ptr<X509, OsslFree>;
 using X509ExtensionPtr = std::unique_ptr<X509_EXTENSION, OsslFree>;
 using BioPtr = std::unique_ptr<BIO, OsslFree>;
 using SslCtxPtr = std::unique_ptr<SSL_CTX, OsslFree>;
-using SslPtr = std::unique_ptr<SSL, OsslFree>;
 using BignumPtr = std::unique_ptr<BIGNUM, OsslFree>;
 
 // Text of the OpenSSL error queue (emptied), for exception messages.
