@@ -20,7 +20,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -196,16 +195,24 @@ class Spawner {
   int results_ = -1;
 };
 
-// What the engine saw since `mark` requests: how many, on how many connections, all 2xx.
-void Account(hvtest::TestEngine& engine, size_t mark, Run& run) {
+// Where the engine's logs stood before a run.
+struct Mark {
+  size_t requests;
+  size_t connections;
+};
+
+Mark MarkOf(const hvtest::TestEngine& engine) {
+  return {engine.requests().size(), engine.acceptedConnections()};
+}
+
+// What the engine saw since `mark`: requests, accepted TCP connections, whether all got 2xx.
+void Account(const hvtest::TestEngine& engine, const Mark& mark, Run& run) {
   const std::vector<hvtest::Request> requests = engine.requests();
-  std::set<uint64_t> connections;
-  for (size_t i = mark; i < requests.size(); ++i) {
-    connections.insert(requests[i].connection);
+  for (size_t i = mark.requests; i < requests.size(); ++i) {
     if (requests[i].status < 200 || requests[i].status > 299) run.ok = false;
   }
-  run.requests = requests.size() - mark;
-  run.connections = connections.size();
+  run.requests = requests.size() - mark.requests;
+  run.connections = engine.acceptedConnections() - mark.connections;
 }
 
 // A curl config fetching `urls` in one process (so it keeps its connections alive), with the
@@ -253,9 +260,10 @@ struct Scenario {
 
 void PrintRow(const Scenario& s, const Row& row, const Row& curl) {
   const Run& first = row.runs.front();
-  std::printf("%-34s %-18s %7.3f %8.3f %7.2fx %9.1f %8zu %8zu%s\n", s.title.c_str(),
+  std::printf("%-34s %-15s %7.3f %8.3f %7.2fx %7.2fx %9.1f %6zu %8zu%s\n", s.title.c_str(),
               row.side.c_str(), row.Min(), row.Median(), row.Median() / curl.Median(),
-              row.PeakMiB(), first.connections, first.requests, row.AllOk() ? "" : "  FAILED");
+              row.Min() / curl.Min(), row.PeakMiB(), first.connections, first.requests,
+              row.AllOk() ? "" : "  FAILED");
 }
 
 std::vector<std::string> Split(const std::string& text) {
@@ -345,8 +353,9 @@ int main(int argc, char** argv) try {
       {"a", "(a) list of " + std::to_string(settings.list) + " VMs", "list", settings.list,
        settings.list},
   };
-  std::printf("%-34s %-18s %7s %8s %8s %9s %8s %8s\n", "scenario", "side", "min s", "median s",
-              "x curl", "peak MiB", "conns", "requests");
+  // "x curl": the library's time over curl's, of the medians and of the minimums.
+  std::printf("%-34s %-15s %7s %8s %8s %8s %9s %6s %8s\n", "scenario", "side", "min s", "median s",
+              "x median", "x min", "peak MiB", "conns", "requests");
   bool allOk = true;
   for (const std::string& key : Split(settings.only)) {
     for (const Scenario& s : scenarios) {
@@ -374,18 +383,18 @@ int main(int argc, char** argv) try {
                                            std::to_string(s.count),
                                            hvbench::ShapedEngine::vmId(0)};
           if (!v.reuse.empty()) args.push_back(v.reuse);
-          const size_t mark = engine.requests().size();
+          const Mark mark = MarkOf(engine);
           Run run = spawner.run(args, errors);
           Account(engine, mark, run);
-          if (urls.empty()) urls = UrlsSince(engine, mark);
+          if (urls.empty()) urls = UrlsSince(engine, mark.requests);
           row.runs.push_back(run);
         }
         rows.push_back(row);
       }
       WriteCurlConfig(curlConfig, urls, caFile);
-      Row curl{"curl keep-alive", {}};
+      Row curl{"curl", {}};
       for (int i = 0; i < settings.runs; ++i) {
-        const size_t mark = engine.requests().size();
+        const Mark mark = MarkOf(engine);
         Run run = spawner.run({"/usr/bin/curl", "-K", curlConfig}, errors);
         Account(engine, mark, run);
         curl.runs.push_back(run);

@@ -97,6 +97,28 @@ TEST_F(ConnectionTest, RequestsShareKeptAliveConnectionsUnlessSwitchedOff) {
   }
 }
 
+// An engine closes kept-alive connections once they idle too long, or when it restarts: the
+// next request goes over a new connection and never fails, whatever its method.
+TEST_F(ConnectionTest, ConnectionsTheEngineClosedWhileIdleAreReplaced) {
+  connectAndAttachParser();
+  engine->answer("*", kVms, Answer::xml(200, "<vms/>"));
+  std::string response;
+  for (const HTTP_REQ_TYPE method : {HTTP_REQ_GET, HTTP_REQ_POST, HTTP_REQ_PUT, HTTP_REQ_DELETE}) {
+    SCOPED_TRACE(TzLibCurl::GetHttpReqTypeString(method));
+    engine->closeNextIdleConnection();
+    ASSERT_TRUE(connection.get("ovirt-engine/api/vms", response, true));  // answered, then closed
+    const size_t accepted = engine->acceptedConnections();
+    engine->clearRequests();
+    EXPECT_TRUE(connection.sendReq(method, "ovirt-engine/api/vms", "<vm/>", response, true));
+    EXPECT_EQ(response, "<vms/>");
+    EXPECT_GT(engine->acceptedConnections(), accepted);
+    if (method == HTTP_REQ_POST) {
+      EXPECT_EQ(count("POST", kVms), 1u);
+    }
+  }
+  EXPECT_TRUE(logs.errors().empty()) << logs.all();
+}
+
 TEST_F(ConnectionTest, FailedReconnectLeavesTheConnectionDown) {
   connectAndAttachParser();
   engine->answer("GET", kVms, Answer::xml(401, "<fault/>"));
