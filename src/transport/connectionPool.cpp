@@ -25,8 +25,9 @@ ConnectionPool::~ConnectionPool() {
 }
 
 void ConnectionPool::Lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
-  if (data >= 0 && data < CURL_LOCK_DATA_LAST)
+  if (data >= 0 && data < CURL_LOCK_DATA_LAST) {
     static_cast<ConnectionPool*>(self)->locks_[data].lock();
+  }
 }
 
 void ConnectionPool::Unlock(CURL*, curl_lock_data data, void* self) {

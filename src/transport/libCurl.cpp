@@ -155,7 +155,11 @@ void TzLibCurl::ReserveForBody() {
   }
   const unsigned long long length = static_cast<unsigned long long>(announced);
   if (length > settings_.maxResponseBytes) return;
-  response_.reserve(length);
+  try {
+    response_.reserve(length);
+  } catch (...) {
+    return;  // an announced length is only a hint; the body may still fit as it arrives
+  }
   AdviseHugePages(&response_[0], response_.capacity());
 }
 
