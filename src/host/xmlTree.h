@@ -9,7 +9,7 @@
 // and CDATA sections next to each other form one text node.
 #pragma once
 
-#include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 #include <xercesc/dom/DOMNamedNodeMap.hpp>
@@ -29,9 +29,9 @@ class TreeAttributes final : public xercesc::DOMNamedNodeMap {
   TreeAttributes(const TreeAttributes&) = delete;
   TreeAttributes& operator=(const TreeAttributes&) = delete;
 
-  void add(TreeNode* attribute) { attributes_.push_back(attribute); }
+  void add(TreeNode* attribute);
 
-  XMLSize_t getLength() const override { return attributes_.size(); }
+  XMLSize_t getLength() const override { return count_; }
   xercesc::DOMNode* item(XMLSize_t index) const override;
   xercesc::DOMNode* getNamedItem(const XMLCh* name) const override;
   xercesc::DOMNode* getNamedItemNS(const XMLCh*, const XMLCh*) const override;
@@ -41,22 +41,25 @@ class TreeAttributes final : public xercesc::DOMNamedNodeMap {
   xercesc::DOMNode* removeNamedItemNS(const XMLCh*, const XMLCh*) override;
 
  private:
-  std::vector<TreeNode*> attributes_;
+  TreeNode* first_ = nullptr;
+  TreeNode* last_ = nullptr;
+  XMLSize_t count_ = 0;
 };
 
 class TreeNode final : public xercesc::DOMNode {
  public:
   // `name` is ignored for text nodes ("#text"); `value` is the text or the attribute value.
-  TreeNode(NodeType type, const XMLCh* name, const XMLCh* value, XMLSize_t valueLength);
+  // Both are NUL-terminated and owned by the tree.
+  TreeNode(NodeType type, const XMLCh* name, const XMLCh* value);
   TreeNode(const TreeNode&) = delete;
   TreeNode& operator=(const TreeNode&) = delete;
 
   // Building (the tree's owner only).
   void attach(TreeNode* child);
   void addAttribute(TreeNode* attribute) { attributes_.add(attribute); }
-  void appendText(const XMLCh* chars, XMLSize_t length) { value_.append(chars, length); }
   TreeNode* parent() const { return parent_; }
-  TreeNode* lastChild() const { return lastChild_; }
+  TreeNode* nextAttribute() const { return nextAttribute_; }
+  void setNextAttribute(TreeNode* next) { nextAttribute_ = next; }
 
   // Reading.
   const XMLCh* getNodeName() const override;
@@ -106,22 +109,26 @@ class TreeNode final : public xercesc::DOMNode {
   void AppendTextContent(XmlChars& out) const;
 
   const NodeType type_;
-  XmlChars name_;
-  XmlChars value_;
+  const XMLCh* const name_;
+  const XMLCh* const value_;
   TreeNode* parent_ = nullptr;
   TreeNode* firstChild_ = nullptr;
   TreeNode* lastChild_ = nullptr;
   TreeNode* previousSibling_ = nullptr;
   TreeNode* nextSibling_ = nullptr;
+  TreeNode* nextAttribute_ = nullptr;  // an attribute's: the element's next one
   TreeAttributes attributes_;
   mutable XmlChars textContent_;  // an element's, computed when first asked
   mutable bool textContentKnown_ = false;
 };
 
-// Owns the nodes of one tree and builds it in document order.
+// Owns the nodes of one tree and builds it in document order. Nodes and their texts live in
+// chunks that are kept when the tree is cleared, so reading the items of a list one after the
+// other allocates little beyond the first item.
 class XmlTree {
  public:
   XmlTree() = default;
+  ~XmlTree();
   XmlTree(const XmlTree&) = delete;
   XmlTree& operator=(const XmlTree&) = delete;
 
@@ -129,7 +136,7 @@ class XmlTree {
   void openElement(const XMLCh* name);
   void addAttribute(const XMLCh* name, const XMLCh* value);
   void closeElement();
-  // Text of the open element; joins the text right before it.
+  // Text of the open element; text arriving in pieces becomes one text node.
   void addText(const XMLCh* chars, XMLSize_t length);
 
   TreeNode* root() const { return root_; }
@@ -138,10 +145,29 @@ class XmlTree {
   void clear();
 
  private:
-  TreeNode* NewNode(xercesc::DOMNode::NodeType type, const XMLCh* name, const XMLCh* value,
-                    XMLSize_t valueLength);
+  struct NodeChunk {
+    std::unique_ptr<unsigned char[]> bytes;
+    size_t capacity;
+    size_t used;
+    TreeNode* at(size_t i) { return reinterpret_cast<TreeNode*>(bytes.get()) + i; }
+  };
+  struct TextChunk {
+    std::unique_ptr<XMLCh[]> chars;
+    size_t capacity;
+  };
+  TreeNode* NewNode(xercesc::DOMNode::NodeType type, const XMLCh* name, const XMLCh* value);
+  // A NUL-terminated copy owned by the tree.
+  const XMLCh* Store(const XMLCh* text, XMLSize_t length);
+  void FlushText();
 
-  std::deque<TreeNode> nodes_;
+  // Chunks grow from small (a fault body) to large (a VM of a list); clear() keeps them.
+  std::vector<NodeChunk> nodeChunks_;
+  size_t nodeChunksUsed_ = 0;  // chunks holding nodes; the last one may have room
+  std::vector<TextChunk> textChunks_;
+  size_t textChunksUsed_ = 0;
+  size_t textUsed_ = 0;                               // in the last used text chunk
+  std::vector<std::unique_ptr<XMLCh[]>> largeTexts_;  // texts too long for a chunk
+  XmlChars pendingText_;
   TreeNode* root_ = nullptr;
   TreeNode* open_ = nullptr;
 };
