@@ -133,6 +133,10 @@ TEST(ConcurrencyTest, FacadesOnSeveralThreadsKeepTheirOwnState) {
     // Parent names were filled through the facade's own name cache.
     EXPECT_FALSE(o.hostName.empty());
   }
+  // The facades kept their connections (and shared them only among their own requests).
+  for (const auto& engine : engines) {
+    EXPECT_LT(engine->engine().acceptedConnections() * 2, engine->engine().requests().size());
+  }
   std::remove(bundle.c_str());
   SetLogThreshold(2);
 }

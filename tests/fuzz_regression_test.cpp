@@ -120,22 +120,40 @@ TEST_F(FuzzRegressionTest, FixturesPassEveryCheck) {
   }
 }
 
+// Empty elements before the nesting count as opened and closed, not as closed only.
 TEST_F(FuzzRegressionTest, NestingUpToTheLimitReadsAndOneLevelMoreIsRefused) {
-  const auto nested = [](int levels) {
-    std::string name = "<network><name>";
+  const auto nested = [](int levels, int emptiesFirst, bool inList) {
+    std::string name = "<name>";
+    for (int i = 0; i < emptiesFirst; ++i) name += "<e/>";
     for (int i = 0; i < levels; ++i) name += "<a>";
     name += "deep";
     for (int i = 0; i < levels; ++i) name += "</a>";
-    return name + "</name></network>";
+    name += "</name>";
+    return inList ? "<networks><network>" + name + "</network></networks>"
+                  : "<network>" + name + "</network>";
   };
-  TzRhevParser parser;
-  SNetworkInfoLib network;
-  ASSERT_TRUE(parser.parseNetworkInfo(nested(254), network));  // 256 levels of elements
-  EXPECT_EQ("deep", network.name);
-  EXPECT_EQ("", Check(MakeInput(kNetwork, 0, nested(254))));
-  hvtest::LogCapture log;
-  EXPECT_FALSE(parser.parseNetworkInfo(nested(255), network));
-  EXPECT_TRUE(log.containsError("more than 256 levels deep"));
+  for (const bool inList : {false, true}) {
+    for (const int empties : {0, 300}) {
+      SCOPED_TRACE(std::string(inList ? "list" : "object") + ", empties " +
+                   std::to_string(empties));
+      const int allowed = inList ? 253 : 254;  // 256 levels of elements
+      TzRhevParser parser;
+      SNetworkInfoLib network;
+      std::vector<SNetworkInfoLib> networks;
+      ASSERT_TRUE(inList ? parser.parseNetworkInfoList(nested(allowed, empties, true), networks)
+                         : parser.parseNetworkInfo(nested(allowed, empties, false), network));
+      EXPECT_EQ("deep", inList ? networks.at(0).name : network.name);
+      const unsigned selector = inList ? kNetworkList : kNetwork;
+      EXPECT_EQ("", Check(MakeInput(selector, 0, nested(allowed, empties, inList))));
+      hvtest::LogCapture log;
+      networks.clear();
+      EXPECT_FALSE(inList
+                       ? parser.parseNetworkInfoList(nested(allowed + 1, empties, true), networks)
+                       : parser.parseNetworkInfo(nested(allowed + 1, empties, false), network));
+      EXPECT_TRUE(networks.empty());
+      EXPECT_TRUE(log.containsError("more than 256 levels deep"));
+    }
+  }
 }
 
 // Huge bodies go through one reader once each: the whole suite's time is mostly theirs.

@@ -57,6 +57,11 @@ TEST_F(ConnectionTest, UnauthorizedReconnectsOnceThenResends) {
   std::string response;
   EXPECT_TRUE(connection.get("ovirt-engine/api/vms", response, true));
   EXPECT_TRUE(connection.isConnected());
+  // The re-connect drops the kept connections: it and the resend go over a new one.
+  const auto sent = engine->requests();
+  ASSERT_EQ(sent.size(), 4u);
+  EXPECT_NE(sent[2].connection, sent[0].connection);
+  EXPECT_EQ(sent[3].connection, sent[2].connection);
   EXPECT_EQ(sleeps.sleeps(), (std::vector<unsigned long>{2000}));
   EXPECT_TRUE(logs.containsError("Re-connecting to [" + server() + "] ..."));
   EXPECT_TRUE(logs.containsError("Re-submitting the request: [GET][ovirt-engine/api/vms]"));
@@ -70,6 +75,28 @@ TEST_F(ConnectionTest, UnauthorizedReconnectsOnceThenResends) {
   EXPECT_EQ(count("DELETE", kVms), 2u);  // no second re-connect
   EXPECT_EQ(count("GET", "/ovirt-engine/api"), 1u);
   EXPECT_EQ(connection.getLastErrorCode(), 401);
+}
+
+// An engine closes kept-alive connections once they idle too long, or when it restarts: the
+// next request goes over a new connection and never fails, whatever its method.
+TEST_F(ConnectionTest, ConnectionsTheEngineClosedWhileIdleAreReplaced) {
+  connectAndAttachParser();
+  engine->answer("*", kVms, Answer::xml(200, "<vms/>"));
+  std::string response;
+  for (const HTTP_REQ_TYPE method : {HTTP_REQ_GET, HTTP_REQ_POST, HTTP_REQ_PUT, HTTP_REQ_DELETE}) {
+    SCOPED_TRACE(TzLibCurl::GetHttpReqTypeString(method));
+    engine->closeNextIdleConnection();
+    ASSERT_TRUE(connection.get("ovirt-engine/api/vms", response, true));  // answered, then closed
+    const size_t accepted = engine->acceptedConnections();
+    engine->clearRequests();
+    EXPECT_TRUE(connection.sendReq(method, "ovirt-engine/api/vms", "<vm/>", response, true));
+    EXPECT_EQ(response, "<vms/>");
+    EXPECT_GT(engine->acceptedConnections(), accepted);
+    if (method == HTTP_REQ_POST) {
+      EXPECT_EQ(count("POST", kVms), 1u);
+    }
+  }
+  EXPECT_TRUE(logs.errors().empty()) << logs.all();
 }
 
 TEST_F(ConnectionTest, FailedReconnectLeavesTheConnectionDown) {
@@ -138,32 +165,40 @@ TEST_F(ConnectionTest, LastErrorDescribesOnlyTheLatestAttempt) {
   EXPECT_TRUE(logs.errors().empty()) << logs.all();
 }
 
+// Every request carries the common headers and its body. Requests share kept-alive connections
+// and only a POST opens one of its own; "nRhevReuseConnections" 0 gives each its own.
 TEST_F(ConnectionTest, EveryRequestCarriesTheCommonHeadersAndItsBody) {
-  connectAndAttachParser();
   engine->answer("*", kVms, Answer::xml(200, "<vm/>"));
-  std::string response;
-  ASSERT_TRUE(connection.post("ovirt-engine/api/vms", "<vm><name>a</name></vm>", response));
-  ASSERT_TRUE(connection.put("ovirt-engine/api/vms", "<vm><name>b</name></vm>", response));
-  ASSERT_TRUE(
-      connection.del("ovirt-engine/api/vms", "<action><detach>true</detach></action>", response));
-  ASSERT_TRUE(connection.del("ovirt-engine/api/vms", "", response));
-  ASSERT_TRUE(connection.get("ovirt-engine/api/vms", response, true));
-  const auto requests = engine->requests();
-  ASSERT_EQ(requests.size(), 5u);
-  const char* methods[] = {"POST", "PUT", "DELETE", "DELETE", "GET"};
-  const char* bodies[] = {"<vm><name>a</name></vm>", "<vm><name>b</name></vm>",
-                          "<action><detach>true</detach></action>", "", ""};
-  for (size_t i = 0; i < requests.size(); ++i) {
-    const auto& r = requests[i];
-    EXPECT_EQ(r.method, methods[i]);
-    EXPECT_EQ(r.body, bodies[i]);
-    EXPECT_TRUE(r.tls);
-    EXPECT_EQ(r.user, "admin@internal");
-    EXPECT_EQ(r.header("Content-Type"), "application/xml");
-    EXPECT_EQ(r.header("Accept"), "application/xml");
-    EXPECT_EQ(r.header("User-Agent"), "curl/7.32.0");
-    EXPECT_FALSE(r.headers.has("Version"));  // the first attempt succeeded: no version announced
-    EXPECT_FALSE(r.headers.has("Expect"));
+  for (const auto& [reuse, opened] : {std::pair<const char*, size_t>{"1", 1}, {"0", 5}}) {
+    SCOPED_TRACE(std::string("nRhevReuseConnections=") + reuse);
+    config.set("nRhevReuseConnections", reuse);
+    connectAndAttachParser();
+    const size_t accepted = engine->acceptedConnections();
+    std::string response;
+    ASSERT_TRUE(connection.post("ovirt-engine/api/vms", "<vm><name>a</name></vm>", response));
+    ASSERT_TRUE(connection.put("ovirt-engine/api/vms", "<vm><name>b</name></vm>", response));
+    ASSERT_TRUE(
+        connection.del("ovirt-engine/api/vms", "<action><detach>true</detach></action>", response));
+    ASSERT_TRUE(connection.del("ovirt-engine/api/vms", "", response));
+    ASSERT_TRUE(connection.get("ovirt-engine/api/vms", response, true));
+    EXPECT_EQ(engine->acceptedConnections() - accepted, opened);
+    const auto requests = engine->requests();
+    ASSERT_EQ(requests.size(), 5u);
+    const char* methods[] = {"POST", "PUT", "DELETE", "DELETE", "GET"};
+    const char* bodies[] = {"<vm><name>a</name></vm>", "<vm><name>b</name></vm>",
+                            "<action><detach>true</detach></action>", "", ""};
+    for (size_t i = 0; i < requests.size(); ++i) {
+      const auto& r = requests[i];
+      EXPECT_EQ(r.method, methods[i]);
+      EXPECT_EQ(r.body, bodies[i]);
+      EXPECT_TRUE(r.tls);
+      EXPECT_EQ(r.user, "admin@internal");
+      EXPECT_EQ(r.header("Content-Type"), "application/xml");
+      EXPECT_EQ(r.header("Accept"), "application/xml");
+      EXPECT_EQ(r.header("User-Agent"), "curl/7.32.0");
+      EXPECT_FALSE(r.headers.has("Version"));  // the first attempt succeeded: no version announced
+      EXPECT_FALSE(r.headers.has("Expect"));
+    }
   }
 }
 
@@ -242,31 +277,46 @@ TEST_F(ConnectionTest, BodiesAreLoggedAtTheDebugLevel) {
                             "/ovirt-engine/api/vms]:\n<vm id=\"1\"/> "));
 }
 
+// A connection kept from an earlier request that closes before any byte of the answer looks
+// like one the engine closed while idle: a GET is sent once more on a new connection. A POST
+// always goes over a new connection and is never sent twice.
 TEST_F(ConnectionTest, NetworkFailuresEndCleanly) {
   connectAndAttachParser();
   config.set("nRhevStallTimeoutSec", "1").set("nRhevMaxResponseBytes", "1000");
   struct Case {
     const char* name;
+    HTTP_REQ_TYPE method;
     Answer answer;
     const char* reason;
+    size_t sends;
   };
   const Case cases[] = {
-      {"dropped", Answer::drop(), "Transport failure"},
-      {"partial", Answer::partial(200, std::string(4000, 'x')), "Transport failure"},
-      {"stalled", Answer::stall(std::chrono::milliseconds(20000)), "Transport failure"},
-      {"huge", Answer::xml(200, "<vms>" + std::string(5000, ' ') + "</vms>"),
-       "larger than the limit of 1000 bytes"},
+      {"dropped", HTTP_REQ_GET, Answer::drop(), "Transport failure", 2},
+      {"dropped post", HTTP_REQ_POST, Answer::drop(), "Transport failure", 1},
+      {"partial", HTTP_REQ_GET, Answer::partial(200, std::string(4000, 'x')), "Transport failure",
+       1},
+      {"stalled", HTTP_REQ_GET, Answer::stall(std::chrono::milliseconds(20000)),
+       "Transport failure", 1},
+      {"huge", HTTP_REQ_GET, Answer::xml(200, "<vms>" + std::string(5000, ' ') + "</vms>"),
+       "larger than the limit of 1000 bytes", 1},
   };
+  engine->answer("GET", "/ovirt-engine/api/hosts", Answer::xml(200, "<hosts/>"));
   for (const auto& c : cases) {
-    engine->answer("GET", kVms, c.answer);
-    logs.clear();
-    std::string response = "before";
-    EXPECT_FALSE(connection.get("ovirt-engine/api/vms", response, true)) << c.name;
-    EXPECT_EQ(connection.getLastErrorCode(), 0) << c.name;  // no answer: not retried
-    EXPECT_EQ(count("GET", kVms), 1u) << c.name;
-    EXPECT_TRUE(logs.containsError(c.reason)) << c.name << "\n" << logs.all();
-    EXPECT_TRUE(logs.containsError("Error: 0. GET [")) << c.name;
+    engine->answer("*", kVms, c.answer);
+    std::string response;
+    ASSERT_TRUE(connection.get("ovirt-engine/api/hosts", response, true));  // one to reuse
     engine->clearRequests();
+    logs.clear();
+    response = "before";
+    const std::string body = c.method == HTTP_REQ_POST ? "<vm/>" : "";
+    EXPECT_FALSE(connection.sendReq(c.method, "ovirt-engine/api/vms", body, response, true))
+        << c.name;
+    EXPECT_EQ(connection.getLastErrorCode(), 0) << c.name;  // no answer: not retried
+    EXPECT_EQ(count("*", kVms), c.sends) << c.name;
+    EXPECT_TRUE(logs.containsError(c.reason)) << c.name << "\n" << logs.all();
+    EXPECT_TRUE(logs.containsError(std::string("Error: 0. ") +
+                                   TzLibCurl::GetHttpReqTypeString(c.method) + " ["))
+        << c.name;
   }
 }
 

@@ -109,14 +109,17 @@ TEST_F(ConnectTest, NothingIsSentBeforeAConnectOrForAServerNameWithUserInformati
       << logs.all();
 }
 
+// Every new connection is verified, also once a verified one is kept alive.
 TEST_F(ConnectTest, UnknownCertificateAuthorityIsRefused) {
-  config.set("sRhevCAFile", "");
   serveApiRoot("v4/api.xml");
+  ASSERT_TRUE(connection.connect(server(), "admin", hvtest::TestPassword(), response));
+  config.set("sRhevCAFile", "");  // only the system store, which does not know the engine's CA
+  EXPECT_FALSE(connection.checkConnection());
   EXPECT_FALSE(connection.connect(server(), "admin", hvtest::TestPassword(), response));
   EXPECT_TRUE(
       logs.containsError("Transport failure for GET [https://" + server() + "/ovirt-engine/api]"))
       << logs.all();
-  EXPECT_EQ(count("GET", "/ovirt-engine/api"), 0u);  // refused during the handshake
+  EXPECT_EQ(count("GET", "/ovirt-engine/api"), 1u);  // the later ones were refused at the handshake
 }
 
 TEST_F(ConnectTest, InsecureSwitchAcceptsAnyCertificateWithAWarning) {

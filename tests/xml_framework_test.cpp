@@ -99,7 +99,8 @@ TEST(ParserFrameworkTest, UnreadableBodiesGiveFalseAndAClearError) {
   const std::string bodies[] = {
       "",
       "   ",
-      "<jobs><job id=\"1\">",  // truncated
+      "<jobs><job id=\"1\">",                                       // truncated
+      "<jobs><job id=\"1\"/><job id=\"2\"/><job id=\"3\"></jobs>",  // broken after two items
       "<html><head><title>502 Proxy Error</title></head><body><p>Bad gateway<br></body></html>",
       std::string("\x00\x01\xff\xfe<jobs/>\x80", 12),
       "<?xml version=\"1.0\"?>",
@@ -167,7 +168,9 @@ TEST(ParserFrameworkTest, ValuesHoldingANulByteAreRefusedWhenWritten) {
   }
 }
 
-TEST(ParserFrameworkTest, ListsAreAppendedToAndBadItemsReported) {
+// Lists are read one item at a time and appended after what the vector held, in document
+// order; an item's text reads whole however references, comments and CDATA sections cut it.
+TEST(ParserFrameworkTest, ListsAreReadItemByItemAndAppended) {
   TzRhevParser parser;
   std::vector<SJobInfoLib> jobs(2);
   jobs[0].id = "first";
@@ -181,6 +184,16 @@ TEST(ParserFrameworkTest, ListsAreAppendedToAndBadItemsReported) {
   EXPECT_EQ(jobs.size(), 3u);
   ASSERT_TRUE(parser.parseJobInfoList("<jobs>\n  <!-- none -->\n</jobs>", jobs));
   EXPECT_EQ(jobs.size(), 3u);
+
+  ASSERT_TRUE(parser.parseJobInfoList(
+      "<jobs total=\"2\">loose text<?pi x?><job id=\"a\"><description>a &amp; b<!-- c -->"
+      " &#233;<![CDATA[<x>]]></description></job><job id=\"b\"><description/></job></jobs>",
+      jobs));
+  ASSERT_EQ(jobs.size(), 5u);
+  EXPECT_EQ(jobs[3].id, "a");
+  EXPECT_EQ(jobs[3].description, "a & b \xC3\xA9<x>");
+  EXPECT_EQ(jobs[4].id, "b");
+  EXPECT_EQ(jobs[4].description, "");
 }
 
 TEST(ParserFrameworkTest, BaseReaderLinksIdsAndTexts) {

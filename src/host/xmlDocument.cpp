@@ -10,6 +10,7 @@
 #include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLErrorCodes.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
+#include <xercesc/parsers/XercesDOMParser.hpp>
 #include <xercesc/sax/ErrorHandler.hpp>
 #include <xercesc/sax/SAXParseException.hpp>
 #include <xercesc/util/OutOfMemoryException.hpp>
@@ -50,12 +51,21 @@ class FirstErrorHandler : public ErrorHandler {
   std::string message_;
 };
 
-// A DOM parser that stops as soon as the body turns hostile: at a document type declaration
-// (before any entity in it is declared) and at an element nested too deep (before the rest
-// of the body is read into a document).
-class GuardedDomParser : public XercesDOMParser {
+// Xerces' scanner with its hardening, building read-only trees instead of a Xerces document:
+// it stops as soon as the body turns hostile, at a document type declaration (before any
+// entity in it is declared) and at an element nested too deep (before the rest of the body is
+// read). The parser's own document stays empty; it only carries the scanner's settings.
+//
+// With an item visitor it reads a list: `tree` keeps the document element only, and each child
+// element of it is built into `item`, handed to the visitor when it ends, and dropped. Text
+// directly inside the document element is nothing a reader looks at and is left out.
+class GuardedScanner : public XercesDOMParser {
  public:
-  GuardedDomParser() { getScanner()->setDisallowDTD(true); }
+  GuardedScanner(XmlTree& tree, XmlTree& item, const ParsedXml::RootCheck* acceptRoot,
+                 const ParsedXml::ItemVisitor* visit)
+      : tree_(tree), item_(item), acceptRoot_(acceptRoot), visit_(visit) {
+    getScanner()->setDisallowDTD(true);
+  }
 
   bool tooDeep() const { return tooDeep_; }
 
@@ -68,17 +78,64 @@ class GuardedDomParser : public XercesDOMParser {
       getScanner()->emitError(XMLErrs::ExpectedEndOfTagX);
       return;
     }
-    if (!isEmpty) ++openElements_;
-    XercesDOMParser::startElement(decl, urlId, prefix, attributes, count, isEmpty, isRoot);
+    ++openElements_;
+    const bool listItem = visit_ && !isRoot;
+    if (!listItem || readingItems_) {
+      XmlTree& target = listItem ? item_ : tree_;
+      target.openElement(decl.getFullName());
+      for (XMLSize_t i = 0; i < count; ++i) {
+        const XMLAttr* attribute = attributes.elementAt(i);
+        target.addAttribute(attribute->getQName(), attribute->getValue());
+      }
+    }
+    if (visit_ && isRoot) readingItems_ = (*acceptRoot_)(tree_.root());
+    // The scanner reports an empty element by its start only.
+    if (isEmpty) endElement(decl, urlId, isRoot, prefix);
   }
 
-  void endElement(const XMLElementDecl& decl, const unsigned int urlId, const bool isRoot,
-                  const XMLCh* const prefix) override {
+  void endElement(const XMLElementDecl&, const unsigned int, const bool isRoot,
+                  const XMLCh* const) override {
     --openElements_;
-    XercesDOMParser::endElement(decl, urlId, isRoot, prefix);
+    if (!visit_ || isRoot) {
+      tree_.closeElement();
+      return;
+    }
+    if (!readingItems_) return;
+    item_.closeElement();
+    if (item_.elementOpen()) return;
+    (*visit_)(item_.root());
+    item_.clear();
   }
+
+  void docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool) override {
+    Text(chars, length);
+  }
+
+  void ignorableWhitespace(const XMLCh* const chars, const XMLSize_t length, const bool) override {
+    Text(chars, length);
+  }
+
+  // Not kept: readers look at elements, attributes and text only.
+  void docComment(const XMLCh* const) override {}
+  void docPI(const XMLCh* const, const XMLCh* const) override {}
+  // Only a document type declares entities, and none is let through.
+  void startEntityReference(const XMLEntityDecl&) override {}
+  void endEntityReference(const XMLEntityDecl&) override {}
 
  private:
+  void Text(const XMLCh* chars, XMLSize_t length) {
+    if (!visit_) {
+      tree_.addText(chars, length);
+    } else if (readingItems_) {
+      item_.addText(chars, length);  // nothing while no item is open
+    }
+  }
+
+  XmlTree& tree_;
+  XmlTree& item_;
+  const ParsedXml::RootCheck* const acceptRoot_;
+  const ParsedXml::ItemVisitor* const visit_;
+  bool readingItems_ = false;
   int openElements_ = 0;
   bool tooDeep_ = false;
 };
@@ -90,8 +147,20 @@ ParsedXml::ParsedXml() = default;
 ParsedXml::~ParsedXml() = default;
 
 bool ParsedXml::parse(const std::string& body, const char* bufferId) {
+  return Run(body, bufferId, nullptr, nullptr);
+}
+
+bool ParsedXml::parseItems(const std::string& body, const char* bufferId,
+                           const RootCheck& acceptRoot, const ItemVisitor& visit) {
+  return Run(body, bufferId, &acceptRoot, &visit);
+}
+
+bool ParsedXml::Run(const std::string& body, const char* bufferId, const RootCheck* acceptRoot,
+                    const ItemVisitor* visit) {
   root_ = nullptr;
+  tree_.reset();
   reachedParser_ = false;
+  sawDocumentType_ = false;
   error_.clear();
   if (!XmlLibraryReady()) {
     error_ = kXmlLibraryNotReady;
@@ -105,43 +174,46 @@ bool ParsedXml::parse(const std::string& body, const char* bufferId) {
   if (!error_.empty()) return false;
   try {
     reachedParser_ = true;
-    auto parser = std::make_unique<GuardedDomParser>();
-    parser->setValidationScheme(XercesDOMParser::Val_Never);
-    parser->setDoNamespaces(false);
-    parser->setDoSchema(false);
-    parser->setLoadExternalDTD(false);
-    parser->setSkipDTDValidation(true);
-    parser->setDisableDefaultEntityResolution(true);
-    parser->setCreateEntityReferenceNodes(false);
+    auto tree = std::make_unique<XmlTree>();
+    XmlTree item;
+    GuardedScanner parser(*tree, item, acceptRoot, visit);
+    parser.setValidationScheme(XercesDOMParser::Val_Never);
+    parser.setDoNamespaces(false);
+    parser.setDoSchema(false);
+    parser.setLoadExternalDTD(false);
+    parser.setSkipDTDValidation(true);
+    parser.setDisableDefaultEntityResolution(true);
+    parser.setCreateEntityReferenceNodes(false);
     SecurityManager security;
     security.setEntityExpansionLimit(kEntityExpansionLimit);
-    parser->setSecurityManager(&security);
+    parser.setSecurityManager(&security);
     FirstErrorHandler errors;
-    parser->setErrorHandler(&errors);
+    parser.setErrorHandler(&errors);
 
     MemBufInputSource source(reinterpret_cast<const XMLByte*>(body.data()), body.size(), bufferId,
                              false);
-    parser->parse(source);
-    parser->setErrorHandler(nullptr);
-    parser->setSecurityManager(nullptr);
-    const GuardedDomParser& guarded = *parser;
-    parser_ = std::move(parser);
+    source.setCopyBufToStream(false);  // read in place: the body may be hundreds of megabytes
+    parser.parse(source);
+    parser.setErrorHandler(nullptr);
+    parser.setSecurityManager(nullptr);
+    const DOMDocument* scanned = parser.getDocument();
+    sawDocumentType_ = scanned && scanned->getDoctype();
 
-    if (guarded.tooDeep()) {
+    if (parser.tooDeep()) {
       error_ =
           "the body nests elements more than " + std::to_string(kMaxNestingDepth) + " levels deep";
       return false;
     }
-    if (!errors.message().empty() || parser_->getErrorCount() != 0) {
+    if (!errors.message().empty() || parser.getErrorCount() != 0) {
       error_ = errors.message().empty() ? "the body is not well-formed XML" : errors.message();
       return false;
     }
-    DOMDocument* document = parser_->getDocument();
-    root_ = document ? document->getDocumentElement() : nullptr;
-    if (!root_) {
+    if (!tree->root()) {
       error_ = "the body has no document element";
       return false;
     }
+    tree_ = std::move(tree);
+    root_ = tree_->root();
     return true;
   } catch (const OutOfMemoryException&) {
     error_ = "out of memory while parsing";

@@ -1,39 +1,63 @@
-// Parsing a body into a DOM document and writing a DOM document into a body, with the
+// Parsing a body into a read-only tree and writing a DOM document into a body, with the
 // Xerces objects owned for exactly the duration of one call.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <xercesc/dom/DOMDocument.hpp>
 #include <xercesc/dom/DOMElement.hpp>
-#include <xercesc/parsers/XercesDOMParser.hpp>
+
+#include "host/xmlTree.h"
 
 namespace Hypervale {
 namespace xml {
 
-// One parse of an in-memory body. Hostile input is refused rather than obeyed: a body that is
-// not UTF-8 or that carries a document type declaration (the only way to reach external
-// entities or define expanding ones) is refused before Xerces sees it, and Xerces itself
-// stops at a document type declaration and at the first element nested deeper than 256
-// levels. External DTDs are never loaded and entity expansion is bounded anyway.
+// One parse of an in-memory body into a read-only tree (host/xmlTree.h). Hostile input is
+// refused rather than obeyed: a body that is not UTF-8 or that carries a document type
+// declaration (the only way to reach external entities or define expanding ones) is refused
+// before Xerces sees it, and Xerces itself stops at a document type declaration and at the
+// first element nested deeper than 256 levels. External DTDs are never loaded and entity
+// expansion is bounded anyway.
 class ParsedXml {
  public:
+  // Asked once, as soon as the document element has been read (its name and attributes);
+  // false: no item is handed over.
+  using RootCheck = std::function<bool(const xercesc::DOMNode* root)>;
+  // Receives each child element of the document element, complete, as the root of a small
+  // tree of its own that is dropped when the call returns.
+  using ItemVisitor = std::function<void(xercesc::DOMNode* item)>;
+
   ParsedXml();
   ~ParsedXml();
   ParsedXml(const ParsedXml&) = delete;
   ParsedXml& operator=(const ParsedXml&) = delete;
 
-  // `bufferId` names the body in Xerces' messages. On failure `error()` says why.
+  // `bufferId` names the body in Xerces' messages. On failure `error()` says why. The body is
+  // read in place; it must outlive the call only.
   bool parse(const std::string& body, const char* bufferId);
-  xercesc::DOMElement* root() const { return root_; }
+  // Reads a list body item by item, so that only one item at a time exists as a tree. Items
+  // are handed over while the body is read: a body that turns out to be malformed after some
+  // items still fails. Afterwards root() is the document element without children.
+  bool parseItems(const std::string& body, const char* bufferId, const RootCheck& acceptRoot,
+                  const ItemVisitor& visit);
+  // The document element; valid while this object lives and until the next parse.
+  xercesc::DOMNode* root() const { return root_; }
   const std::string& error() const { return error_; }
   // Whether the last parse got as far as the XML library; bodies refused up front did not.
   bool reachedParser() const { return reachedParser_; }
+  // Whether the XML library saw a document type declaration (it must never let one through).
+  bool sawDocumentType() const { return sawDocumentType_; }
 
  private:
-  std::unique_ptr<xercesc::XercesDOMParser> parser_;
-  xercesc::DOMElement* root_ = nullptr;
+  // Without `visit`, the whole document goes into one tree.
+  bool Run(const std::string& body, const char* bufferId, const RootCheck* acceptRoot,
+           const ItemVisitor* visit);
+
+  std::unique_ptr<XmlTree> tree_;
+  xercesc::DOMNode* root_ = nullptr;
   bool reachedParser_ = false;
+  bool sawDocumentType_ = false;
   std::string error_;
 };
 

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "host/kwDebug.h"
+#include "transport/connectionPool.h"
 #include "transport/curlHandle.h"
 
 namespace Hypervale {
@@ -29,6 +30,7 @@ struct TransportSettings {
   unsigned long connectTimeoutSec = 30;              // "nRhevConnectTimeoutSec"
   unsigned long stallTimeoutSec = 300;               // "nRhevStallTimeoutSec"
   unsigned long long maxResponseBytes = 1ULL << 30;  // "nRhevMaxResponseBytes"
+  bool reuseConnections = true;                      // "nRhevReuseConnections" != 0
 
   static TransportSettings FromConfiguration();
 };
@@ -49,6 +51,9 @@ class TzLibCurl : public KwDebug {
   void TzLibCurlFreeHttpHeaderList();
   bool TzLibCurlAppendHeader(_http_hdr_type_ type, const char* value);
   bool TzLibCurlSetAdditionalOptionsIntValue(CURLoption option, const int& value);
+  // Sends through the pool's connections (and keeps the connection there afterwards) instead
+  // of a connection of this client's own. The pool must outlive the client; null: none.
+  void TzLibCurlUseConnectionPool(curl::ConnectionPool* pool) { pool_ = pool; }
   // True only when the request completed with a 2xx status. A URL carrying user information
   // is refused without sending; credentials (kind 1, or an "Authorization:" line) go only
   // over https:// and are left out of any other request.
@@ -56,15 +61,20 @@ class TzLibCurl : public KwDebug {
                             unsigned long length, bool unused, const char* unusedText);
   // The NUL-terminated response body, or null when none was received.
   const char* GetHttpResponse(unsigned long& length, bool unused);
+  // Moves the response body (empty when none was received) into `out`, without a copy.
+  void TakeHttpResponse(std::string& out);
   // The HTTP status of the last send; 0 when no answer arrived.
   std::int64_t GetHttpErrorCode() const { return httpStatus_; }
   // What went wrong in the transport, empty when an answer arrived.
   const std::string& GetTransportError() const { return transportError_; }
 
+  const TransportSettings& GetSettings() const { return settings_; }
+
   static const char* GetHttpReqTypeString(HTTP_REQ_TYPE method);
 
  private:
   static size_t CollectBody(char* data, size_t size, size_t count, void* self);
+  void ReserveForBody();
   bool HoldsCredentials() const;
   bool ApplyRequestOptions(HTTP_REQ_TYPE method, const std::string& url, const void* body,
                            unsigned long length, bool withCredentials);
@@ -77,6 +87,7 @@ class TzLibCurl : public KwDebug {
   std::string password_;
   bool captureResponse_ = true;
   TzLibCurlWriteCallback writeCallback_ = nullptr;
+  curl::ConnectionPool* pool_ = nullptr;
   TransportSettings settings_;
   std::string response_;
   bool responseTooLarge_ = false;

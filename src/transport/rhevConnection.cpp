@@ -65,23 +65,31 @@ bool TzRhevConnection::connect(const std::string& serverName, const std::string&
 }
 
 bool TzRhevConnection::InitClient(TzLibCurl& client) {
-  if (client.TzLibCurlInit(kContentType, true, false, nullptr)) return true;
-  Error(HV_FUNC, "Failed to Initialize Curl Library");
-  return false;
+  if (!client.TzLibCurlInit(kContentType, true, false, nullptr)) {
+    Error(HV_FUNC, "Failed to Initialize Curl Library");
+    return false;
+  }
+  if (!client.GetSettings().reuseConnections) {
+    pool.reset();
+    return true;
+  }
+  if (!pool) {
+    pool = curl::ConnectionPool::Create();
+    if (!pool) DebugLvl(HV_FUNC, 2, "Connections are not shared: libcurl refused a share object");
+  }
+  client.TzLibCurlUseConnectionPool(pool.get());
+  return true;
 }
 
 void TzRhevConnection::ResponseText(TzLibCurl& client, std::string& response) {
-  unsigned long length = 0;
-  const char* body = client.GetHttpResponse(length, false);
-  if (body) {
-    response.assign(body, length);
-  } else {
-    response.clear();
-  }
+  client.TakeHttpResponse(response);
 }
 
 bool TzRhevConnection::_connect(std::string& response) {
   if (user.find('@') == std::string::npos) user += "@internal";
+  // A (re-)connect starts on fresh connections: after a 401 the engine may have dropped what
+  // it knew of the old ones, and another server or user inherits nothing.
+  pool.reset();
 
   std::string certificateUrl;
   computeUrl(server, kCertificatePath, certificateUrl);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "host/kwDebug.h"
@@ -66,6 +67,9 @@ class TzRhevConnection : public KwDebug {
   std::string lastError;
   std::int64_t lastErrorCode;
   TzRhevParser* parser;
+  // Connections and TLS sessions the requests share ("nRhevReuseConnections"); created on
+  // the first request that reuses, dropped at every (re-)connect.
+  std::unique_ptr<curl::ConnectionPool> pool;
 };
 
 }  // namespace Hypervale

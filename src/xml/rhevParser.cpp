@@ -9,10 +9,17 @@ TzRhevParser::TzRhevParser() : schemaVersion(0) {}
 
 TzRhevParser::~TzRhevParser() = default;
 
-xercesc::DOMElement* TzRhevParser::OpenDocument(xml::ParsedXml& document, const std::string& body,
-                                                const char* bufferId, const std::string& expected,
-                                                bool logMismatch, const char* mismatchFormat) {
-  if (!document.parse(body, bufferId)) {
+DOMNode* TzRhevParser::OpenDocument(xml::ParsedXml& document, const std::string& body,
+                                    const char* bufferId, const std::string& expected,
+                                    bool logMismatch, const char* mismatchFormat) {
+  const bool parsed = document.parse(body, bufferId);
+  return CheckedRoot(document, parsed, body, expected, logMismatch, mismatchFormat);
+}
+
+DOMNode* TzRhevParser::CheckedRoot(const xml::ParsedXml& document, bool parsed,
+                                   const std::string& body, const std::string& expected,
+                                   bool logMismatch, const char* mismatchFormat) {
+  if (!parsed) {
     // A probe of an error body (logMismatch false) reports on its own; keep it to a trace.
     if (logMismatch) {
       log.Error(HV_FUNC, "Failed to read XML body expected as [%s]: %s; body starts [%s]",
@@ -23,7 +30,7 @@ xercesc::DOMElement* TzRhevParser::OpenDocument(xml::ParsedXml& document, const 
     }
     return nullptr;
   }
-  xercesc::DOMElement* root = document.root();
+  DOMNode* root = document.root();
   if (!expected.empty() && !NameIs(root, expected)) {
     if (logMismatch) {
       // The format is a fixed literal chosen by the two callers.
@@ -35,6 +42,17 @@ xercesc::DOMElement* TzRhevParser::OpenDocument(xml::ParsedXml& document, const 
     return nullptr;
   }
   return root;
+}
+
+bool TzRhevParser::ReportListItems(const std::string& listName,
+                                   const std::vector<std::string>& failedItems, bool readerThrew,
+                                   const std::string& expected) {
+  for (const std::string& item : failedItems) {
+    log.Error(HV_FUNC, "Failed to convert list item - [%s] from [%s]", item.c_str(),
+              listName.c_str());
+  }
+  if (readerThrew) LogReadFailure(expected);
+  return failedItems.empty() && !readerThrew;
 }
 
 void TzRhevParser::LogReadFailure(const std::string& expected) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -133,9 +134,15 @@ class TzRhevParser : public TzSXMLParser {
 
  protected:
   // Parses `body` and checks the document element; logs what went wrong.
-  xercesc::DOMElement* OpenDocument(xml::ParsedXml& document, const std::string& body,
-                                    const char* bufferId, const std::string& expected,
-                                    bool logMismatch, const char* mismatchFormat);
+  DOMNode* OpenDocument(xml::ParsedXml& document, const std::string& body, const char* bufferId,
+                        const std::string& expected, bool logMismatch, const char* mismatchFormat);
+  // The document element of a parsed body when it is the expected one; otherwise logs why the
+  // body cannot be used (unreadable, or another document element) and returns null.
+  DOMNode* CheckedRoot(const xml::ParsedXml& document, bool parsed, const std::string& body,
+                       const std::string& expected, bool logMismatch, const char* mismatchFormat);
+  // Logs the items of a list that could not be read; true when there were none.
+  bool ReportListItems(const std::string& listName, const std::vector<std::string>& failedItems,
+                       bool readerThrew, const std::string& expected);
   bool WriteDocument(const xml::NewXmlDocument& document, const std::string& rootName,
                      std::string& body);
   void LogWriteFailure(const std::string& rootName, const char* reason);
@@ -185,13 +192,42 @@ bool TzRhevParser::ParseObject(const std::string& body, const std::string& expec
   return root && ReadGuarded(expected, [&] { return ConvertFromXML(root, out); });
 }
 
+// Items are read one at a time while the body is read, so the list never exists as one
+// document. They are kept aside until the whole body proved readable: a malformed or foreign
+// body leaves the caller's list and the log as a reader of the whole document would.
 template <typename T>
 bool TzRhevParser::ParseList(const std::string& body, const std::string& expected,
                              std::vector<T>& list, bool logMismatch) {
+  std::vector<T> items;
+  std::vector<std::string> failedItems;
+  bool readerThrew = false;
   xml::ParsedXml document;
-  DOMNode* root = OpenDocument(document, body, "ParseList", expected, logMismatch,
-                               "List name is [%s], expected [%s]");
-  return root && ReadGuarded(expected, [&] { return ConvertListFromXML(root, list); });
+  const bool parsed = document.parseItems(
+      body, "ParseList",
+      [&](const DOMNode* root) { return expected.empty() || NameIs(root, expected); },
+      [&](DOMNode* item) {
+        if (readerThrew) return;
+        try {
+          T record{};
+          if (ConvertFromXML(item, record)) {
+            items.push_back(std::move(record));
+          } else {
+            failedItems.push_back(GetNodeName(item));
+          }
+        } catch (...) {
+          readerThrew = true;  // the items read so far are kept, as they always were
+        }
+      });
+  const DOMNode* root = CheckedRoot(document, parsed, body, expected, logMismatch,
+                                    "List name is [%s], expected [%s]");
+  if (!root) return false;
+  if (list.empty()) {
+    list = std::move(items);
+  } else {
+    list.insert(list.end(), std::make_move_iterator(items.begin()),
+                std::make_move_iterator(items.end()));
+  }
+  return ReportListItems(GetNodeName(root), failedItems, readerThrew, expected);
 }
 
 template <typename T>

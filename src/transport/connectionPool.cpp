@@ -1,0 +1,40 @@
+#include "transport/connectionPool.h"
+
+namespace Hypervale {
+namespace curl {
+
+std::unique_ptr<ConnectionPool> ConnectionPool::Create() {
+  std::unique_ptr<ConnectionPool> pool(new ConnectionPool());
+  pool->share_ = curl_share_init();
+  if (!pool->share_) return nullptr;
+  bool ok =
+      curl_share_setopt(pool->share_, CURLSHOPT_LOCKFUNC, &ConnectionPool::Lock) == CURLSHE_OK &&
+      curl_share_setopt(pool->share_, CURLSHOPT_UNLOCKFUNC, &ConnectionPool::Unlock) ==
+          CURLSHE_OK &&
+      curl_share_setopt(pool->share_, CURLSHOPT_USERDATA, pool.get()) == CURLSHE_OK;
+  for (const curl_lock_data data :
+       {CURL_LOCK_DATA_CONNECT, CURL_LOCK_DATA_SSL_SESSION, CURL_LOCK_DATA_DNS}) {
+    ok = ok && curl_share_setopt(pool->share_, CURLSHOPT_SHARE, data) == CURLSHE_OK;
+  }
+  if (!ok) return nullptr;
+  return pool;
+}
+
+ConnectionPool::~ConnectionPool() {
+  if (share_) curl_share_cleanup(share_);
+}
+
+void ConnectionPool::Lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {
+  if (data >= 0 && data < CURL_LOCK_DATA_LAST) {
+    static_cast<ConnectionPool*>(self)->locks_[data].lock();
+  }
+}
+
+void ConnectionPool::Unlock(CURL*, curl_lock_data data, void* self) {
+  if (data >= 0 && data < CURL_LOCK_DATA_LAST) {
+    static_cast<ConnectionPool*>(self)->locks_[data].unlock();
+  }
+}
+
+}  // namespace curl
+}  // namespace Hypervale
