@@ -33,7 +33,12 @@ class EndToEnd : public ::testing::Test {
     ASSERT_TRUE(hv.connect(server(), "admin", kPassword)) << logs.all();
   }
 
-  void TearDown() override { EXPECT_EQ(logs.all().find(kPassword), std::string::npos); }
+  void TearDown() override {
+    EXPECT_EQ(logs.all().find(kPassword), std::string::npos);
+    for (const auto& r : sim ? sim->engine().requests() : std::vector<hvtest::Request>()) {
+      EXPECT_TRUE(r.tls || !r.headers.has("Authorization")) << r.method << " " << r.target;
+    }
+  }
 
   std::string server() const { return "localhost:" + std::to_string(sim->port()); }
 
@@ -207,18 +212,6 @@ TEST_F(EndToEnd, DeviceNameIsTheProxysNeverTheSources) {
   EXPECT_FALSE(hv.getLogicalDiskName(proxy.id, disk.id, disk)) << disk.logicalName;
 }
 
-TEST_F(EndToEnd, DetachWithoutAReadableAttachmentListIsNoSuccess) {
-  startEngine("4.1");
-  const SVMInfoLib proxy = vmNamed("proxy", 0);
-  SDiskInfoLib disk;
-  disk.id = sim->idOf(hvsim::Kind::Disk, "web01_Disk1");
-  disk.snapshotId = seededSnapshot("web01").id;
-  disk.interface = "virtio";
-  ASSERT_TRUE(hv.attachDisk(proxy.id, disk, true, false, true)) << logs.all();
-  sim->serverErrors("GET", kApi + std::string("vms/") + proxy.id + "/diskattachments", 503, 0);
-  EXPECT_FALSE(hv.detachDisk(proxy.id, disk));
-}
-
 TEST_F(EndToEnd, ActivationOfADiskTheVmDoesNotListFails) {
   startEngine("4.0.1");
   const SVMInfoLib proxy = vmNamed("proxy", 0);
@@ -253,7 +246,7 @@ TEST_F(EndToEnd, V3DiskUpdateKeepsWhatItDoesNotChange) {
   EXPECT_EQ(sim->vm(vmId)->attachments.at(0).interface, "virtio");
 }
 
-TEST_F(EndToEnd, SnapshotRemovalEndsAsItsJobDoes) {
+TEST_F(EndToEnd, FailedEngineTasksAreNoSuccess) {
   startEngine("4.1");
   config.set("nRhevJobMaxWaitSec", "60");
   const SVMInfoLib vm = vmNamed("web01", 0);
@@ -271,39 +264,14 @@ TEST_F(EndToEnd, SnapshotRemovalEndsAsItsJobDoes) {
   sim->setActionsNameNoJob(true);
   EXPECT_TRUE(hv.deleteVMSnapshot(vm.name, vm.id, snapshotId)) << logs.all();
   EXPECT_FALSE(hv.checkSnapshotExistence(vm.id, snapshotId));
-}
 
-TEST_F(EndToEnd, ConflictIsReportedOnlyForThisCallsRequests) {
-  startEngine("4.1");
-  const SVMInfoLib vm = vmNamed("web01", 0);
-  // An earlier call ran into conflicts to the end.
-  sim->conflictBurst("GET", kApi + std::string("vms/") + vm.id, 4);
-  EXPECT_FALSE(hv.checkVMExistence(vm.id));
-  // This one is refused by the library itself: the snapshot is locked.
-  const hvsim::Snapshot seeded = seededSnapshot("web01");
-  sim->withInventory([&](hvsim::Inventory& inventory) {
-    hvsim::Inventory::findSnapshot(*inventory.vms.find(vm.id), seeded.id)->status = "locked";
-  });
-  SSnapshotInfoLib snapshot;
-  snapshot.id = seeded.id;
-  bool conflict = false;
-  EXPECT_FALSE(hv.deleteVMSnapshot(vm, snapshot, conflict));
-  EXPECT_FALSE(conflict);
-}
-
-TEST_F(EndToEnd, DiskTheEngineFailsToCreateIsNoSuccess) {
-  startEngine("4.1");
-  for (bool fails : {false, true}) {
-    SCOPED_TRACE(fails ? "failing" : "created");
-    if (fails) sim->failTasks(hvsim::FailingTask::DiskCreate, 1);
-    SDiskInfoLib disk;
-    disk.name = fails ? "broken" : "fine";
-    disk.provisionedSize = 1ULL << 30;
-    disk.format = "cow";
-    disk.storageDomainId = sim->idOf(hvsim::Kind::StorageDomain, "data1");
-    disk.storageDomainName = "data1";
-    EXPECT_EQ(hv.createDisk(disk), !fails) << logs.all();
-  }
+  sim->failTasks(hvsim::FailingTask::DiskCreate, 1);
+  SDiskInfoLib disk;
+  disk.name = "broken";
+  disk.provisionedSize = 1ULL << 30;
+  disk.format = "cow";
+  disk.storageDomainName = "data1";
+  EXPECT_FALSE(hv.createDisk(disk));
 }
 
 // --- Storage domains and disk migration -----------------------------------------------------
@@ -346,84 +314,25 @@ TEST_F(EndToEnd, MovingTheDisksOfAStoppedVm) {
   ASSERT_TRUE(hv.moveDisks(vm.id, vm.disks, "data2", true)) << logs.all();
 }
 
-// --- Credentials and hostile input ----------------------------------------------------------
+// --- Bodies that cannot be written ---------------------------------------------------------
 
-TEST_F(EndToEnd, CredentialsNeverTravelInTheClearNorInAServerName) {
+TEST_F(EndToEnd, RequestsThatCannotBeWrittenAreNotSent) {
   startEngine("4.1");
-  for (const auto& r : sim->engine().requests()) {
-    EXPECT_TRUE(r.tls || !r.headers.has("Authorization")) << r.method << " " << r.target;
-  }
-  const size_t before = sim->engine().requests().size();
-  TzHypervale other;
-  EXPECT_FALSE(other.connect("admin:hidden-Pa55@" + server(), "admin", kPassword));
-  EXPECT_EQ(sim->engine().requests().size(), before);
-  EXPECT_EQ(logs.all().find("hidden-Pa55"), std::string::npos);
-}
-
-TEST_F(EndToEnd, BodiesOnlyInUtf8) {
-  startEngine("4.1");
-  const std::string vmId = sim->idOf(hvsim::Kind::Vm, "web01");
-  const std::string clusterId = sim->idOf(hvsim::Kind::Cluster, "Default");
-  const std::string list = "<vms><vm href=\"" + std::string(kApi) + "vms/" + vmId + "\" id=\"" +
-                           vmId + "\"><name>web01</name><status>down</status><cluster href=\"" +
-                           kApi + "clusters/" + clusterId + "\" id=\"" + clusterId +
-                           "\"/></vm></vms>";
-  const std::string utf8 = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>" + list;
-  std::string utf16 = "\xFF\xFE";  // little endian, the ASCII text widened
-  for (char c : "<?xml version=\"1.0\" encoding=\"UTF-16\"?>" + list) {
-    utf16 += c;
-    utf16 += '\0';
-  }
-  for (const std::string* body : {&utf8, static_cast<const std::string*>(&utf16)}) {
-    SCOPED_TRACE(body == &utf8 ? "UTF-8" : "UTF-16");
-    sim->engine().answer("GET", kApi + std::string("vms"), hvtest::Answer::xml(200, *body));
-    SVMInfoLib vm;
-    EXPECT_EQ(hv.getVMInfo("web01", "", vm, 0), body == &utf8);
-  }
-}
-
-TEST_F(EndToEnd, WritingWithoutTheXmlLibraryFailsCleanly) {
-  startEngine("4.1");
-  struct Uninitialised {
-    Uninitialised() { TerminateXmlLibrary(); }
-    ~Uninitialised() { InitializeXmlLibrary(); }
-  } uninitialised;
   SVMInfoLib vm;
-  vm.name = "no-xml";
+  vm.name = std::string("cut\0off", 7);
   vm.clusterId = sim->idOf(hvsim::Kind::Cluster, "Default");  // nothing to read first
   EXPECT_FALSE(hv.createVM(vm));
-  EXPECT_TRUE(sim->idOf(hvsim::Kind::Vm, "no-xml").empty());
-}
-
-TEST_F(EndToEnd, ValueWithANulByteIsRefused) {
-  startEngine("4.1");
-  for (const std::string& name : {std::string("clean"), std::string("cut\0off", 7)}) {
-    SCOPED_TRACE(name.size());
-    SVMInfoLib vm;
-    vm.name = name;
-    vm.clusterName = "Default";
-    EXPECT_EQ(hv.createVM(vm), name == "clean") << logs.all();
+  {
+    struct Uninitialised {
+      Uninitialised() { TerminateXmlLibrary(); }
+      ~Uninitialised() { InitializeXmlLibrary(); }
+    } uninitialised;
+    vm.name = "no-xml";
+    EXPECT_FALSE(hv.createVM(vm));
   }
-  EXPECT_TRUE(sim->idOf(hvsim::Kind::Vm, "cut").empty());
-}
-
-TEST_F(EndToEnd, NamesHoldingQueryCharactersAreFound) {
-  startEngine("4.1");
-  const std::string names[] = {"a&b", "50%", "x+y", "p=q"};
-  sim->withInventory([&](hvsim::Inventory& inventory) {
-    for (const std::string& name : names) {
-      hvsim::Vm vm;
-      vm.id = inventory.newId(hvsim::IdKind::Vm);
-      vm.name = name;
-      vm.clusterId = inventory.clusters.findByName("Default")->id;
-      inventory.vms.add(vm);
-    }
-  });
-  for (const std::string& name : names) {
-    SVMInfoLib vm;
-    EXPECT_TRUE(hv.getVMInfo(name, "", vm, 0)) << name;
-    EXPECT_EQ(vm.id, sim->idOf(hvsim::Kind::Vm, name)) << name;
-  }
+  EXPECT_EQ(requests("POST", "vms"), 0u);
+  vm.name = "clean";
+  EXPECT_TRUE(hv.createVM(vm)) << logs.all();
 }
 
 }  // namespace

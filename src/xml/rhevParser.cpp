@@ -136,17 +136,23 @@ bool TzRhevParser::ConvertFromXML(DOMNode* element, SVersionInfoLib& out) {
 
 bool TzRhevParser::ConvertFromXML(DOMNode* element, SProductInfoLib& out) {
   // Engines answering in the v3 form write "full_version" beside "version", not inside it.
+  // It counts whenever this document's "version" carries none, even when the record still
+  // holds one from an earlier engine (a second connect of the same facade).
   std::string siblingFullVersion;
+  bool versionHasFullVersion = false;
   ForEachChildElement(element, [&](DOMNode* child) {
     if (ParseFromElementValue(child, "name", out.name)) return;
     if (ParseFromElementValue(child, "vendor", out.vendor)) return;
     if (NameIs(child, "version")) {
+      SVersionInfoLib read;
+      ConvertFromXML(child, read);
+      versionHasFullVersion = !read.fullVersion.empty();
       ConvertFromXML(child, out.version);
       return;
     }
     ParseFromElementValue(child, "full_version", siblingFullVersion);
   });
-  if (out.version.fullVersion.empty() && !siblingFullVersion.empty()) {
+  if (!versionHasFullVersion && !siblingFullVersion.empty()) {
     out.version.fullVersion = siblingFullVersion;
   }
   return true;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/test_support.h"
 #include "xml/rhevParser.h"
 
 namespace Hypervale {
@@ -20,21 +21,42 @@ std::string RootOf(const std::string& body);
 std::string Join(std::initializer_list<std::string> fields);
 // Every element path, "path=text" of each leaf and "path/@name=value" of each attribute.
 std::set<std::string> ShapeOf(const std::string& body);
-void ExpectSendsShapeOf(const std::string& request, const std::string& sent,
-                        const std::vector<std::string>& notSent);
+// `sent` has the shape of the real request in `fixture`, but for the entries starting with one
+// of `notSent` (the request's only) or of `extra` (ours only).
+void ExpectShapeOfRequest(const std::string& fixture, const std::string& sent,
+                          const std::vector<std::string>& notSent,
+                          const std::vector<std::string>& extra = {});
 
-// Reads `body` with the object reader, or, when its document element is `listName`, with the
-// list reader, taking the entry at `index`.
+// One row of a reader table: a file under tests/fixtures, or an inline body when it starts
+// with '<'; the entry at `index` when the body is a list; the summary expected of that record.
+struct ReadRow {
+  const char* source;
+  size_t index;
+  std::string summary;
+};
+
+// Reads every row with the object reader, or, when the body's document element is
+// `listName`, with the list reader, and compares the record's summary.
 template <typename T>
-bool ReadOneOf(const std::string& body, const std::string& listName, size_t index, T& out,
-               bool (TzRhevParser::*parseOne)(const std::string&, T&),
-               bool (TzRhevParser::*parseList)(const std::string&, std::vector<T>&)) {
-  TzRhevParser parser;
-  if (body.find("<" + listName + ">") == std::string::npos) return (parser.*parseOne)(body, out);
-  std::vector<T> list;
-  if (!(parser.*parseList)(body, list) || index >= list.size()) return false;
-  out = list[index];
-  return true;
+void ExpectReads(const std::string& listName,
+                 bool (TzRhevParser::*parseOne)(const std::string&, T&),
+                 bool (TzRhevParser::*parseList)(const std::string&, std::vector<T>&),
+                 std::string (*summary)(const T&), std::initializer_list<ReadRow> rows) {
+  for (const ReadRow& row : rows) {
+    SCOPED_TRACE(std::string(row.source) + " [" + std::to_string(row.index) + "]");
+    const std::string body = row.source[0] == '<' ? row.source : hvtest::Fixture(row.source);
+    TzRhevParser parser;
+    std::vector<T> list;
+    T record;
+    if (body.find("<" + listName + ">") == std::string::npos) {
+      ASSERT_TRUE((parser.*parseOne)(body, record));
+    } else {
+      ASSERT_TRUE((parser.*parseList)(body, list));
+      ASSERT_LT(row.index, list.size());
+      record = list[row.index];
+    }
+    EXPECT_EQ(summary(record), row.summary);
+  }
 }
 
 }  // namespace recordtest
