@@ -4,10 +4,13 @@
 # regression inputs, then fuzzes from seeds made of the fixtures. Exits non-zero on a crash,
 # leak, timeout, sanitizer report or broken round-trip check; the input that did it is
 # copied to tests/fuzz/regressions/. Needs the Debian packages clang-14 and libclang-rt-14-dev.
+#   scripts/fuzz.sh [build|run]  only build the target, or only run it (default: both)
 #   HYPERVALE_FUZZ_SECONDS  fuzzing time (default 60)
 #   HYPERVALE_JOBS          build parallelism (default 2)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+step=${1:-all}
+case $step in build | run | all) ;; *) echo "usage: $0 [build|run]" >&2; exit 2 ;; esac
 
 seconds=${HYPERVALE_FUZZ_SECONDS:-60}
 jobs=${HYPERVALE_JOBS:-2}
@@ -25,10 +28,16 @@ for tool in clang-14 clang++-14; do
   fi
 done
 
-echo "== build $target =="
-CC=clang-14 CXX=clang++-14 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DHYPERVALE_FUZZ=ON -DHYPERVALE_BUILD_TESTS=OFF -DHYPERVALE_SANITIZE=ON >/dev/null
-cmake --build "$dir" --target fuzz_parser -j"$jobs"
+if [ "$step" != run ]; then
+  echo "== build $target =="
+  # -O1 keeps the fuzzer fast enough; line tables are all a crash report needs.
+  CC=clang-14 CXX=clang++-14 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug \
+    "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -gline-tables-only" -DHYPERVALE_WERROR=ON \
+    -DHYPERVALE_FUZZ=ON -DHYPERVALE_BUILD_TESTS=OFF -DHYPERVALE_BUILD_EXAMPLES=OFF \
+    -DHYPERVALE_BUILD_BENCH=OFF -DHYPERVALE_SANITIZE=ON >/dev/null
+  cmake --build "$dir" --target fuzz_parser -j"$jobs"
+fi
+[ "$step" = build ] && exit 0
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs the whole suite twice (a normal build and an
-# AddressSanitizer + UndefinedBehaviorSanitizer build), checks the installed library from
-# outside the tree, runs the concurrency test under ThreadSanitizer and fuzzes the XML parser
-# for a bounded time. Any failure or sanitizer report fails the command.
+# Installs what is missing, then builds and runs every test under AddressSanitizer and
+# UndefinedBehaviorSanitizer, runs the concurrency test under ThreadSanitizer, fuzzes the XML
+# parser for a bounded time, and builds the optimised library alone and consumes it from
+# outside the tree. Every build treats warnings as errors; any failure or sanitizer report
+# fails the command. Stages that leave a core idle (test runs, fuzzing) run beside a
+# single-job build; each such stage writes build-logs/<stage>.log, shown when it fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -10,26 +12,74 @@ scripts/install-deps.sh
 jobs=${HYPERVALE_JOBS:-2}
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1}
+logs=build-logs
+rm -rf "$logs"
+mkdir -p "$logs"
+started=$SECONDS
 
-run_suite() {
-  local dir=$1; shift
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-  cmake --build "$dir" -j"$jobs"
-  ctest --test-dir "$dir" --output-on-failure -j"$jobs" --timeout 300
+configure() {
+  local dir=$1
+  shift
+  cmake -S . -B "$dir" -DHYPERVALE_WERROR=ON "$@" >/dev/null
 }
 
-echo "== normal build =="
-run_suite build
-echo "== installed library, consumed from outside the tree =="
-scripts/check-install.sh build
-echo "== sanitizer build (ASan + UBSan) =="
-run_suite build-asan -DHYPERVALE_SANITIZE=ON
+# The sanitizer builds compile without optimisation and with line tables only: that halves
+# their build time, and the sanitizers find the same faults.
+unoptimised=(-DCMAKE_BUILD_TYPE=Debug "-DCMAKE_CXX_FLAGS_DEBUG=-g1")
 
-echo "== ThreadSanitizer build of the concurrency test =="
-cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DHYPERVALE_TSAN=ON >/dev/null
-cmake --build build-tsan -j"$jobs" --target concurrency_test
-TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:second_deadlock_stack=1} \
-  ctest --test-dir build-tsan --output-on-failure -R Concurrency --timeout 300
+asan_tests() { ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeout 300; }
 
-echo "== fuzzing the XML parser (bounded) =="
-scripts/fuzz.sh
+tsan_concurrency() {
+  configure build-tsan "${unoptimised[@]}" -DHYPERVALE_TSAN=ON \
+    -DHYPERVALE_BUILD_EXAMPLES=OFF -DHYPERVALE_BUILD_BENCH=OFF
+  cmake --build build-tsan -j1 --target concurrency_test
+  ctest --test-dir build-tsan --output-on-failure -R '^concurrency_test$' --timeout 300
+}
+
+installed_release() {
+  configure build-release -DCMAKE_BUILD_TYPE=Release -DHYPERVALE_BUILD_TESTS=OFF \
+    -DHYPERVALE_BUILD_EXAMPLES=OFF -DHYPERVALE_BUILD_BENCH=OFF
+  cmake --build build-release -j1
+  scripts/check-install.sh build-release
+}
+
+declare -A running
+# Starts a stage in the background, its output in its log.
+begin() {
+  local name=$1
+  shift
+  echo "== $name (started at ${SECONDS}s; log $logs/$name.log) =="
+  "$@" >"$logs/$name.log" 2>&1 &
+  running[$name]=$!
+}
+# Waits for the stages named; shows the log of each that failed, and fails if any did.
+await() {
+  local name failed=0
+  for name in "$@"; do
+    if wait "${running[$name]}"; then
+      echo "== $name passed (at ${SECONDS}s) =="
+    else
+      echo "== $name FAILED; the end of $logs/$name.log: =="
+      tail -n 150 "$logs/$name.log"
+      failed=1
+    fi
+  done
+  return $failed
+}
+
+echo "== the whole tree under AddressSanitizer + UndefinedBehaviorSanitizer =="
+configure build-asan "${unoptimised[@]}" -DHYPERVALE_SANITIZE=ON
+cmake --build build-asan -j"$jobs"
+
+begin asan-tests asan_tests
+begin tsan-concurrency tsan_concurrency
+await asan-tests tsan-concurrency
+
+echo "== fuzz target =="
+scripts/fuzz.sh build
+begin fuzzing scripts/fuzz.sh run
+begin installed-release installed_release
+await fuzzing installed-release
+
+echo "== all stages passed in ${SECONDS}s (from ${started}s) =="

@@ -8,7 +8,7 @@ namespace {
 
 using namespace hvtest;
 
-const std::string kApi = ApiXml(4, 1, 0);
+const std::string kApi41 = ApiXml(4, 1, 0);
 const std::string kDestroy = "DELETE storagedomains/sd1?host=host1&destroy=true";
 const std::string kInDc = "GET datacenters/dc1/storagedomains?search=name=data1";
 const Exchange kDataCenter = {
@@ -64,7 +64,7 @@ TEST_F(StorageOperationsTest, CreateAttachesAndActivatesOrDestroysAgain) {
             active),
        true},
       {ApiXml(4, 0, 2), flow({attach}, active), true},  // attached means activated
-      {kApi, flow({{attach.request, Fault(400)}, kDestroyed}, {kGone}), false},
+      {kApi41, flow({{attach.request, Fault(400)}, kDestroyed}, {kGone}), false},
   };
   for (const auto& c : cases) {
     SStorageDomainInfoLib domain = Domain("DC");
@@ -104,7 +104,7 @@ TEST_F(StorageOperationsTest, DeleteGoesThroughMaintenanceOnlyFromActive) {
   };
   for (const auto& c : cases) {
     SStorageDomainInfoLib domain = Domain(c.dataCenter);
-    expectFlow(kApi, c.exchanges, true, [&] { return ops->deleteStorageDomain(domain); });
+    expectFlow(kApi41, c.exchanges, true, [&] { return ops->deleteStorageDomain(domain); });
     EXPECT_NE(bodyOf(kDestroy).find("<async>false</async>"), std::string::npos);
   }
   EXPECT_TRUE(logs.containsError("Storage domain [data1] is not in active state. Destroying ..."));
@@ -133,7 +133,7 @@ TEST_F(StorageOperationsTest, DeleteTakesADomainForGoneOnlyOnTheEnginesWordAndEl
   };
   for (const auto& c : cases) {
     SStorageDomainInfoLib domain = Domain(c.dataCenter);
-    expectFlow(kApi, c.exchanges, c.result, [&] {
+    expectFlow(kApi41, c.exchanges, c.result, [&] {
       leaveStale404();
       return ops->deleteStorageDomain(domain);
     });
@@ -152,7 +152,7 @@ TEST_F(StorageOperationsTest, DestroyRequiresCompleteAndTheDomainGone) {
   };
   for (const auto& [exchanges, error] : cases) {
     SStorageDomainInfoLib domain = Domain("");
-    expectFlow(kApi, exchanges, false, [&] { return ops->destroyStorageDomain(domain); });
+    expectFlow(kApi41, exchanges, false, [&] { return ops->destroyStorageDomain(domain); });
     EXPECT_TRUE(logs.containsError(error));
   }
 }

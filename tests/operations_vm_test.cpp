@@ -8,8 +8,6 @@ namespace {
 
 using namespace hvtest;
 
-const std::string kApi = ApiXml(4, 1, 0);
-
 SVMInfoLib Vm(const char* clusterId, const char* clusterName, const char* hostId) {
   SVMInfoLib vm;
   vm.name = "vm7";
@@ -50,7 +48,7 @@ TEST_F(VmOperationsTest, CreateTakesTheClusterFromIdNameOrHostThenWaitsForDown) 
     Exchanges exchanges = c.lookups;
     if (c.result) exchanges.insert(exchanges.end(), created.begin(), created.end());
     SVMInfoLib vm = c.vm;
-    expectFlow(kApi, exchanges, c.result, [&] { return ops->createVM(vm); });
+    expectFlow(kApi41, exchanges, c.result, [&] { return ops->createVM(vm); });
     EXPECT_NE(bodyOf("POST vms").find(c.sent), std::string::npos);
     EXPECT_EQ(bodyOf("POST vms").find("c9"), std::string::npos);
     EXPECT_EQ(vm.status, c.result ? "Down" : "");
@@ -77,7 +75,7 @@ TEST_F(VmOperationsTest, DeleteCountsOnlyTheEnginesNotFoundAsAlreadyDeleted) {
       {"", "v1", {found, deleted}, true, false},
   };
   for (const auto& c : cases) {
-    expectFlow(kApi, c.exchanges, c.result, [&] {
+    expectFlow(kApi41, c.exchanges, c.result, [&] {
       if (c.stale404) leaveStale404();
       return ops->deleteVM(c.name, c.id);
     });
@@ -100,20 +98,20 @@ TEST_F(VmOperationsTest, PowerChangesWaitForTheWantedStateInBothDirections) {
   for (const auto& c : cases) {
     SVMInfoLib record;
     record.id = "v1";
-    expectFlow(kApi, c.exchanges, true,
+    expectFlow(kApi41, c.exchanges, true,
                [&] { return ops->changePowerState(record, c.powerState); });
     EXPECT_EQ(newSleeps(), std::vector<unsigned long>{100});
   }
   SVMInfoLib record;
   record.id = "v1";
-  expectFlow(kApi, {}, false, [&] { return ops->changePowerState(record, 2); });
+  expectFlow(kApi41, {}, false, [&] { return ops->changePowerState(record, 2); });
   EXPECT_TRUE(logs.containsError("Invalid power state [2]"));
 }
 
 TEST_F(VmOperationsTest, NicWaitGoesOnWhilePluggedButNotLinked) {
   SNicInfoLib nic;
   nic.vnicProfileId = "p1";
-  expectFlow(kApi,
+  expectFlow(kApi41,
              {{"POST vms/v1/nics", Ok(Nic(false))},
               {"GET vms/v1/nics/n1", Ok(Nic(false))},
               {"GET vms/v1/nics/n1", Ok(Nic(true))}},
@@ -122,7 +120,7 @@ TEST_F(VmOperationsTest, NicWaitGoesOnWhilePluggedButNotLinked) {
   EXPECT_NE(bodyOf("POST vms/v1/nics").find("<vnic_profile id=\"p1\"/>"), std::string::npos);
 
   const Exchange unlinked = {"GET vms/v1/nics/n1", Ok(Nic(false))};
-  expectFlow(kApi, {unlinked, unlinked, unlinked}, false,
+  expectFlow(kApi41, {unlinked, unlinked, unlinked}, false,
              [&] { return ops->pollForNicLinkedToVM("v1", "n1"); });
   EXPECT_EQ(newSleeps().size(), 3u);
 }

@@ -10,7 +10,7 @@ namespace {
 using hvtest::Answer;
 using hvtest::Fixture;
 
-const char kCa[] = "/ovirt-engine/services/pki-resource?resource=ca-certificate&format=X509-PEM-CA";
+const char kCaTarget[] = "/ovirt-engine/services/pki-resource?resource=ca-certificate&format=X509-PEM-CA";
 
 class ConnectTest : public hvtest::EngineTest {
  protected:
@@ -41,14 +41,14 @@ TEST_F(ConnectTest, ProbesTheCertificateOverHttpThenReadsTheRootOverHttps) {
   EXPECT_TRUE(connection.isConnected());
   const auto requests = engine->requests();
   ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[0].target, kCa);
+  EXPECT_EQ(requests[0].target, kCaTarget);
   EXPECT_FALSE(requests[0].tls);
   EXPECT_FALSE(requests[0].headers.has("Authorization"));  // the CA is public
   EXPECT_EQ(requests[1].target, "/ovirt-engine/api");
   EXPECT_TRUE(requests[1].tls);
   EXPECT_EQ(requests[1].user, "admin@internal");
   EXPECT_FALSE(requests[1].headers.has("Version"));
-  EXPECT_TRUE(logs.contains("Computed URL [http://" + server() + kCa + "]"));
+  EXPECT_TRUE(logs.contains("Computed URL [http://" + server() + kCaTarget + "]"));
 }
 
 TEST_F(ConnectTest, UserDomainIsAddedOnlyWhenMissing) {
@@ -88,11 +88,11 @@ TEST_F(ConnectTest, ConfiguredVersionIsAnnouncedAfterAFailedFirstAttempt) {
 }
 
 TEST_F(ConnectTest, FailedCertificateProbeEndsTheConnect) {
-  engine->answer("GET", kCa, Answer::xml(500, "oops"));
+  engine->answer("GET", kCaTarget, Answer::xml(500, "oops"));
   serveApiRoot("v4/api.xml");
   EXPECT_FALSE(connection.connect(server(), "admin", hvtest::TestPassword(), response));
   EXPECT_FALSE(connection.isConnected());
-  EXPECT_EQ(count("GET", kCa), 2u);  // both attempts probe
+  EXPECT_EQ(count("GET", kCaTarget), 2u);  // both attempts probe
   EXPECT_EQ(count("GET", "/ovirt-engine/api"), 0u);
   EXPECT_TRUE(logs.contains("Error: Failed to get Certificate file"));
 }

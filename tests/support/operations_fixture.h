@@ -17,6 +17,8 @@ namespace hvtest {
 
 // API roots: one announcing major.minor.build (v4 form), and a recorded 3.6.7 one.
 std::string ApiXml(int major, int minor, int build);
+// The API root of a 4.1 engine, the generation most cases run against.
+inline const std::string kApi41 = ApiXml(4, 1, 0);
 std::string V3Api();
 
 std::string VmXml(const std::string& id, const std::string& status);
