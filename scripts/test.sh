@@ -3,8 +3,8 @@
 # UndefinedBehaviorSanitizer, runs the concurrency test under ThreadSanitizer, fuzzes the XML
 # parser for a bounded time, and builds the optimised library alone and consumes it from
 # outside the tree. Every build treats warnings as errors; any failure or sanitizer report
-# fails the command. Stages that leave a core idle (test runs, fuzzing) run beside a
-# single-job build; each such stage writes build-logs/<stage>.log, shown when it fails.
+# fails the command. After the sanitizer build the rest runs in two lanes of one core each;
+# each lane writes build-logs/<lane>.log, shown when it fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -32,17 +32,22 @@ asan_tests() { ctest --test-dir build-asan --output-on-failure -j"$jobs" --timeo
 
 tsan_concurrency() {
   configure build-tsan "${unoptimised[@]}" -DHYPERVALE_TSAN=ON \
-    -DHYPERVALE_BUILD_EXAMPLES=OFF -DHYPERVALE_BUILD_BENCH=OFF
-  cmake --build build-tsan -j1 --target concurrency_test
-  ctest --test-dir build-tsan --output-on-failure -R '^concurrency_test$' --timeout 300
+    -DHYPERVALE_BUILD_EXAMPLES=OFF -DHYPERVALE_BUILD_BENCH=OFF &&
+    cmake --build build-tsan -j1 --target concurrency_test &&
+    ctest --test-dir build-tsan --output-on-failure -R '^concurrency_test$' --timeout 300
 }
 
 installed_release() {
   configure build-release -DCMAKE_BUILD_TYPE=Release -DHYPERVALE_BUILD_TESTS=OFF \
-    -DHYPERVALE_BUILD_EXAMPLES=OFF -DHYPERVALE_BUILD_BENCH=OFF
-  cmake --build build-release -j1
-  scripts/check-install.sh build-release
+    -DHYPERVALE_BUILD_EXAMPLES=OFF -DHYPERVALE_BUILD_BENCH=OFF &&
+    cmake --build build-release -j1 &&
+    scripts/check-install.sh build-release
 }
+
+# Two lanes of one core each: the sanitizer suite, then the fuzzer; ThreadSanitizer, then the
+# optimised library. Each stage runs only if the one before it in its lane passed.
+asan_lane() { asan_tests && HYPERVALE_JOBS=1 scripts/fuzz.sh build && scripts/fuzz.sh run; }
+tsan_lane() { tsan_concurrency && installed_release; }
 
 declare -A running
 # Starts a stage in the background, its output in its log.
@@ -72,14 +77,8 @@ echo "== the whole tree under AddressSanitizer + UndefinedBehaviorSanitizer =="
 configure build-asan "${unoptimised[@]}" -DHYPERVALE_SANITIZE=ON
 cmake --build build-asan -j"$jobs"
 
-begin asan-tests asan_tests
-begin tsan-concurrency tsan_concurrency
-await asan-tests tsan-concurrency
-
-echo "== fuzz target =="
-scripts/fuzz.sh build
-begin fuzzing scripts/fuzz.sh run
-begin installed-release installed_release
-await fuzzing installed-release
+begin asan-then-fuzzing asan_lane
+begin tsan-then-release tsan_lane
+await asan-then-fuzzing tsan-then-release
 
 echo "== all stages passed in ${SECONDS}s (from ${started}s) =="
