@@ -9,10 +9,6 @@ namespace {
 
 using Values = std::optional<std::vector<std::string>>;
 
-Failure conflict(const std::string& detail, bool action = false) {
-  return Failure::conflict(detail, action);
-}
-
 }  // namespace
 
 hvtest::Answer Api::listStorageDomains(Call& call, const Params&) {
@@ -58,7 +54,7 @@ hvtest::Answer Api::createStorageDomain(Call& call, const Params&) {
   sd.name = doc.textAt("name").value_or("");
   if (sd.name.empty()) throw Failure::missing("StorageDomain [name] required for add");
   if (inventory_.storageDomains.findByName(sd.name)) {
-    throw conflict("Cannot add Storage. The Storage Domain name is already in use.");
+    throw Failure::conflict("Cannot add Storage. The Storage Domain name is already in use.");
   }
   const XmlNode* host = doc.child("host");
   if (!host) throw Failure::missing("StorageDomain [host.id|name] required for add");
@@ -112,17 +108,17 @@ hvtest::Answer Api::destroyStorageDomain(Call& call, const Params& p) {
     // An attached domain goes only from maintenance: destroying an active one would pull the
     // storage from under running VMs.
     if (sd.dataCenterStatus != "maintenance") {
-      throw conflict("Cannot " + std::string(destroy ? "destroy" : "remove") +
-                     " Storage. The relevant Storage Domain's status is " + sd.dataCenterStatus +
-                     ".");
+      throw Failure::conflict("Cannot " + std::string(destroy ? "destroy" : "remove") +
+                              " Storage. The relevant Storage Domain's status is " +
+                              sd.dataCenterStatus + ".");
     }
     if (!destroy) {
-      throw conflict(
+      throw Failure::conflict(
           "Cannot remove Storage. Storage Domain is attached to a Data Center; "
           "detach it first.");
     }
   } else if (sd.status == "locked") {
-    throw conflict("Cannot remove Storage. Storage Domain is locked.");
+    throw Failure::conflict("Cannot remove Storage. Storage Domain is locked.");
   }
   std::string jobId = startJob(
       call, std::string(destroy ? "Destroying" : "Removing") + " Storage Domain " + sd.name);
@@ -204,10 +200,12 @@ hvtest::Answer Api::attachDomain(Call& call, const Params& p) {
   const XmlNode& doc = body(call, "storage_domain");
   StorageDomain* sd = &resolve(inventory_.storageDomains, doc, "Storage Domain");
   if (!sd->dataCenterId.empty()) {
-    throw conflict("Cannot attach Storage. Storage Domain is already attached to a Data Center.");
+    throw Failure::conflict(
+        "Cannot attach Storage. Storage Domain is already attached to a Data Center.");
   }
   if (sd->status != "unattached") {
-    throw conflict("Cannot attach Storage. The Storage Domain's status is " + sd->status + ".");
+    throw Failure::conflict("Cannot attach Storage. The Storage Domain's status is " + sd->status +
+                            ".");
   }
   bool hasMaster = false;
   for (const auto& other : inventory_.storageDomains.items()) {
@@ -247,7 +245,7 @@ hvtest::Answer Api::activateDomain(Call& call, const Params& p) {
   StorageDomain& sd = attachedDomain(dc, p[1]);
   optionalBody(call);
   if (sd.dataCenterStatus != "maintenance" && sd.dataCenterStatus != "inactive") {
-    throw conflict(
+    throw Failure::conflict(
         "Cannot activate Storage. The Storage Domain's status is " + sd.dataCenterStatus + ".",
         true);
   }
@@ -275,7 +273,7 @@ hvtest::Answer Api::deactivateDomain(Call& call, const Params& p) {
   StorageDomain& sd = attachedDomain(dc, p[1]);
   optionalBody(call);
   if (sd.dataCenterStatus != "active") {
-    throw conflict(
+    throw Failure::conflict(
         "Cannot deactivate Storage. The Storage Domain's status is " + sd.dataCenterStatus + ".",
         true);
   }

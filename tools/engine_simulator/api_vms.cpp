@@ -9,10 +9,6 @@ namespace hvsim {
 
 namespace {
 
-Failure conflict(const std::string& detail, bool action = false) {
-  return Failure::conflict(detail, action);
-}
-
 std::string checkedNicInterface(const std::string& value) {
   for (const char* known :
        {"virtio", "rtl8139", "e1000", "rtl8139_virtio", "pci_passthrough", "spapr_vlan"}) {
@@ -73,7 +69,7 @@ hvtest::Answer Api::createVm(Call& call, const Params&) {
     }
   }
   if (inventory_.vms.findByName(name)) {
-    throw conflict(
+    throw Failure::conflict(
         "Cannot add VM. The VM name is already in use, please choose a unique name "
         "and try again.");
   }
@@ -85,7 +81,7 @@ hvtest::Answer Api::createVm(Call& call, const Params&) {
   if (vm.id.empty()) {
     vm.id = inventory_.newId(IdKind::Vm);
   } else if (inventory_.vms.find(vm.id)) {
-    throw conflict("Cannot add VM. VM with the same identifier already exists.");
+    throw Failure::conflict("Cannot add VM. VM with the same identifier already exists.");
   }
   vm.name = name;
   vm.description = doc.textAt("description").value_or("");
@@ -127,10 +123,12 @@ hvtest::Answer Api::deleteVm(Call& call, const Params& p) {
   Vm& found = vm(p[0]);
   optionalBody(call);
   if (found.status != "down") {
-    throw conflict("Cannot remove VM. VM is " +
-                   std::string(found.status == "image_locked" ? "locked" : "running") + ".");
+    throw Failure::conflict("Cannot remove VM. VM is " +
+                            std::string(found.status == "image_locked" ? "locked" : "running") +
+                            ".");
   }
-  if (hasLockedSnapshot(found)) throw conflict("Cannot remove VM. VM is during a snapshot.");
+  if (hasLockedSnapshot(found))
+    throw Failure::conflict("Cannot remove VM. VM is during a snapshot.");
   std::string jobId = startJob(call, "Removing VM " + found.name + " from system");
   inventory_.removeVm(found.id);
   endJob(inventory_, jobId, "finished");
@@ -141,9 +139,9 @@ hvtest::Answer Api::startVm(Call& call, const Params& p) {
   Vm& found = vm(p[0]);
   optionalBody(call);
   if (found.status != "down") {
-    throw conflict(found.status == "image_locked" ? "Cannot run VM: VM is locked."
-                                                  : "Cannot run VM. VM is running.",
-                   true);
+    throw Failure::conflict(found.status == "image_locked" ? "Cannot run VM: VM is locked."
+                                                           : "Cannot run VM. VM is running.",
+                            true);
   }
   const Host* chosen = nullptr;
   for (const auto& host : inventory_.hosts.items()) {
@@ -153,7 +151,7 @@ hvtest::Answer Api::startVm(Call& call, const Params& p) {
     }
   }
   if (!chosen) {
-    throw conflict(
+    throw Failure::conflict(
         "Cannot run VM. There is no host that satisfies current scheduling "
         "constraints.",
         true);
@@ -179,7 +177,7 @@ hvtest::Answer Api::stopVm(Call& call, const Params& p) {
   Vm& found = vm(p[0]);
   optionalBody(call);
   if (found.status == "down" || found.status == "image_locked") {
-    throw conflict("Cannot stop VM. VM is not running.", true);
+    throw Failure::conflict("Cannot stop VM. VM is not running.", true);
   }
   found.status = "powering_down";
   std::string id = found.id;
@@ -228,7 +226,8 @@ hvtest::Answer Api::addNic(Call& call, const Params& p) {
   if (nic.name.empty()) throw Failure::missing("Nic [name] required for add");
   for (const Nic& other : found.nics) {
     if (other.name == nic.name) {
-      throw conflict("Cannot add Interface. The VM Network Interface name is already in use.");
+      throw Failure::conflict(
+          "Cannot add Interface. The VM Network Interface name is already in use.");
     }
   }
   if (std::optional<std::string> iface = doc.textAt("interface")) {
@@ -239,7 +238,7 @@ hvtest::Answer Api::addNic(Call& call, const Params& p) {
     const Network* network = inventory_.networks.find(profile.networkId);
     const Cluster* cluster = inventory_.clusters.find(found.clusterId);
     if (!network || !cluster || !inventory_.networkInCluster(*network, *cluster)) {
-      throw conflict("Cannot add Interface. Network doesn't exist in the Cluster.");
+      throw Failure::conflict("Cannot add Interface. Network doesn't exist in the Cluster.");
     }
     nic.vnicProfileId = profile.id;
   }
@@ -327,8 +326,8 @@ hvtest::Answer Api::createSnapshot(Call& call, const Params& p) {
   std::optional<std::string> description = doc.textAt("description");
   if (!description) throw Failure::missing("Snapshot [description] required for add");
   if (owner.status == "image_locked" || hasLockedSnapshot(owner)) {
-    throw conflict("Cannot create Snapshot. Snapshot is currently being created for VM " +
-                   owner.name + ".");
+    throw Failure::conflict("Cannot create Snapshot. Snapshot is currently being created for VM " +
+                            owner.name + ".");
   }
   // A subset of disks may be named (v3 <disks>, v4 <disk_attachments>); else all of them.
   std::vector<std::string> chosen;
@@ -350,9 +349,9 @@ hvtest::Answer Api::createSnapshot(Call& call, const Params& p) {
     }
     const Disk& d = disk(att.diskId);
     if (d.status == "locked") {
-      throw conflict("Cannot create Snapshot. Disk " + d.name +
-                     " is locked. Please try again "
-                     "in a few minutes.");
+      throw Failure::conflict("Cannot create Snapshot. Disk " + d.name +
+                              " is locked. Please try again "
+                              "in a few minutes.");
     }
   }
   Snapshot snap = captureSnapshot(inventory_, owner, chosen, *description);
@@ -375,10 +374,11 @@ hvtest::Answer Api::deleteSnapshot(Call& call, const Params& p) {
   Snapshot& snap = snapshot(owner, p[1]);
   optionalBody(call);
   if (snap.type == "active") {
-    throw conflict("Cannot remove Snapshot. The active snapshot of a VM cannot be removed.");
+    throw Failure::conflict(
+        "Cannot remove Snapshot. The active snapshot of a VM cannot be removed.");
   }
   if (snap.status == "locked") {
-    throw conflict(
+    throw Failure::conflict(
         "Cannot remove Snapshot. Snapshot is currently being created or removed for "
         "VM " +
         owner.name + ".");
@@ -386,8 +386,8 @@ hvtest::Answer Api::deleteSnapshot(Call& call, const Params& p) {
   for (const auto& other : inventory_.vms.items()) {
     for (const DiskAttachment& att : other->attachments) {
       if (att.snapshotId == snap.id) {
-        throw conflict("Cannot remove Snapshot. The snapshot's disks are attached to VM " +
-                       other->name + ".");
+        throw Failure::conflict("Cannot remove Snapshot. The snapshot's disks are attached to VM " +
+                                other->name + ".");
       }
     }
   }
