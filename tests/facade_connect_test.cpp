@@ -12,8 +12,10 @@ using hvtest::TestPassword;
 
 class FacadeConnectTest : public hvtest::EngineTest {};
 
+// Debug switched on before the first connect also raises the connect's response lines.
 TEST_F(FacadeConnectTest, ConnectReadsTheEngineVersionOfEitherGenerationAndReplacesTheLast) {
   TzHypervale facade;
+  facade.EnableDebug();
   EXPECT_EQ(facade.getMajorVersion(), 0u);
   EXPECT_EQ(facade.getConnectionVersion() + std::to_string(facade.getSchemaVersion()), "0");
   EXPECT_FALSE(facade.checkConnection());
@@ -38,10 +40,13 @@ TEST_F(FacadeConnectTest, ConnectReadsTheEngineVersionOfEitherGenerationAndRepla
     EXPECT_EQ(facade.getMajorVersion(), c.major);
     EXPECT_EQ(facade.getConnectionVersion(), c.fullVersion);
     EXPECT_EQ(facade.getSchemaVersion(), c.schema);
-    EXPECT_TRUE(logs.contains("Connection successful with [" + server() +
-                              "] [oVirt Engine] Version [" + c.fullVersion + "]"));
     EXPECT_TRUE(facade.checkConnection());
     EXPECT_EQ(count("GET", "/ovirt-engine/api"), 2u);
+    EXPECT_TRUE(logs.contains("Response from GET [https://" + server()));
+  }
+  for (const auto& line : logs.lines()) {
+    if (line.message.rfind("Response from GET [", 0) != 0) continue;
+    EXPECT_EQ(line.level, 2);
   }
 }
 
@@ -64,18 +69,6 @@ TEST_F(FacadeConnectTest, AnswersThatAreNotTheApiRootFailTheConnectAndFaultsAreR
   engine->answer("GET", "/ovirt-engine/api", Answer::engineFault(500, "Operation Failed", "boom"));
   EXPECT_FALSE(facade.checkConnection());
   EXPECT_EQ(facade.getLastError(), "boom");
-}
-
-TEST_F(FacadeConnectTest, DebugSwitchedOnBeforeConnectRaisesItsResponseLines) {
-  serveApiRoot("v4/api.xml");
-  TzHypervale facade;
-  facade.EnableDebug();
-  ASSERT_TRUE(facade.connect(server(), "admin", TestPassword()));
-  bool raised = false;
-  for (const auto& line : logs.lines()) {
-    if (line.message.rfind("Response from GET [https://", 0) == 0) raised = line.level == 2;
-  }
-  EXPECT_TRUE(raised);
 }
 
 }  // namespace

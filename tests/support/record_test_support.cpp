@@ -1,5 +1,7 @@
 #include "support/record_test_support.h"
 
+#include <regex>
+
 #include "host/xmlDocument.h"
 #include "host/xmlText.h"
 
@@ -57,6 +59,12 @@ std::string Join(std::initializer_list<std::string> fields) {
   std::string text;
   for (const std::string& field : fields) text += "|" + field;
   return text.substr(1);
+}
+
+std::string Abbreviated(const std::string& text) {
+  static const std::regex kUuid(
+      "([0-9a-f]{4})[0-9a-f]{4}-(?:[0-9a-f]{4}-){3}[0-9a-f]{8}([0-9a-f]{4})");
+  return std::regex_replace(text, kUuid, "$1~$2");
 }
 
 std::set<std::string> ShapeOf(const std::string& body) {
