@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "support/curl_client.h"
 
 namespace {
@@ -13,43 +15,33 @@ using hvtest::CurlClient;
 using hvtest::TestEngine;
 using namespace std::chrono_literals;
 
-// Authentication is the library tests' business.
-hvtest::Options Open() {
-  hvtest::Options options;
-  options.requireAuth = false;
-  return options;
-}
-
 TEST(TestEngineTest, FaultsEndTheAnswerAsScriptedOverHttpAndHttps) {
-  TestEngine engine(Open());
+  TestEngine engine;
+  engine.setAuthRequired(false);  // authentication is the library tests' business
   engine.answer("GET", "/drop", Answer::drop());
   engine.answer("GET", "/partial", Answer::partial(200, std::string(4000, 'p')));
   // Far longer than the client waits: the client gives up first unless the fault is ignored.
   engine.answer("GET", "/stall", Answer::stall(60s));
-  struct Case {
-    const char* target;
-    long timeoutMs;  // short only where the client is meant to give up
-    CURLcode code;
-    std::string body;
-  };
-  const Case cases[] = {
+  // Target, client time-out (short only where the client is meant to give up), code, body.
+  const std::tuple<const char*, long, CURLcode, std::string> cases[] = {
       {"/drop", 10000, CURLE_GOT_NOTHING, ""},
       {"/partial", 10000, CURLE_PARTIAL_FILE, std::string(2000, 'p')},
       {"/stall", 300, CURLE_OPERATION_TIMEDOUT, ""},
   };
   for (const std::string& base : {engine.httpUrl(), engine.httpsUrl()}) {
-    for (const Case& c : cases) {
-      SCOPED_TRACE(base + c.target);
-      const hvtest::CurlReply r = CurlClient(engine.caFile(), c.timeoutMs).get(base + c.target);
-      EXPECT_EQ(r.code, c.code) << curl_easy_strerror(r.code);
-      EXPECT_EQ(r.body, c.body);
+    for (const auto& [target, timeoutMs, code, body] : cases) {
+      SCOPED_TRACE(base + target);
+      const hvtest::CurlReply r = CurlClient(engine.caFile(), timeoutMs).get(base + target);
+      EXPECT_EQ(r.code, code) << curl_easy_strerror(r.code);
+      EXPECT_EQ(r.body, body);
     }
   }
   EXPECT_EQ(engine.requestCount("GET", "/drop"), 2u);
 }
 
 TEST(TestEngineTest, KeptAliveConnectionsAreCountedAndCanBeClosedWhenIdle) {
-  TestEngine engine(Open());
+  TestEngine engine;
+  engine.setAuthRequired(false);
   engine.answer("GET", "/a", Answer::xml(200, "a"));
   for (const std::string& url : {engine.httpUrl() + "/a", engine.httpsUrl() + "/a"}) {
     SCOPED_TRACE(url);

@@ -2,19 +2,16 @@
 // connection's error capture and in the operations' outcome tests.)
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "support/record_test_support.h"
 
 namespace Hypervale {
 namespace {
 
 TEST(ActionWriterTest, DetachUnderApiV3OrWhenAsked) {
-  struct Case {
-    unsigned major, minor;
-    bool detach;
-    const char* storageDomainId;
-    const char* expectedChildren;
-  };
-  const Case cases[] = {
+  // Engine version, detach asked for, storage domain, the action's children.
+  const std::tuple<unsigned, unsigned, bool, const char*, const char*> cases[] = {
       {3, 6, false, "", "<detach>false</detach><async>false</async>"},
       {3, 6, true, "", "<detach>true</detach><async>false</async>"},
       // Asked for, it is written whatever the engine: without it a DELETE on a VM's
@@ -23,14 +20,14 @@ TEST(ActionWriterTest, DetachUnderApiV3OrWhenAsked) {
       {4, 0, false, "a&b<\"c\">",
        "<async>false</async><storage_domain id=\"a&amp;b&lt;&quot;c&quot;>\"/>"},
   };
-  for (const auto& c : cases) {
-    TzRhevParser parser = recordtest::ParserAt(c.major, c.minor, 0);
+  for (const auto& [major, minor, detach, storageDomainId, children] : cases) {
+    TzRhevParser parser = recordtest::ParserAt(major, minor, 0);
     SActionInfoLib action;
-    action.detach = c.detach;
-    action.storageDomainId = c.storageDomainId;
+    action.detach = detach;
+    action.storageDomainId = storageDomainId;
     action.id = action.name = "never-written";
     EXPECT_EQ(recordtest::Written(parser, action, &TzRhevParser::serializeAction),
-              std::string("<action>") + c.expectedChildren + "</action>");
+              std::string("<action>") + children + "</action>");
   }
   hvtest::LogCapture capture;
   SActionInfoLib invalid;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <tuple>
 
 #include "support/record_test_support.h"
 
@@ -101,10 +102,9 @@ TEST(DiskReaderTest, RealBodiesAndChoicesBetweenForms) {
            "<configuration><type>ovf</type><data>&lt;ovf:Envelope/&gt;</data></configuration>"
            "</initialization><date>2019-08-20T12:13:17.228Z</date></snapshot>",
            0, "|||1566303197228|locked|<ovf:Envelope/>|"},
-          {"<snapshot><type>active</type><snapshot_type>regular</snapshot_type></snapshot>", 0,
-           "||regular|0|||"},
-          {"<snapshot><snapshot_type>regular</snapshot_type><type>active</type></snapshot>", 0,
-           "||regular|0|||"},
+          {"<snapshot><type>active</type><snapshot_type>regular</snapshot_type><type>active"
+           "</type></snapshot>",
+           0, "||regular|0|||"},
       });
 }
 
@@ -149,27 +149,23 @@ TEST(DiskAttachmentWriterTest, ActiveFrom402AndTheDiskOnlyWithItsId) {
       "<bootable>true</bootable><read_only>true</read_only><interface>virtio_scsi</interface>";
   const std::string disk =
       "<disk id=\"d-1\"><read_only>true</read_only><snapshot id=\"s-1\"/></disk>";
-  struct Case {
-    unsigned major, minor, build;
-    const char* diskId;
-    std::string children;
-  };
-  // (The 4.1 form with a disk is the real request's, below.)
-  const Case cases[] = {
+  // Engine version, disk, the attachment's children. (The 4.1 form with a disk is the real
+  // request's, below.)
+  const std::tuple<unsigned, unsigned, unsigned, const char*, std::string> cases[] = {
       {4, 0, 1, "", flags},  // without a disk the snapshot is not written either
       {4, 0, 2, "", "<active>true</active>" + flags},
       {3, 6, 0, "d-1", flags + disk},
   };
-  for (const auto& c : cases) {
-    TzRhevParser parser = ParserAt(c.major, c.minor, c.build);
+  for (const auto& [major, minor, build, diskId, children] : cases) {
+    TzRhevParser parser = ParserAt(major, minor, build);
     SDiskAttachmentInfoLib attachment;
     attachment.active = attachment.bootable = attachment.readOnly = true;
     attachment.interface = "virtio_scsi";
-    attachment.diskId = c.diskId;
+    attachment.diskId = diskId;
     attachment.snapshotId = "s-1";
     attachment.id = attachment.vmId = attachment.diskHref = "never-written";
     EXPECT_EQ(Written(parser, attachment, &P::serializeDiskAttachmentInfo),
-              "<disk_attachment>" + c.children + "</disk_attachment>");
+              "<disk_attachment>" + children + "</disk_attachment>");
   }
 }
 

@@ -1,6 +1,8 @@
 // VM records: real bodies of both API versions, reading rules and the creation body.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "support/record_test_support.h"
 
 namespace Hypervale {
@@ -39,14 +41,12 @@ TEST(VmReaderTest, RealBodiesAndReadingRules) {
            "a129~113e|vm_on|up|2147483648|2|x86_64|other|1c27~6808|/ovirt-engine/api/clusters/"
            "1c27~6808|ce40~2a19|/ovirt-engine/api/hosts/"
            "ce40~2a19|dhcp-8-199.lab.eng.tlv2.redhat.com|7||"},
-          // The later fqdn wins; the v3 attributes win over elements; only sockets are read;
-          // nested elements of the VM's names are not the VM's.
+          // The later fqdn wins, also one inside guest_info; the v3 attributes win over
+          // elements; only sockets are read; nested elements of the VM's names are not the VM's.
           {"<vm><fqdn>first</fqdn><guest_info><fqdn>second</fqdn></guest_info><cpu><topology>"
-           "<sockets>2</sockets><cores>4</cores></topology></cpu></vm>",
-           0, "|||0|2|||||||second|||"},
-          {"<vm><guest_info><fqdn>first</fqdn></guest_info><fqdn>second</fqdn>"
-           "<os type=\"attr\"><type>element</type></os></vm>",
-           0, "|||0|0||attr|||||second|||"},
+           "<sockets>2</sockets><cores>4</cores></topology></cpu><os type=\"attr\"><type>"
+           "element</type></os></vm>",
+           0, "|||0|2||attr|||||second|||"},
           {"<vm><cpu><topology sockets=\"6\"><sockets>2</sockets></topology></cpu><os><type>"
            "element</type></os><display><type>spice</type></display><placement_policy><host "
            "id=\"h\"/></placement_policy><memory_policy><memory>1</memory></memory_policy></vm>",
@@ -54,44 +54,36 @@ TEST(VmReaderTest, RealBodiesAndReadingRules) {
       });
 }
 
-// What the creation body carries: the VM's Id, Sizing (cpu and memory), the Ovf, new ids
-// for the OVF's devices (Regenerate).
+// Engine version, VM id and OVF given, and what the creation body carries: the VM's Id, Sizing
+// (cpu and memory), the Ovf, new ids for the OVF's devices (Regenerate).
 TEST(VmWriterTest, SizingAfter400AndNewIdsForAnOvfFrom350) {
-  struct Case {
-    unsigned major, minor, build;
-    bool withId, withOvf;
-    const char* carried;
-  };
-  const Case cases[] = {
+  const std::tuple<unsigned, unsigned, unsigned, bool, bool, const char*> cases[] = {
       {3, 6, 0, false, false, "----"}, {4, 0, 0, false, false, "----"},
       {4, 0, 1, false, false, "-S--"}, {4, 1, 0, true, false, "IS--"},
       {3, 4, 0, false, true, "--O-"},  {3, 5, 0, false, true, "--OR"},
       {4, 1, 0, false, true, "--OR"},  {4, 1, 0, true, true, "I-O-"},
   };
-  for (const auto& c : cases) {
-    TzRhevParser parser = ParserAt(c.major, c.minor, c.build);
+  const std::pair<const char*, char> parts[] = {
+      {"<vm id=\"vm-1\">", 'I'},
+      {"<cpu><topology><cores>4</cores></topology></cpu><memory>17179869184</memory>", 'S'},
+      {"<initialization><configuration><data>&lt;ovf:Envelope/&gt;</data><type>ovf</type>"
+       "</configuration>",
+       'O'},
+      {"<regenerate_ids>true</regenerate_ids>", 'R'}};
+  for (const auto& [major, minor, build, withId, withOvf, carried] : cases) {
+    TzRhevParser parser = ParserAt(major, minor, build);
     SVMInfoLib vm;
-    vm.id = c.withId ? "vm-1" : "";
+    vm.id = withId ? "vm-1" : "";
     vm.name = "restored";
     vm.sockets = 4;
     vm.memory = 17179869184ULL;
-    vm.ovfData = c.withOvf ? "<ovf:Envelope/>" : "";
+    vm.ovfData = withOvf ? "<ovf:Envelope/>" : "";
     const std::string body = recordtest::Written(parser, vm, &TzRhevParser::serializeVMInfo);
-    const auto has = [&body](const char* part, char letter) {
-      return body.find(part) == std::string::npos ? '-' : letter;
-    };
-    EXPECT_EQ(
-        (std::string{
-            has("<vm id=\"vm-1\">", 'I'),
-            has("<cpu><topology><cores>4</cores></topology></cpu>"
-                "<memory>17179869184</memory>",
-                'S'),
-            has("<initialization><configuration><data>&lt;ovf:Envelope/&gt;</data><type>ovf</type>"
-                "</configuration>",
-                'O'),
-            has("<regenerate_ids>true</regenerate_ids>", 'R')}),
-        c.carried)
-        << c.major << "." << c.minor << "." << c.build;
+    std::string found;
+    for (const auto& [part, letter] : parts) {
+      found += body.find(part) == std::string::npos ? '-' : letter;
+    }
+    EXPECT_EQ(found, carried) << major << "." << minor << "." << build;
   }
 }
 

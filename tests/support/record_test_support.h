@@ -60,14 +60,12 @@ void ExpectReads(const std::string& listName,
     TzRhevParser parser;
     std::vector<T> list;
     T record;
-    if (body.find("<" + listName + ">") == std::string::npos) {
-      ASSERT_TRUE((parser.*parseOne)(body, record));
-    } else {
-      ASSERT_TRUE((parser.*parseList)(body, list));
+    const bool isList = body.find("<" + listName + ">") != std::string::npos;
+    ASSERT_TRUE(isList ? (parser.*parseList)(body, list) : (parser.*parseOne)(body, record));
+    if (isList) {
       ASSERT_LT(row.index, list.size());
-      record = list[row.index];
     }
-    EXPECT_EQ(Abbreviated(summary(record)), row.summary);
+    EXPECT_EQ(Abbreviated(summary(isList ? list[row.index] : record)), row.summary);
   }
 }
 
