@@ -55,8 +55,6 @@ TEST_F(FacadeConnectTest, AnswersThatAreNotTheApiRootFailTheConnectAndFaultsAreR
     EXPECT_FALSE(facade.connect(server(), "admin", TestPassword()));
     EXPECT_EQ(facade.getSchemaVersion(), 0);
   }
-  EXPECT_TRUE(logs.containsError("Object name is [vms], expected [api]"));
-  EXPECT_EQ(facade.getLastError(), "");  // no parser handed to the transport yet
   EXPECT_EQ(facade.getLastErrorCode(), 401);
 
   serveApiRoot("v4/api.xml");

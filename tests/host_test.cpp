@@ -58,8 +58,7 @@ TEST(PlatformInfoTest, ValuesFromTheStoreOrAFileAndAbsentKeysLeaveOutputsUnchang
   EXPECT_FALSE(info.getNumber("VirtualServer", "nRHEVMAPISLEEPINTERVAL", &number));
   EXPECT_FALSE(info.getNumber("VirtualServer", "missing", &number));
   EXPECT_FALSE(info.getString("OtherSection", "sRhevNicInterfaceName", &text));
-  EXPECT_EQ(number, 9u);
-  EXPECT_EQ(text, "virtio");
+  EXPECT_EQ(std::to_string(number) + text, "9virtio");
 }
 
 class Logger : public KwDebug {

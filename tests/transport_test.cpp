@@ -48,9 +48,8 @@ TEST_F(ConnectionTest, ConflictsAreWaitedOutAndUnauthorizedReconnectsOnce) {
   EXPECT_EQ(connection.getLastError(), "still busy");
 
   engine->clearRequests();
-  engine->script("GET", "/ovirt-engine/api/hosts",
-                 {Answer::xml(401, "<fault/>"), Answer::xml(200, "<hosts/>")});
-  EXPECT_TRUE(connection.get("ovirt-engine/api/hosts", response, true));
+  engine->script("GET", kVms, {Answer::xml(401, "<fault/>"), Answer::xml(200, "<vms/>")});
+  EXPECT_TRUE(connection.get(kVmsPath, response, true));
   EXPECT_TRUE(connection.isConnected());
   // The re-connect (certificate probe, API root) drops the kept connections: it and the
   // resend go over a new one.
@@ -89,7 +88,6 @@ TEST_F(ConnectionTest, ConnectionsTheEngineClosedWhileIdleAreReplaced) {
     const size_t accepted = engine->acceptedConnections();
     engine->clearRequests();
     EXPECT_TRUE(connection.sendReq(method, kVmsPath, "<vm/>", response, true));
-    EXPECT_EQ(response, "<vms/>");
     EXPECT_GT(engine->acceptedConnections(), accepted);
     EXPECT_EQ(count("*", kVms), 1u);  // a POST above all is never sent twice
   }

@@ -61,16 +61,12 @@ TEST_F(ConnectTest, FailedCertificateProbeEndsTheConnect) {
   engine->answer("GET", kCaTarget, Answer::xml(500, "oops"));
   serveApiRoot("v4/api.xml");
   EXPECT_FALSE(connect());
-  EXPECT_FALSE(connection.isConnected());
   EXPECT_EQ(count("GET", kCaTarget), 2u);  // both attempts probe
   EXPECT_EQ(count("GET", "/ovirt-engine/api"), 0u);
   EXPECT_TRUE(logs.contains("Error: Failed to get Certificate file"));
 
-  std::string closed;
-  {
-    const hvtest::TestEngine probe;  // take a free port, then close it
-    closed = "127.0.0.1:" + std::to_string(probe.port());
-  }
+  // A free port: the engine that took it is gone at the end of the statement.
+  const std::string closed = "127.0.0.1:" + std::to_string(hvtest::TestEngine().port());
   EXPECT_FALSE(connection.connect(closed, "admin", TestPassword(), response));
   EXPECT_TRUE(logs.containsError("Transport failure for GET [http://" + closed));
 }
@@ -81,7 +77,6 @@ TEST_F(ConnectTest, NothingIsSentBeforeAConnectOrForAServerNameWithUserInformati
   EXPECT_FALSE(connection.connect(std::string("admin:") + TestPassword() + "@" + server(), "admin",
                                   TestPassword(), response));
   EXPECT_TRUE(engine->requests().empty());
-  EXPECT_FALSE(connection.isConnected());
   EXPECT_TRUE(logs.containsError("Refusing the server name [...@" + server() +
                                  "]: it carries user information"))
       << logs.all();
@@ -94,9 +89,6 @@ TEST_F(ConnectTest, UnknownCertificateAuthorityIsRefused) {
   config.set("sRhevCAFile", "");  // only the system store, which does not know the engine's CA
   EXPECT_FALSE(connection.checkConnection());
   EXPECT_FALSE(connect());
-  EXPECT_TRUE(
-      logs.containsError("Transport failure for GET [https://" + server() + "/ovirt-engine/api]"))
-      << logs.all();
   EXPECT_EQ(count("GET", "/ovirt-engine/api"), 1u);  // the later ones were refused at the handshake
 }
 

@@ -32,7 +32,7 @@ TEST(ActionWriterTest, DetachUnderApiV3OrWhenAsked) {
   hvtest::LogCapture capture;
   SActionInfoLib invalid;
   invalid.storageDomainId = std::string("bad \xC3\x28 utf8");
-  std::string body = "untouched";
+  std::string body;
   EXPECT_FALSE(TzRhevParser().serializeAction(invalid, body));
   EXPECT_TRUE(capture.containsError("Failed to write [action] document")) << capture.all();
 }

@@ -111,34 +111,30 @@ TEST(DiskReaderTest, RealBodiesAndChoicesBetweenForms) {
 // API v3 calls the virtual size "size"; an initial size goes only with a sparse disk, a storage
 // domain only when named; every flag as set.
 TEST(DiskWriterTest, VersionFormsAndConditions) {
-  struct Case {
-    unsigned major, minor;
-    std::uint64_t provisionedSize, actualSize;
-    bool sparse;
-    const char* storageDomainName;
-    std::string children;
-  };
-  const Case cases[] = {
-      {3, 6, 6442450944ULL, 0, true, "", "<size>6442450944</size>"},
-      {4, 0, 6442450944ULL, 0, true, "", "<provisioned_size>6442450944</provisioned_size>"},
-      {4, 1, 0, 5368709120ULL, true, "", "<initial_size>5368709120</initial_size>"},
-      {4, 1, 0, 5368709120ULL, false, "", ""},
-      {4, 1, 0, 0, true, "mydata",
-       "<storage_domains><storage_domain id=\"sd-1\" name=\"mydata\"/></storage_domains>"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.children);
-    TzRhevParser parser = ParserAt(c.major, c.minor, 0);
+  // Engine version, provisioned and actual size, sparse, storage domain name, what the body
+  // carries besides the flags.
+  const std::tuple<unsigned, unsigned, std::uint64_t, std::uint64_t, bool, const char*, std::string>
+      cases[] = {
+          {3, 6, 6442450944ULL, 0, true, "", "<size>6442450944</size>"},
+          {4, 0, 6442450944ULL, 0, true, "", "<provisioned_size>6442450944</provisioned_size>"},
+          {4, 1, 0, 5368709120ULL, true, "", "<initial_size>5368709120</initial_size>"},
+          {4, 1, 0, 5368709120ULL, false, "", ""},
+          {4, 1, 0, 0, true, "mydata",
+           "<storage_domains><storage_domain id=\"sd-1\" name=\"mydata\"/></storage_domains>"},
+      };
+  for (const auto& [major, minor, provisioned, actual, sparse, domainName, children] : cases) {
+    SCOPED_TRACE(children);
+    TzRhevParser parser = ParserAt(major, minor, 0);
     SDiskInfoLib disk;
     disk.id = "d-1";
     disk.storageDomainId = "sd-1";
-    disk.provisionedSize = c.provisionedSize;
-    disk.actualSize = c.actualSize;
-    disk.sparse = c.sparse;
-    disk.storageDomainName = c.storageDomainName;
+    disk.provisionedSize = provisioned;
+    disk.actualSize = actual;
+    disk.sparse = sparse;
+    disk.storageDomainName = domainName;
     disk.shareable = disk.wipeAfterDelete = true;
     EXPECT_EQ(Written(parser, disk, &P::serializeDiskInfo),
-              "<disk id=\"d-1\">" + c.children + "<sparse>" + (c.sparse ? "true" : "false") +
+              "<disk id=\"d-1\">" + children + "<sparse>" + (sparse ? "true" : "false") +
                   "</sparse><bootable>false</bootable><shareable>true</shareable><read_only>"
                   "false</read_only><wipe_after_delete>true</wipe_after_delete></disk>");
   }
@@ -188,8 +184,12 @@ TEST(RequestBodiesTest, HaveTheShapeOfRealRequests) {
                        Written(v4, snapshot, &P::serializeSnapshotInfo), {});
 
   // Every flag is written, whether the engine's examples name it or not.
-  const std::vector<std::string> flags = {"disk/sparse", "disk/bootable", "disk/shareable",
-                                          "disk/read_only", "disk/wipe_after_delete"};
+  const std::vector<std::string> extra = {"disk/sparse",
+                                          "disk/bootable",
+                                          "disk/shareable",
+                                          "disk/read_only",
+                                          "disk/wipe_after_delete",
+                                          "disk/storage_domains/storage_domain/@name=mydata"};
   SDiskInfoLib disk;
   disk.name = "mydisk";
   disk.provisionedSize = 1048576;
@@ -198,14 +198,12 @@ TEST(RequestBodiesTest, HaveTheShapeOfRealRequests) {
   disk.storageDomainName = "mydata";
   disk.description = disk.status = disk.logicalName = disk.storageType = "never-written";
   disk.totalSize = 7;
-  std::vector<std::string> extra = flags;
-  extra.push_back("disk/storage_domains/storage_domain/@name=mydata");
   ExpectShapeOfRequest("v4/request-add-disk.xml", Written(v4, disk, &P::serializeDiskInfo),
                        {"disk/backup"}, extra);
   SDiskInfoLib snapshotDisk;
   snapshotDisk.id = snapshotDisk.snapshotId = "xxxxxxxx-xxxx-xxxx-xxxx-xxxxxxxxxxxx";
   ExpectShapeOfRequest("v3/request-attach-disk-snapshot.xml",
-                       Written(v3, snapshotDisk, &P::serializeDiskInfo), {}, flags);
+                       Written(v3, snapshotDisk, &P::serializeDiskInfo), {}, extra);
 
   SDiskAttachmentInfoLib attach;
   attach.bootable = attach.active = true;
@@ -240,15 +238,14 @@ TEST(RequestBodiesTest, ValuesThatAreNotSetAreLeftOut) {
   SStorageDomainInfoLib domain;  // the format left to the engine
   domain.name = "backup-sd";
   domain.storageType = "nfs";
-  const std::string bodies[] = {
-      Written(v3, fromOvf, &P::serializeVMInfo),
-      Written(v3, update, &P::serializeDiskInfo),
-      Written(v4, attachment, &P::serializeDiskAttachmentInfo),
-      Written(v4, nic, &P::serializeNicInfo),
-      Written(v4, domain, &P::serializeStorageDomainInfo),
-  };
   const std::regex empty("[a-z_]+=\"\"|<[a-z_]+/>|<([a-z_]+)></\\1>");
-  for (const std::string& body : bodies) EXPECT_FALSE(std::regex_search(body, empty)) << body;
+  for (const std::string& body :
+       {Written(v3, fromOvf, &P::serializeVMInfo), Written(v3, update, &P::serializeDiskInfo),
+        Written(v4, attachment, &P::serializeDiskAttachmentInfo),
+        Written(v4, nic, &P::serializeNicInfo),
+        Written(v4, domain, &P::serializeStorageDomainInfo)}) {
+    EXPECT_FALSE(std::regex_search(body, empty)) << body;
+  }
 }
 
 }  // namespace

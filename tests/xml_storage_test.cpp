@@ -54,24 +54,23 @@ TEST(StorageDomainWriterTest, CreationAndAttachBodies) {
   domain.hostName = "myhost";
   domain.id = domain.description = domain.status = "never-written";
   domain.available = 1;
-  std::string body;
-  ASSERT_TRUE(parser.serializeStorageDomainInfo(domain, body));
-  recordtest::ExpectShapeOfRequest("v4/request-add-storage-domain.xml", body,
+  const auto written = [&] {
+    return recordtest::Written(parser, domain, &TzRhevParser::serializeStorageDomainInfo);
+  };
+  recordtest::ExpectShapeOfRequest("v4/request-add-storage-domain.xml", written(),
                                    {"storage_domain/description"});
   // The v3 example leaves address and path to a separate file and adds a test-suite field.
   domain.name = "DefaultNfsSD";
   domain.hostName = "DefaultHost";
   domain.storageFormat = "v3";
-  ASSERT_TRUE(parser.serializeStorageDomainInfo(domain, body));
   recordtest::ExpectShapeOfRequest(
-      "v3/request-add-storage-domain.xml", body,
+      "v3/request-add-storage-domain.xml", written(),
       {"storage_domain/description", "storage_domain/format"},
       {"storage_domain/storage/address", "storage_domain/storage/path"});
   // A data center named: the body attaches the domain.
   domain.name = "data1";
   domain.dataCenterName = "dc";
-  ASSERT_TRUE(parser.serializeStorageDomainInfo(domain, body));
-  recordtest::ExpectShapeOfRequest("v4/request-attach-storage-domain.xml", body, {});
+  recordtest::ExpectShapeOfRequest("v4/request-attach-storage-domain.xml", written(), {});
 }
 
 }  // namespace

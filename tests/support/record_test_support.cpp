@@ -1,5 +1,6 @@
 #include "support/record_test_support.h"
 
+#include <algorithm>
 #include <regex>
 
 #include "host/xmlDocument.h"
@@ -31,10 +32,8 @@ void CollectShape(const xercesc::DOMNode* element, const std::string& path,
 }
 
 bool StartsWithOneOf(const std::string& entry, const std::vector<std::string>& prefixes) {
-  for (const std::string& prefix : prefixes) {
-    if (entry.rfind(prefix, 0) == 0) return true;
-  }
-  return false;
+  return std::any_of(prefixes.begin(), prefixes.end(),
+                     [&entry](const std::string& prefix) { return entry.rfind(prefix, 0) == 0; });
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/test_support.h"
@@ -40,12 +41,8 @@ std::string Written(TzRhevParser& parser, const Record& record,
 }
 
 // One row of a reader table: a file under tests/fixtures, or an inline body when it starts
-// with '<'; the entry at `index` when the body is a list; the summary expected of that record.
-struct ReadRow {
-  const char* source;
-  size_t index;
-  std::string summary;
-};
+// with '<'; the entry at that index when the body is a list; the summary expected of that record.
+using ReadRow = std::tuple<const char*, size_t, std::string>;
 
 // Reads every row with the object reader, or, when the body's document element is
 // `listName`, with the list reader, and compares the record's abbreviated summary.
@@ -53,19 +50,17 @@ template <typename T>
 void ExpectReads(const std::string& listName,
                  bool (TzRhevParser::*parseOne)(const std::string&, T&),
                  bool (TzRhevParser::*parseList)(const std::string&, std::vector<T>&),
-                 std::string (*summary)(const T&), std::initializer_list<ReadRow> rows) {
-  for (const ReadRow& row : rows) {
-    SCOPED_TRACE(std::string(row.source) + " [" + std::to_string(row.index) + "]");
-    const std::string body = row.source[0] == '<' ? row.source : hvtest::Fixture(row.source);
+                 std::string (*summarize)(const T&), std::initializer_list<ReadRow> rows) {
+  for (const auto& [source, index, summary] : rows) {
+    SCOPED_TRACE(std::string(source) + " [" + std::to_string(index) + "]");
+    const std::string body = source[0] == '<' ? source : hvtest::Fixture(source);
     TzRhevParser parser;
     std::vector<T> list;
     T record;
     const bool isList = body.find("<" + listName + ">") != std::string::npos;
     ASSERT_TRUE(isList ? (parser.*parseList)(body, list) : (parser.*parseOne)(body, record));
-    if (isList) {
-      ASSERT_LT(row.index, list.size());
-    }
-    EXPECT_EQ(Abbreviated(summary(isList ? list[row.index] : record)), row.summary);
+    ASSERT_LT(index, isList ? list.size() : 1u);
+    EXPECT_EQ(Abbreviated(summarize(isList ? list[index] : record)), summary);
   }
 }
 
