@@ -1,4 +1,4 @@
-// Connection set-up: certificate probe, API version fallback, user domain and TLS trust.
+// Connection set-up: certificate probe, API version fallback, the default user domain and TLS trust.
 #include <gtest/gtest.h>
 
 #include "support/engine_fixture.h"
