@@ -23,7 +23,7 @@ TEST(UbStringTest, PositionalAndPrintfFormats) {
       {"{1}/{3}", {"a", "b"}, "a/{3}"},  // no matching argument: kept as written
       {"{0}{x}{}{", {"a"}, "{0}{x}{}{"},
       {"{10}", {"1", "2", "3", "4", "5", "6", "7", "8", "9", "ten"}, "ten"},
-      {"{1}", {"{2}"}, "{2}"},  // an argument is not expanded again
+      {"{1}{2}", {"{2}", "b"}, "{2}b"},  // an argument is not expanded again
   };
   for (const auto& [format, args, expected] : cases) {
     EXPECT_EQ(CUbString::Format(format, args).str(), expected) << format;
