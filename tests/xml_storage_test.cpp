@@ -26,24 +26,19 @@ TEST(StorageDomainReaderTest, RealBodiesAndSizes) {
           // Outside a data center attached domains carry no "status" ("external_status" is not
           // it) but name their data center; inside one, the lone "data_center" is not read.
           {"v3/storage_domain.xml", 0,
-           "ee745353-c069-4de8-8d76-ec2e155e2ca0|data|data||nfs|192.168.1.106|"
-           "/home/pkliczewski/export/hosted|849329782784|140660178944|15032385536||"
-           "00000001-0001-0001-0001-0000000002c0;"},
+           "ee74~2ca0|data|data||nfs|192.168.1.106|/home/pkliczewski/export/"
+           "hosted|849329782784|140660178944|15032385536||0000~02c0;"},
           {"v3/data_center_storage_domains.xml", 0,
-           "d0a7d751-46bc-495a-a312-e5d010059f96|RHEVM31-1|data|active|iscsi|||137438953472|"
-           "136365211648|228707008512||"},
+           "d0a7~9f96|RHEVM31-1|data|active|iscsi|||137438953472|136365211648|228707008512||"},
           {"v4/storage_domain.xml", 0,
-           "4a4233bf-3173-4d3d-b4e3-c5c978383669|master-data1|data||nfs|"
-           "venus-vdsb.usersys.redhat.com|/home/nfsshare/boris/master/data1|187904819200|"
-           "19327352832|1073741824||5a55d518-028a-0113-02dd-00000000028a;"},
-          {"v4/storage_domains.xml", 3,
-           "733470ee-8a37-4a22-8d9f-fa008c35096b|ovirt-glance|image|unattached|glance|||0|0|0||"},
+           "4a42~3669|master-data1|data||nfs|venus-vdsb.usersys.redhat.com|/home/nfsshare/boris/"
+           "master/data1|187904819200|19327352832|1073741824||5a55~028a;"},
+          {"v4/storage_domains.xml", 3, "7334~096b|ovirt-glance|image|unattached|glance|||0|0|0||"},
           // The addresses of an iSCSI domain's logical units are not the domain's.
           {"v4/data_center_storage_domains.xml", 0,
-           "6ddff4e6-b15f-448a-a436-18671a4b3118|okscsi|data|active|iscsi|||39728447488|"
-           "5368709120|0||2812e1c2-fb19-4bf9-ac42-74c069a5e507;"},
-          {"<storage_domain><committed>18446744073709551615</committed><used>4294967297</used>"
-           "<available>4294967296</available></storage_domain>",
+           "6ddf~3118|okscsi|data|active|iscsi|||39728447488|5368709120|0||2812~e507;"},
+          {"<storage_domain><committed>18446744073709551615</committed><used>4294967297</"
+           "used><available>4294967296</available></storage_domain>",
            0, "|||||||4294967296|4294967297|18446744073709551615||"},
       });
 }
@@ -59,24 +54,23 @@ TEST(StorageDomainWriterTest, CreationAndAttachBodies) {
   domain.hostName = "myhost";
   domain.id = domain.description = domain.status = "never-written";
   domain.available = 1;
-  std::string body;
-  ASSERT_TRUE(parser.serializeStorageDomainInfo(domain, body));
-  recordtest::ExpectShapeOfRequest("v4/request-add-storage-domain.xml", body,
+  const auto written = [&] {
+    return recordtest::Written(parser, domain, &TzRhevParser::serializeStorageDomainInfo);
+  };
+  recordtest::ExpectShapeOfRequest("v4/request-add-storage-domain.xml", written(),
                                    {"storage_domain/description"});
   // The v3 example leaves address and path to a separate file and adds a test-suite field.
   domain.name = "DefaultNfsSD";
   domain.hostName = "DefaultHost";
   domain.storageFormat = "v3";
-  ASSERT_TRUE(parser.serializeStorageDomainInfo(domain, body));
   recordtest::ExpectShapeOfRequest(
-      "v3/request-add-storage-domain.xml", body,
+      "v3/request-add-storage-domain.xml", written(),
       {"storage_domain/description", "storage_domain/format"},
       {"storage_domain/storage/address", "storage_domain/storage/path"});
   // A data center named: the body attaches the domain.
   domain.name = "data1";
   domain.dataCenterName = "dc";
-  ASSERT_TRUE(parser.serializeStorageDomainInfo(domain, body));
-  recordtest::ExpectShapeOfRequest("v4/request-attach-storage-domain.xml", body, {});
+  recordtest::ExpectShapeOfRequest("v4/request-attach-storage-domain.xml", written(), {});
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "support/record_test_support.h"
 
+#include <algorithm>
+#include <regex>
+
 #include "host/xmlDocument.h"
 #include "host/xmlText.h"
 
@@ -29,10 +32,8 @@ void CollectShape(const xercesc::DOMNode* element, const std::string& path,
 }
 
 bool StartsWithOneOf(const std::string& entry, const std::vector<std::string>& prefixes) {
-  for (const std::string& prefix : prefixes) {
-    if (entry.rfind(prefix, 0) == 0) return true;
-  }
-  return false;
+  return std::any_of(prefixes.begin(), prefixes.end(),
+                     [&entry](const std::string& prefix) { return entry.rfind(prefix, 0) == 0; });
 }
 
 }  // namespace
@@ -57,6 +58,12 @@ std::string Join(std::initializer_list<std::string> fields) {
   std::string text;
   for (const std::string& field : fields) text += "|" + field;
   return text.substr(1);
+}
+
+std::string Abbreviated(const std::string& text) {
+  static const std::regex kUuid(
+      "([0-9a-f]{4})[0-9a-f]{4}-(?:[0-9a-f]{4}-){3}[0-9a-f]{8}([0-9a-f]{4})");
+  return std::regex_replace(text, kUuid, "$1~$2");
 }
 
 std::set<std::string> ShapeOf(const std::string& body) {

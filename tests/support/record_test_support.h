@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/test_support.h"
@@ -16,9 +17,12 @@ namespace recordtest {
 
 // A parser whose schema version is that of an engine of the given version.
 TzRhevParser ParserAt(unsigned major, unsigned minor, unsigned build);
-// The document element and what follows, after the XML declaration.
+// The document element and what follows, after the XML declaration (UTF-8).
 std::string RootOf(const std::string& body);
 std::string Join(std::initializer_list<std::string> fields);
+// Each UUID in `text` shortened to its first and last four digits ("da12~32e1"), so that a
+// record's summary fits a table row.
+std::string Abbreviated(const std::string& text);
 // Every element path, "path=text" of each leaf and "path/@name=value" of each attribute.
 std::set<std::string> ShapeOf(const std::string& body);
 // `sent` has the shape of the real request in `fixture`, but for the entries starting with one
@@ -27,35 +31,36 @@ void ExpectShapeOfRequest(const std::string& fixture, const std::string& sent,
                           const std::vector<std::string>& notSent,
                           const std::vector<std::string>& extra = {});
 
+// The body `write` makes of `record`, from its document element on.
+template <typename Record>
+std::string Written(TzRhevParser& parser, const Record& record,
+                    bool (TzRhevParser::*write)(const Record&, std::string&)) {
+  std::string body;
+  EXPECT_TRUE((parser.*write)(record, body));
+  return RootOf(body);
+}
+
 // One row of a reader table: a file under tests/fixtures, or an inline body when it starts
-// with '<'; the entry at `index` when the body is a list; the summary expected of that record.
-struct ReadRow {
-  const char* source;
-  size_t index;
-  std::string summary;
-};
+// with '<'; the entry at that index when the body is a list; the summary expected of that record.
+using ReadRow = std::tuple<const char*, size_t, std::string>;
 
 // Reads every row with the object reader, or, when the body's document element is
-// `listName`, with the list reader, and compares the record's summary.
+// `listName`, with the list reader, and compares the record's abbreviated summary.
 template <typename T>
 void ExpectReads(const std::string& listName,
                  bool (TzRhevParser::*parseOne)(const std::string&, T&),
                  bool (TzRhevParser::*parseList)(const std::string&, std::vector<T>&),
-                 std::string (*summary)(const T&), std::initializer_list<ReadRow> rows) {
-  for (const ReadRow& row : rows) {
-    SCOPED_TRACE(std::string(row.source) + " [" + std::to_string(row.index) + "]");
-    const std::string body = row.source[0] == '<' ? row.source : hvtest::Fixture(row.source);
+                 std::string (*summarize)(const T&), std::initializer_list<ReadRow> rows) {
+  for (const auto& [source, index, summary] : rows) {
+    SCOPED_TRACE(std::string(source) + " [" + std::to_string(index) + "]");
+    const std::string body = source[0] == '<' ? source : hvtest::Fixture(source);
     TzRhevParser parser;
     std::vector<T> list;
     T record;
-    if (body.find("<" + listName + ">") == std::string::npos) {
-      ASSERT_TRUE((parser.*parseOne)(body, record));
-    } else {
-      ASSERT_TRUE((parser.*parseList)(body, list));
-      ASSERT_LT(row.index, list.size());
-      record = list[row.index];
-    }
-    EXPECT_EQ(summary(record), row.summary);
+    const bool isList = body.find("<" + listName + ">") != std::string::npos;
+    ASSERT_TRUE(isList ? (parser.*parseList)(body, list) : (parser.*parseOne)(body, record));
+    ASSERT_LT(index, isList ? list.size() : 1u);
+    EXPECT_EQ(Abbreviated(summarize(isList ? list[index] : record)), summary);
   }
 }
 
