@@ -74,9 +74,13 @@ TEST_F(ConnectTest, FailedCertificateProbeEndsTheConnect) {
 TEST_F(ConnectTest, NothingIsSentBeforeAConnectOrForAServerNameWithUserInformation) {
   EXPECT_FALSE(connection.checkConnection());
   serveApiRoot("v4/api.xml");
+  ASSERT_TRUE(connect());
+  const size_t sent = engine->requests().size();
   EXPECT_FALSE(connection.connect(std::string("admin:") + TestPassword() + "@" + server(), "admin",
                                   TestPassword(), response));
-  EXPECT_TRUE(engine->requests().empty());
+  EXPECT_EQ(engine->requests().size(), sent);
+  // A refused connect does not leave the earlier connection standing in for it.
+  EXPECT_FALSE(connection.isConnected());
   EXPECT_TRUE(logs.containsError("Refusing the server name [...@" + server() +
                                  "]: it carries user information"))
       << logs.all();
@@ -89,6 +93,7 @@ TEST_F(ConnectTest, UnknownCertificateAuthorityIsRefused) {
   config.set("sRhevCAFile", "");  // only the system store, which does not know the engine's CA
   EXPECT_FALSE(connection.checkConnection());
   EXPECT_FALSE(connect());
+  EXPECT_FALSE(connection.isConnected());
   EXPECT_EQ(count("GET", "/ovirt-engine/api"), 1u);  // the later ones were refused at the handshake
 }
 

@@ -33,6 +33,8 @@ void TzRhevConnection::setParser(TzRhevParser* p) { parser = p; }
 
 bool TzRhevConnection::connect(const std::string& serverName, const std::string& userName,
                                const std::string& userPassword, std::string& response) {
+  // A new connect replaces the earlier connection, also when it fails.
+  connected = false;
   // "user:password@host" would put the password into every URL and log line; credentials
   // travel only in the authentication header. Nothing is kept or sent.
   const size_t at = serverName.rfind('@');
