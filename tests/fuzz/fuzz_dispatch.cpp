@@ -146,7 +146,7 @@ template <auto Read, auto Write = nullptr>
 void Reader(P& parser, const std::string& body, const char*, Outcome& outcome) {
   decltype(RecordOf(Read)) record{};
   const auto read = [&](const std::string& text, auto& out) { return (parser.*Read)(text, out); };
-  if constexpr (Write != nullptr) {
+  if constexpr (!std::is_same<decltype(Write), std::nullptr_t>::value) {
     if (read(body, record)) ReadBack(parser, record, Write, read, outcome);
   } else {
     read(body, record);
