@@ -10,51 +10,9 @@
 namespace Hypervale {
 namespace fuzz {
 
-// Selector values are stored in corpora and regression files: append, never renumber.
-enum EntryPoint : std::uint8_t {
-  kDetectVersion = 0,
-  kApiInfo,
-  kFaultLogged,
-  kFaultQuiet,
-  kActionLogged,
-  kActionQuiet,
-  kLastErrorFromResponse,
-  kJob,
-  kJobList,
-  kCreation,
-  kDataCenter,
-  kDataCenterList,
-  kCluster,
-  kClusterList,
-  kHost,
-  kHostList,
-  kTag,
-  kTagList,
-  kNetwork,
-  kNetworkList,
-  kVnicProfile,
-  kVnicProfileList,
-  kNic,
-  kNicList,
-  kVm,
-  kVmList,
-  kStorageDomain,
-  kStorageDomainList,
-  kDisk,
-  kDiskList,
-  kDiskAttachment,
-  kDiskAttachmentList,
-  kSnapshot,
-  kSnapshotList,
-  kEntryPointCount
-};
-
-// Number of fixed API roots the second byte chooses from (0: no version detected).
+// Both bytes are taken modulo these counts.
+constexpr unsigned kEntryPointCount = 34;
 constexpr unsigned kGenerationCount = 8;
-
-// Routes log lines to a sink that drops them, with every level enabled so the formatting
-// of hostile values still runs. Call once per process, after the XML library is initialised.
-void SilenceLogging();
 
 // What one or more inputs exercised, so a caller can tell a check that ran from one that
 // never had anything to check.
@@ -66,13 +24,12 @@ struct RunStats {
 // Runs one input. Returns an empty string when every check held, otherwise what broke.
 std::string RunInput(const std::uint8_t* data, std::size_t size, RunStats* stats = nullptr);
 
-// Short name of an entry point (selector taken modulo kEntryPointCount).
-const char* EntryPointName(unsigned selector);
+// The selector of an entry point, by the name in its seed and crash file names.
+unsigned SelectorOf(const std::string& name);
 
-// The object or list reader whose document element is `rootName`; -1 when none.
+// The first entry point reading bodies whose document element is `rootName`; -1 when none.
 int SelectorForRoot(const std::string& rootName);
 
-// Builds an input from its parts.
 std::string MakeInput(unsigned selector, unsigned generation, const std::string& body);
 
 }  // namespace fuzz

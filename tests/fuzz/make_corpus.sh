@@ -5,12 +5,8 @@
 # A seed is: selector byte, generation byte, body (see tests/fuzz/fuzz_dispatch.h).
 set -euo pipefail
 
-# Same order as enum EntryPoint in fuzz_dispatch.h; fuzz_regression_test checks they agree.
-names=(detect_version api_info fault_logged fault_quiet action_logged action_quiet last_error
-       job job_list creation data_center data_center_list cluster cluster_list host host_list
-       tag tag_list network network_list vnic_profile vnic_profile_list nic nic_list vm vm_list
-       storage_domain storage_domain_list disk disk_list disk_attachment disk_attachment_list
-       snapshot snapshot_list)
+# Entry point names in selector order, from the dispatcher's table (one row per entry point).
+mapfile -t names < <(sed -nE 's/^ *\{"([a-z_]+)", ".*/\1/p' "$(dirname "$0")/fuzz_dispatch.cpp")
 
 if [ "${1:-}" = "--name" ]; then
   echo "${names[$(( ${2:?byte} % ${#names[@]} ))]}"
