@@ -5,7 +5,9 @@
 namespace hvtest {
 namespace {
 
-const std::string kApiPrefix = "/ovirt-engine/api/";
+// A constant, not a string object: test files build their answers at static initialisation.
+constexpr char kApiPrefix[] = "/ovirt-engine/api/";
+constexpr size_t kApiPrefixLength = sizeof(kApiPrefix) - 1;
 
 std::string Flag(bool value) { return value ? "true" : "false"; }
 
@@ -20,8 +22,8 @@ std::string ApiXml(int major, int minor, int build) {
 std::string V3Api() { return Fixture("v3/api-ovirt-3.6.xml"); }
 
 std::string VmXml(const std::string& id, const std::string& status) {
-  return "<vm href=\"" + kApiPrefix + "vms/" + id + "\" id=\"" + id + "\"><name>vm-" + id +
-         "</name><status>" + status + "</status></vm>";
+  return "<vm href=\"" + std::string(kApiPrefix) + "vms/" + id + "\" id=\"" + id + "\"><name>vm-" +
+         id + "</name><status>" + status + "</status></vm>";
 }
 
 std::string JobXml(const std::string& id, const std::string& description,
@@ -36,8 +38,8 @@ std::string SnapshotXml(const std::string& id, const std::string& status, const 
 }
 
 std::string DiskXml(const std::string& id, const std::string& status, bool active) {
-  return "<disk href=\"" + kApiPrefix + "disks/" + id + "\" id=\"" + id + "\"><status>" + status +
-         "</status><active>" + Flag(active) + "</active></disk>";
+  return "<disk href=\"" + std::string(kApiPrefix) + "disks/" + id + "\" id=\"" + id +
+         "\"><status>" + status + "</status><active>" + Flag(active) + "</active></disk>";
 }
 
 std::string AttachmentXml(const std::string& diskId, bool active) {
@@ -65,9 +67,14 @@ Answer Ok(const std::string& body) { return Answer::xml(200, body); }
 
 Answer Fault(int status) { return Answer::engineFault(status, "Operation Failed", "[failed]"); }
 
-void OperationsTest::connectAs(const std::string& apiBody, int retryCount, int sleepMs) {
-  config.set("nRHEVMAPIRETRYCT", std::to_string(retryCount))
-      .set("nRHEVMAPISLEEPINTERVAL", std::to_string(sleepMs));
+void OperationsTest::SetUp() {
+  EngineTest::SetUp();
+  config.set("nRHEVMAPIRETRYCT", "2").set("nRHEVMAPISLEEPINTERVAL", "100");
+  connectAs(kApi41);
+}
+
+void OperationsTest::connectAs(const std::string& apiBody) {
+  engine->reset();
   engine->answer("GET", "/ovirt-engine/api", Answer::xml(200, apiBody));
   connectWorkers(connection, parser);
   queries = std::make_unique<Hypervale::TzRhevQueries>(&connection, &parser);
@@ -80,6 +87,7 @@ void OperationsTest::rebuildOperations() {
 }
 
 void OperationsTest::serve(const Exchanges& exchanges) {
+  engine->reset();
   std::vector<std::pair<std::string, std::vector<Answer>>> scripts;
   for (const auto& exchange : exchanges) {
     auto script = std::find_if(scripts.begin(), scripts.end(),
@@ -89,19 +97,29 @@ void OperationsTest::serve(const Exchanges& exchanges) {
   }
   for (const auto& [request, answers] : scripts) {
     const size_t blank = request.find(' ');
-    engine->script(request.substr(0, blank), kApiPrefix + request.substr(blank + 1), answers);
+    engine->script(request.substr(0, blank), std::string(kApiPrefix) + request.substr(blank + 1),
+                   answers);
   }
+  logs.clear();
 }
 
-void OperationsTest::expectFlow(const std::string& api, const Exchanges& exchanges, bool result,
-                                const std::function<bool()>& call) {
-  engine->reset();
-  connectAs(api);
-  serve(exchanges);
-  EXPECT_EQ(call(), result);
+void OperationsTest::expectFlow(const Flow& flow, const std::function<bool()>& call) {
+  connectAs(flow.api);
+  serve(flow.exchanges);
+  EXPECT_EQ(call(), flow.result);
   std::vector<std::string> expected;
-  for (const auto& exchange : exchanges) expected.push_back(exchange.request);
+  for (const auto& exchange : flow.exchanges) expected.push_back(exchange.request);
   EXPECT_EQ(trail(), expected);
+  for (const auto& [request, held] : flow.bodies) {
+    const std::string body = bodyOf(request);
+    if (held.empty()) {
+      EXPECT_EQ(body, "") << request;
+    } else if (held[0] == '!') {
+      EXPECT_EQ(body.find(held.substr(1)), std::string::npos) << request << ": " << held;
+    } else {
+      EXPECT_NE(body.find(held), std::string::npos) << request << ": " << held;
+    }
+  }
 }
 
 std::vector<std::string> OperationsTest::trail() const {
@@ -109,18 +127,15 @@ std::vector<std::string> OperationsTest::trail() const {
   for (const auto& request : engine->requests()) {
     const bool underApi = request.target.rfind(kApiPrefix, 0) == 0;
     result.push_back(request.method + " " +
-                     (underApi ? request.target.substr(kApiPrefix.size()) : request.target));
+                     (underApi ? request.target.substr(kApiPrefixLength) : request.target));
   }
   return result;
 }
 
 std::string OperationsTest::bodyOf(const std::string& request) const {
   const auto sent = trail();
-  const auto requests = engine->requests();
-  for (size_t i = 0; i < sent.size(); ++i) {
-    if (sent[i] == request) return requests[i].body;
-  }
-  return "";
+  const auto found = std::find(sent.begin(), sent.end(), request);
+  return found == sent.end() ? "" : engine->requests()[found - sent.begin()].body;
 }
 
 size_t OperationsTest::requestsOf(const std::string& request) const {

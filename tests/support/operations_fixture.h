@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "operations/rhevOperations.h"
@@ -41,20 +42,30 @@ struct Exchange {
 };
 using Exchanges = std::vector<Exchange>;
 
+// One call of an operation: the answers (each request gets its answers in the listed order,
+// the last one repeats), which are also exactly the requests expected in that order; the
+// result; what request bodies hold ("!text": not in the body of that request; "": the body
+// is empty); and the API root of the engine.
+struct Flow {
+  Exchanges exchanges;
+  bool result;
+  std::vector<std::pair<std::string, std::string>> bodies = {};
+  std::string api = kApi41;
+};
+
 class OperationsTest : public EngineTest {
  protected:
-  // Tunes the waits, connects to an engine serving `apiBody` as its root and builds the
-  // workers; the request log and the log capture start empty afterwards.
-  void connectAs(const std::string& apiBody, int retryCount = 2, int sleepMs = 100);
+  // Connected to a 4.1 engine; waits make 2 extra checks, 100 ms apart.
+  void SetUp() override;
+  // A fresh engine serving `apiBody` as its root, and fresh workers connected to it.
+  void connectAs(const std::string& apiBody);
   // A fresh operations object, reading the configuration as it is now.
   void rebuildOperations();
-  // Each request gets its answers in the listed order; the last one repeats.
+  // The engine answers only these exchanges (and the request log and log capture start empty).
   void serve(const Exchanges& exchanges);
-  // Connects to a fresh engine, serves the exchanges, runs `call`, and checks its result
-  // and that exactly the listed requests were sent, in that order.
-  void expectFlow(const std::string& api, const Exchanges& exchanges, bool result,
-                  const std::function<bool()>& call);
-  // Every request since connecting as "METHOD path", in order.
+  // Connects to a fresh engine of the flow's generation, runs `call` and checks the flow.
+  void expectFlow(const Flow& flow, const std::function<bool()>& call);
+  // Every request since serving as "METHOD path", in order.
   std::vector<std::string> trail() const;
   // Body of the first request sent as "METHOD path" ("" when there was none).
   std::string bodyOf(const std::string& request) const;
