@@ -111,41 +111,31 @@ TEST_F(PollingTest, JobWaitEndsOnAnEndStateOrNotFoundBeyondTheUnreadableAllowanc
 TEST_F(PollingTest, CorrelationSearchFollowsOnlyAMatchingFirstJob) {
   const std::string search = "GET jobs?search=correlation_id=A1_5";
   const std::string started = JobXml("j1", "Snapshot A1_5 of vm7", "started");
+  const std::string other = JobXml("j1", "other", "started"), j2 = JobXml("j2", "A1_5", "started");
+  const Exchange running = {"GET jobs/j1", Ok(started)};
+  const Exchange finished = {"GET jobs/j1", Ok(JobXml("j1", "A1_5", "finished"))};
+  auto jobs = [](const std::vector<std::string>& listed) { return Ok(ListXml("jobs", listed)); };
   struct Case {
-    std::vector<std::string> jobs;
-    bool result;
-    size_t jobGets;
+    const char* correlationId;
+    Flow flow;
     const char* error;
   };
   const Case cases[] = {
-      {{}, true, 0, "no job found for correlation Id [A1_5]"},
-      {{JobXml("j1", "Adding Disk", "started")},
-       true,
-       0,
-       "does not match with job [Adding Disk][j1]"},
-      {{started, JobXml("j2", "A1_5", "started")}, true, 2, nullptr},
-      {{JobXml("j1", "other", "started"), JobXml("j2", "A1_5", "started")}, true, 0, "[other][j1]"},
+      {"A1_5", {{{search, jobs({})}}, true}, "no job found for correlation Id [A1_5]"},
+      {"A1_5", {{{search, jobs({other, started})}}, true}, "does not match with job [other][j1]"},
+      {"A1_5", {{{search, jobs({started, j2})}, running, finished}, true}, nullptr},
+      {"A1_5", {{{search, Fault(500)}}, false}, nullptr},
+      // The id is built from the caller's description: it stays one query value.
+      {"a&b+1_5", {{{"GET jobs?search=correlation_id=a%26b%2B1_5", jobs({})}}, true}, nullptr},
   };
   for (const auto& c : cases) {
-    serve({{search, Ok(ListXml("jobs", c.jobs))},
-           {"GET jobs/j1", Ok(started)},
-           {"GET jobs/j1", Ok(JobXml("j1", "A1_5", "finished"))}});
-    EXPECT_EQ(ops->pollVMSnapshotStatus(SVMInfoLib(), SSnapshotInfoLib(), "A1_5"), c.result);
-    EXPECT_EQ(requestsOf(search), 1u);
-    EXPECT_EQ(requestsOf("GET jobs/j1"), c.jobGets);
-    EXPECT_EQ(requestsOf("GET jobs/j2"), 0u);
+    expectFlow(c.flow, [&] {
+      return ops->pollVMSnapshotStatus(SVMInfoLib(), SSnapshotInfoLib(), c.correlationId);
+    });
     if (c.error) {
       EXPECT_TRUE(logs.containsError(c.error));
     }
   }
-  serve({{search, Fault(500)}});
-  EXPECT_FALSE(ops->pollVMSnapshotStatus(SVMInfoLib(), SSnapshotInfoLib(), "A1_5"));
-
-  // The id is built from the caller's description: it stays one query value.
-  const std::string encoded = "GET jobs?search=correlation_id=a%26b%2B1_5";
-  serve({{encoded, Ok(ListXml("jobs", {}))}});
-  EXPECT_TRUE(ops->pollVMSnapshotStatus(SVMInfoLib(), SSnapshotInfoLib(), "a&b+1_5"));
-  EXPECT_EQ(requestsOf(encoded), 1u);
 }
 
 }  // namespace

@@ -23,8 +23,10 @@ const Exchange kAttached = {kSelf, Ok("<storage_domain id=\"sd1\"><name>data1</n
 const Exchange kUnattached = {kSelf, Ok(DomainXml("sd1", "data1", "unattached"))};
 const Exchange kNoStatus = {kSelf, Ok(DomainXml("sd1", "data1", ""))};
 
+// The engine's search is loose: a domain of the name in another letter case comes first.
 Exchange Listed(const std::string& request, const char* status) {
-  return {request, Ok(ListXml("storage_domains", {DomainXml("sd1", "data1", status)}))};
+  const std::string other = DomainXml("sd0", "DATA1", "active");
+  return {request, Ok(ListXml("storage_domains", {other, DomainXml("sd1", "data1", status)}))};
 }
 
 SStorageDomainInfoLib Domain(const char* dataCenter) {

@@ -1,71 +1,14 @@
 #include "support/operations_fixture.h"
 
 #include <algorithm>
+#include <map>
 
 namespace hvtest {
 namespace {
 
-// A constant, not a string object: test files build their answers at static initialisation.
-constexpr char kApiPrefix[] = "/ovirt-engine/api/";
-constexpr size_t kApiPrefixLength = sizeof(kApiPrefix) - 1;
-
-std::string Flag(bool value) { return value ? "true" : "false"; }
+const std::string kApiPrefix = "/ovirt-engine/api/";
 
 }  // namespace
-
-std::string ApiXml(int major, int minor, int build) {
-  return "<api><product_info><version><major>" + std::to_string(major) + "</major><minor>" +
-         std::to_string(minor) + "</minor><build>" + std::to_string(build) +
-         "</build></version></product_info></api>";
-}
-
-std::string V3Api() { return Fixture("v3/api-ovirt-3.6.xml"); }
-
-std::string VmXml(const std::string& id, const std::string& status) {
-  return "<vm href=\"" + std::string(kApiPrefix) + "vms/" + id + "\" id=\"" + id + "\"><name>vm-" +
-         id + "</name><status>" + status + "</status></vm>";
-}
-
-std::string JobXml(const std::string& id, const std::string& description,
-                   const std::string& status) {
-  return "<job id=\"" + id + "\"><description>" + description + "</description><status>" + status +
-         "</status></job>";
-}
-
-std::string SnapshotXml(const std::string& id, const std::string& status, const std::string& type) {
-  return "<snapshot id=\"" + id + "\"><snapshot_status>" + status +
-         "</snapshot_status><snapshot_type>" + type + "</snapshot_type></snapshot>";
-}
-
-std::string DiskXml(const std::string& id, const std::string& status, bool active) {
-  return "<disk href=\"" + std::string(kApiPrefix) + "disks/" + id + "\" id=\"" + id +
-         "\"><status>" + status + "</status><active>" + Flag(active) + "</active></disk>";
-}
-
-std::string AttachmentXml(const std::string& diskId, bool active) {
-  return "<disk_attachment id=\"" + diskId + "\"><active>" + Flag(active) + "</active><disk id=\"" +
-         diskId + "\"/></disk_attachment>";
-}
-
-std::string ActionXml(const std::string& status, const std::string& jobId) {
-  const std::string job = jobId.empty() ? "" : "<job id=\"" + jobId + "\"/>";
-  return "<action><status>" + status + "</status>" + job + "</action>";
-}
-
-std::string DomainXml(const std::string& id, const std::string& name, const std::string& status) {
-  return "<storage_domain id=\"" + id + "\"><name>" + name + "</name><status>" + status +
-         "</status></storage_domain>";
-}
-
-std::string ListXml(const std::string& root, const std::vector<std::string>& items) {
-  std::string body = "<" + root + ">";
-  for (const auto& item : items) body += item;
-  return body + "</" + root + ">";
-}
-
-Answer Ok(const std::string& body) { return Answer::xml(200, body); }
-
-Answer Fault(int status) { return Answer::engineFault(status, "Operation Failed", "[failed]"); }
 
 void OperationsTest::SetUp() {
   EngineTest::SetUp();
@@ -88,17 +31,11 @@ void OperationsTest::rebuildOperations() {
 
 void OperationsTest::serve(const Exchanges& exchanges) {
   engine->reset();
-  std::vector<std::pair<std::string, std::vector<Answer>>> scripts;
-  for (const auto& exchange : exchanges) {
-    auto script = std::find_if(scripts.begin(), scripts.end(),
-                               [&](const auto& s) { return s.first == exchange.request; });
-    if (script == scripts.end()) script = scripts.insert(scripts.end(), {exchange.request, {}});
-    script->second.push_back(exchange.answer);
-  }
+  std::map<std::string, std::vector<Answer>> scripts;
+  for (const auto& exchange : exchanges) scripts[exchange.request].push_back(exchange.answer);
   for (const auto& [request, answers] : scripts) {
     const size_t blank = request.find(' ');
-    engine->script(request.substr(0, blank), std::string(kApiPrefix) + request.substr(blank + 1),
-                   answers);
+    engine->script(request.substr(0, blank), kApiPrefix + request.substr(blank + 1), answers);
   }
   logs.clear();
 }
@@ -127,7 +64,7 @@ std::vector<std::string> OperationsTest::trail() const {
   for (const auto& request : engine->requests()) {
     const bool underApi = request.target.rfind(kApiPrefix, 0) == 0;
     result.push_back(request.method + " " +
-                     (underApi ? request.target.substr(kApiPrefixLength) : request.target));
+                     (underApi ? request.target.substr(kApiPrefix.size()) : request.target));
   }
   return result;
 }
