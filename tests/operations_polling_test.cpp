@@ -3,6 +3,8 @@
 // checkers, the job wait and the correlation-id job search.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "support/operations_fixture.h"
 
 namespace Hypervale {
@@ -23,42 +25,37 @@ TEST_F(PollingTest, StatusWaitEndsAsTheCheckerDecidesOrAfterTheExtraChecks) {
   auto status = [](std::string s) { return "<creation><status>" + s + "</status></creation>"; };
   auto snap = [](const char* s) { return SnapshotXml("s", s); };
   auto vm = [](const char* s) { return VmXml("v", s); };
-  struct Case {
-    Ops::checkerCbk checker;
-    bool flagIn;
-    std::vector<std::string> bodies;  // in turn, the last repeats
-    bool result;
-    size_t gets;
-    bool flagOut;
-  };
+  // The checker, the flag it is given, the answers in turn (each read once), the result and the
+  // flag it leaves.
+  using Case = std::tuple<Ops::checkerCbk, bool, std::vector<std::string>, bool, bool>;
   const Case cases[] = {
-      {creation, false, {status("complete")}, true, 1, true},
-      {creation, true, {status("pending"), status("failed")}, true, 2, false},
-      {snapshot, false, {snap("LOCKED"), snap("locked"), snap("ok")}, true, 3, true},
-      {disk, false, {DiskXml("d", "locked", 0), DiskXml("d", "ok", 0)}, true, 2, false},
-      {active, true, {DiskXml("d", "ok", 0), DiskXml("d", "ok", 1)}, true, 2, true},
-      {power, false, {vm("Down")}, true, 1, false},
-      {power, true, {vm("down"), vm("powering_up"), vm("paused")}, false, 3, true},
+      {creation, false, {status("complete")}, true, true},
+      {creation, true, {status("pending"), status("failed")}, true, false},
+      {snapshot, false, {snap("LOCKED"), snap("locked"), snap("ok")}, true, true},
+      {disk, false, {DiskXml("d", "locked", 0), DiskXml("d", "ok", 0)}, true, false},
+      {active, true, {DiskXml("d", "ok", 0), DiskXml("d", "ok", 1)}, true, true},
+      {power, false, {vm("Down")}, true, false},
+      {power, true, {vm("down"), vm("powering_up"), vm("paused")}, false, true},
       // No unreadable answer is let pass: it ends the wait as a failure.
-      {creation, true, {status("pending"), kBroken}, false, 2, false},
-      {snapshot, true, {kBroken}, false, 1, false},
-      {disk, false, {"<disk>"}, false, 1, false},
-      {active, true, {kBroken}, false, 1, true},
-      {power, false, {DiskXml("d", "ok", 1)}, false, 1, false},
+      {creation, true, {status("pending"), kBroken}, false, false},
+      {snapshot, true, {kBroken}, false, false},
+      {disk, false, {"<disk>"}, false, false},
+      {active, true, {kBroken}, false, true},
+      {power, false, {DiskXml("d", "ok", 1)}, false, false},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.bodies.back());
+  for (const auto& [checker, flagIn, bodies, result, flagOut] : cases) {
+    SCOPED_TRACE(bodies.back());
     Exchanges exchanges;
-    for (const auto& body : c.bodies) exchanges.push_back({"GET things/t1", Ok(body)});
+    for (const auto& body : bodies) exchanges.push_back({"GET things/t1", Ok(body)});
     serve(exchanges);
-    bool flag = c.flagIn;
-    EXPECT_EQ(ops->pollOnStatus("ovirt-engine/api/things/t1", flag, c.checker), c.result);
-    EXPECT_EQ(requestsOf("GET things/t1"), c.gets);
-    EXPECT_EQ(flag, c.flagOut);
-    const bool timedOut = c.gets == 3 && !c.result;
+    bool flag = flagIn;
+    EXPECT_EQ(ops->pollOnStatus("ovirt-engine/api/things/t1", flag, checker), result);
+    EXPECT_EQ(requestsOf("GET things/t1"), bodies.size());
+    EXPECT_EQ(flag, flagOut);
+    const bool timedOut = bodies.size() == 3 && !result;
     // A pause after every answer that asked to wait; the time-out right after the last.
-    EXPECT_EQ(newSleeps(), std::vector<unsigned long>(c.gets - (timedOut ? 0 : 1), 100));
-    EXPECT_EQ(logs.containsError("Timed out waiting for status - last resp [" + c.bodies.back()),
+    EXPECT_EQ(newSleeps(), std::vector<unsigned long>(bodies.size() - (timedOut ? 0 : 1), 100));
+    EXPECT_EQ(logs.containsError("Timed out waiting for status - last resp [" + bodies.back()),
               timedOut);
   }
 }
@@ -115,11 +112,8 @@ TEST_F(PollingTest, CorrelationSearchFollowsOnlyAMatchingFirstJob) {
   const Exchange running = {"GET jobs/j1", Ok(started)};
   const Exchange finished = {"GET jobs/j1", Ok(JobXml("j1", "A1_5", "finished"))};
   auto jobs = [](const std::vector<std::string>& listed) { return Ok(ListXml("jobs", listed)); };
-  struct Case {
-    const char* correlationId;
-    Flow flow;
-    const char* error;
-  };
+  // The correlation id, the flow of its wait and what it logs.
+  using Case = std::tuple<const char*, Flow, const char*>;
   const Case cases[] = {
       {"A1_5", {{{search, jobs({})}}, true}, "no job found for correlation Id [A1_5]"},
       {"A1_5", {{{search, jobs({other, started})}}, true}, "does not match with job [other][j1]"},
@@ -128,12 +122,12 @@ TEST_F(PollingTest, CorrelationSearchFollowsOnlyAMatchingFirstJob) {
       // The id is built from the caller's description: it stays one query value.
       {"a&b+1_5", {{{"GET jobs?search=correlation_id=a%26b%2B1_5", jobs({})}}, true}, nullptr},
   };
-  for (const auto& c : cases) {
-    expectFlow(c.flow, [&] {
-      return ops->pollVMSnapshotStatus(SVMInfoLib(), SSnapshotInfoLib(), c.correlationId);
+  for (const auto& [id, flow, error] : cases) {
+    expectFlow(flow, [&, id = id] {
+      return ops->pollVMSnapshotStatus(SVMInfoLib(), SSnapshotInfoLib(), id);
     });
-    if (c.error) {
-      EXPECT_TRUE(logs.containsError(c.error));
+    if (error) {
+      EXPECT_TRUE(logs.containsError(error));
     }
   }
 }

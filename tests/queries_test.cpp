@@ -2,6 +2,8 @@
 // the paths of the other queries, and the wait for a disk's logical name.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "queries/rhevQueries.h"
 #include "support/engine_fixture.h"
 #include "support/inventory_xml.h"
@@ -46,26 +48,12 @@ class QueriesTest : public EngineTest {
     return result;
   }
 
-  // The getter of a kind ('d'ata center, 'c'luster, 'h'ost, 'v'm, 's'torage domain): the id
-  // of the record found, or "-".
+  // The record the getter of VMs or ('s') storage domains found, or "-".
   std::string lookup(char kind, const std::string& name, const std::string& id) {
-    SDataCenterInfoLib dc;
-    SClusterInfoLib cluster;
-    SHostInfoLib host;
     SVMInfoLib vm;
     SStorageDomainInfoLib domain;
-    switch (kind) {
-      case 'd':
-        return queries.getDataCenterInfo(name, id, dc, 0) ? dc.id : "-";
-      case 'c':
-        return queries.getClusterInfo(name, id, cluster, 0) ? cluster.id : "-";
-      case 'h':
-        return queries.getHostInfo(name, id, host, 0) ? host.id : "-";
-      case 'v':
-        return queries.getVMInfo(name, id, vm, 0) ? vm.id + "=" + vm.name : "-";
-      default:
-        return queries.getStorageDomainInfo(name, id, domain, 0) ? domain.id : "-";
-    }
+    if (kind == 's') return queries.getStorageDomainInfo(name, id, domain, 0) ? domain.id : "-";
+    return queries.getVMInfo(name, id, vm, 0) ? vm.id + "=" + vm.name : "-";
   }
 
   TzRhevConnection connection;
@@ -74,15 +62,10 @@ class QueriesTest : public EngineTest {
 };
 
 TEST_F(QueriesTest, LookupsTakeTheIdElseTheOneExactNameAmongTheSearchAnswer) {
-  struct Case {
-    char kind;
-    const char* name;
-    const char* id;
-    std::string target;  // the one request sent, "" for none
-    Answer answer;
-    std::string found;
-    const char* error;  // in an error logged
-  };
+  // The kind, the name and id looked up, the one request sent ("" for none) and its answer, the
+  // record found ("-" for none) and what an error logged says.
+  using Case =
+      std::tuple<char, const char*, const char*, std::string, Answer, std::string, const char*>;
   const Case cases[] = {
       {'v', "other", "v1", "vms/v1", Ok(VmXml("v1", "real", "", "c")), "v1=real", nullptr},
       // The engine's search ignores letter case; only the exact name may match, and only once.
@@ -94,30 +77,26 @@ TEST_F(QueriesTest, LookupsTakeTheIdElseTheOneExactNameAmongTheSearchAnswer) {
        Listing("storage_domains", {"data2", "DATA"}), "-", "Found 0 StorageDomains"},
       {'s', "x", "", "storagedomains?search=name=x", Ok("<storage_domains/>"), "-",
        "Storage Domain [x/] could"},
-      {'d', "x", "", "datacenters?search=name=x", Ok("<data_centers/>"), "-",
-       "Found 0 dataCenters"},
-      {'c', "x", "", "clusters?search=name=x", Ok("<clusters/>"), "-", "Found 0 clusters"},
-      {'h', "x", "", "hosts?search=name=x", Ok("<hosts/>"), "-", "Found 0 Hosts"},
       {'v', "x", "", "vms?search=name=x", Answer::xml(500, "<fault/>"), "-",
        "getVMInfoListFromLink failed"},
-      {'h', "", "", "", Ok(""), "-", "Name or Id must"},
       {'v', "", "", "", Ok(""), "-", "Must specify either VM"},
+      {'s', "", "", "", Ok(""), "-", "Name or Id must be specified"},
       // A name with query delimiters is one search value: it is found and adds no parameter.
       {'v', "web 1&max=1", "", "vms?search=name=web%201%26max%3D1",
        Listing("vms", {"web 1&amp;max=1"}), "r0=web 1&max=1", nullptr},
       {'v', "50%", "", "vms?search=name=50%25", Listing("vms", {"50%"}), "r0=50%", nullptr},
       {'v', "x+y", "", "vms?search=name=x%2By", Listing("vms", {"x+y"}), "r0=x+y", nullptr},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.target);
+  for (const auto& [kind, name, id, target, answer, found, error] : cases) {
+    SCOPED_TRACE(target);
     engine->reset();
-    engine->answer("GET", kRoot + c.target, c.answer);
+    engine->answer("GET", kRoot + target, answer);
     logs.clear();
-    EXPECT_EQ(lookup(c.kind, c.name, c.id), c.found);
-    EXPECT_EQ(asked(), c.target.empty() ? Targets{} : Targets{"GET " + c.target});
-    EXPECT_EQ(logs.errors().empty(), !c.error);
-    if (c.error) {
-      EXPECT_TRUE(logs.containsError(c.error));
+    EXPECT_EQ(lookup(kind, name, id), found);
+    EXPECT_EQ(asked(), target.empty() ? Targets{} : Targets{"GET " + target});
+    EXPECT_EQ(logs.errors().empty(), !error);
+    if (error) {
+      EXPECT_TRUE(logs.containsError(error));
     }
   }
 }
