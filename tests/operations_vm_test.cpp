@@ -19,8 +19,7 @@ SVMInfoLib Vm(const char* clusterId, const char* clusterName, const char* hostId
 }
 
 std::string Nic(bool linked) {
-  return "<nic id=\"n1\"><linked>" + std::string(linked ? "true" : "false") +
-         "</linked><plugged>true</plugged></nic>";
+  return "<nic id=\"n1\"><linked>" + Flag(linked) + "</linked><plugged>true</plugged></nic>";
 }
 
 TEST_F(VmOperationsTest, CreateTakesTheClusterFromIdNameOrHostThenWaitsForDown) {
