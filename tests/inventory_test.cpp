@@ -79,6 +79,8 @@ class InventoryTest : public EngineTest {
                                                    VnicProfileXml("p2", "backup", "n2"),
                                                    VnicProfileXml("p3", "mgmt-qos", "n1")})},
         {"tags/t1", TagXml("t1", "backup")},
+        {"tags", ListXml("tags", {TagXml("t1", "backup")})},
+        {"jobs/j1", "<job id=\"j1\"><status>started</status></job>"},
         {"vms?search=tag=backup", ListXml("vms", {v3})},
         {"hosts?search=tag=backup", ListXml("hosts", {h3})},
     };
@@ -201,7 +203,7 @@ TEST_F(InventoryTest, DataCenterAndClusterMembersNestWithTheCallersMask) {
   EXPECT_TRUE(cluster.hosts.empty());
 }
 
-TEST_F(InventoryTest, TaggedVmsDirectlyAndThroughTheirHostsWhereTagsExist) {
+TEST_F(InventoryTest, TaggedVmsDirectlyAndThroughTheirHostsTagsAndJobsWhereTagsExist) {
   std::vector<SVMInfoLib> vms;
   ASSERT_TRUE(facade.getVMInfoListForTag("", "t1", vms, 0));
   EXPECT_EQ(Ids(vms), "v3 v2 ");
@@ -213,6 +215,10 @@ TEST_F(InventoryTest, TaggedVmsDirectlyAndThroughTheirHostsWhereTagsExist) {
   ASSERT_TRUE(facade.getVMInfoListForTag("backup", "", throughHosts, 0));
   EXPECT_EQ(Ids(throughHosts), "v2 ");
 
+  std::vector<STagInfoLib> tags;
+  SJobInfoLib job;
+  ASSERT_TRUE(facade.getTagInfoList(tags) && facade.getJobInfo("j1", job, 0));
+  EXPECT_EQ(Ids(tags) + job.id + " " + job.status, "t1 j1 started");
   EXPECT_TRUE(facade.checkTagsSupported());
   serveApiRoot("v3/api-ovirt-3.6.xml");
   TzHypervale v3;

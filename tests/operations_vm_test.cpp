@@ -1,6 +1,8 @@
 // Creating, deleting, starting and stopping VMs and adding NICs.
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "support/operations_fixture.h"
 
 namespace Hypervale {
@@ -8,15 +10,6 @@ namespace {
 
 using namespace hvtest;
 using VmOperationsTest = OperationsTest;
-
-SVMInfoLib Vm(const char* clusterId, const char* clusterName, const char* hostId) {
-  SVMInfoLib vm;
-  vm.name = "vm7";
-  vm.clusterId = clusterId;
-  vm.clusterName = clusterName;
-  vm.hostId = hostId;
-  return vm;
-}
 
 std::string Nic(bool linked) {
   return "<nic id=\"n1\"><linked>" + Flag(linked) + "</linked><plugged>true</plugged></nic>";
@@ -34,17 +27,23 @@ TEST_F(VmOperationsTest, CreateTakesTheClusterFromIdNameOrHostThenWaitsForDown) 
     lookups.push_back({"GET vms/new", Ok(VmXml("new", "Down"))});
     return Flow{lookups, true, {{"POST vms", sent}, {"POST vms", "!c9"}}};
   };
-  const std::pair<SVMInfoLib, Flow> cases[] = {
-      {Vm("c1", "", "h1"), created({}, "id=\"c1\"")},  // the host is not looked up
-      {Vm("", "Prod", ""), created({cluster}, "<name>Prod</name>")},
-      {Vm("", "", "h1"), created({host}, "id=\"c7\"")},
-      {Vm("", "", ""), {{}, false}},
+  // The cluster id, cluster name and host id of the VM, and the flow of its creation.
+  using Case = std::tuple<const char*, const char*, const char*, Flow>;
+  const Case cases[] = {
+      {"c1", "", "h1", created({}, "id=\"c1\"")},  // the host is not looked up
+      {"", "Prod", "", created({cluster}, "<name>Prod</name>")},
+      {"", "", "h1", created({host}, "id=\"c7\"")},
+      {"", "", "", {{}, false}},
   };
-  for (const auto& c : cases) {
-    SVMInfoLib vm = c.first;
-    expectFlow(c.second, [&] { return ops->createVM(vm); });
-    EXPECT_EQ(vm.status, c.second.result ? "Down" : "");
-    EXPECT_EQ(newSleeps().size(), c.second.result ? 1u : 0u);
+  for (const auto& [clusterId, clusterName, hostId, flow] : cases) {
+    SVMInfoLib vm;
+    vm.name = "vm7";
+    vm.clusterId = clusterId;
+    vm.clusterName = clusterName;
+    vm.hostId = hostId;
+    expectFlow(flow, [&] { return ops->createVM(vm); });
+    EXPECT_EQ(vm.status, flow.result ? "Down" : "");
+    EXPECT_EQ(newSleeps().size(), flow.result ? 1u : 0u);
   }
   EXPECT_TRUE(logs.containsError("No host or cluster specified to create VM [vm7]"));
 }

@@ -1,5 +1,5 @@
-// Queries against the loopback engine: lookups by id and exact name, storage domain status,
-// the paths of the other queries, and the wait for a disk's logical name.
+// Queries against the loopback engine: lookups by id and exact name, queries that lack an id,
+// existence checks, and the wait for a disk's logical name.
 #include <gtest/gtest.h>
 
 #include <tuple>

@@ -25,10 +25,6 @@ void OperationsTest::connectAs(const std::string& apiBody) {
   newSleeps();
 }
 
-void OperationsTest::rebuildOperations() {
-  ops = std::make_unique<Hypervale::TzRhevOperations>(&connection, &parser, queries.get());
-}
-
 void OperationsTest::serve(const Exchanges& exchanges) {
   engine->reset();
   std::map<std::string, std::vector<Answer>> scripts;

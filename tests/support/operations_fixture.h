@@ -95,7 +95,9 @@ class OperationsTest : public EngineTest {
   // A fresh engine serving `apiBody` as its root, and fresh workers connected to it.
   void connectAs(const std::string& apiBody);
   // A fresh operations object, reading the configuration as it is now.
-  void rebuildOperations();
+  void rebuildOperations() {
+    ops = std::make_unique<Hypervale::TzRhevOperations>(&connection, &parser, queries.get());
+  }
   // The engine answers only these exchanges (and the request log and log capture start empty).
   void serve(const Exchanges& exchanges);
   // Connects to a fresh engine of the flow's generation, runs `call` and checks the flow.
