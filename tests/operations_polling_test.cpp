@@ -1,5 +1,9 @@
-// The status wait with its five checkers, the job wait and the correlation-id job search.
+// The waits through their limits: the pause after a check that asks to wait, the extra checks,
+// the maximum wait and the unreadable answers a wait lets pass; the status wait with its five
+// checkers, the job wait and the correlation-id job search.
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 #include "support/operations_fixture.h"
 
@@ -8,188 +12,124 @@ namespace {
 
 using namespace hvtest;
 using Ops = TzRhevOperations;
+using PollingTest = OperationsTest;
 
 const std::string kBroken = "<html><body>proxy error</body></html>";
 
-std::string Creation(const char* status) {
-  return std::string("<creation><status>") + status + "</status></creation>";
-}
-
-class PollingTest : public OperationsTest {
- protected:
-  void SetUp() override {
-    OperationsTest::SetUp();
-    connectAs(ApiXml(4, 1, 0));
-  }
-};
-
-TEST_F(PollingTest, CheckersStopAtOnceLaterOrNeverAndNeverPassABrokenAnswer) {
-  struct Case {
-    Ops::checkerCbk checker;
-    bool flagIn;
-    std::vector<std::string> bodies;  // in turn, the last repeats
-    bool result;
-    size_t gets;
-    bool flagOut;
-  };
+TEST_F(PollingTest, StatusWaitEndsAsTheCheckerDecidesOrAfterTheExtraChecks) {
+  const auto creation = &Ops::checkCreationStatusCallBack;
+  const auto snapshot = &Ops::checkSnapshotStatusCallBack;
+  const auto disk = &Ops::checkDiskStatusCallBack;
+  const auto active = &Ops::checkDiskActiveStatusCallBack;
+  const auto power = &Ops::checkChangePowerStateCallBack;
+  auto status = [](std::string s) { return "<creation><status>" + s + "</status></creation>"; };
+  auto snap = [](const char* s) { return SnapshotXml("s", s); };
+  auto vm = [](const char* s) { return VmXml("v", s); };
+  // The checker, the flag it is given, the answers in turn (each read once), the result and the
+  // flag it leaves.
+  using Case = std::tuple<Ops::checkerCbk, bool, std::vector<std::string>, bool, bool>;
   const Case cases[] = {
-      {&Ops::checkCreationStatusCallBack, false, {Creation("complete")}, true, 1, true},
-      {&Ops::checkCreationStatusCallBack,
-       true,
-       {Creation("pending"), Creation("failed")},
-       true,
-       2,
-       false},
-      {&Ops::checkSnapshotStatusCallBack,
-       false,
-       {SnapshotXml("s", "LOCKED"), SnapshotXml("s", "locked"), SnapshotXml("s", "ok")},
-       true,
-       3,
-       true},
-      {&Ops::checkDiskStatusCallBack,
-       false,
-       {DiskXml("d", "locked", 0), DiskXml("d", "ok", 0)},
-       true,
-       2,
-       false},
-      {&Ops::checkDiskActiveStatusCallBack,
-       true,
-       {DiskXml("d", "ok", 0), DiskXml("d", "ok", 1)},
-       true,
-       2,
-       true},
-      {&Ops::checkChangePowerStateCallBack, false, {VmXml("v", "Down")}, true, 1, false},
-      {&Ops::checkChangePowerStateCallBack,
-       true,
-       {VmXml("a", "down"), VmXml("b", "powering_up"), VmXml("c", "paused")},
-       false,
-       3,
-       true},
-      // Unreadable answers end every wait as a failure.
-      {&Ops::checkCreationStatusCallBack, true, {Creation("pending"), kBroken}, false, 2, false},
-      {&Ops::checkSnapshotStatusCallBack, true, {kBroken}, false, 1, false},
-      {&Ops::checkDiskStatusCallBack, false, {"<disk>"}, false, 1, false},
-      {&Ops::checkDiskActiveStatusCallBack, true, {kBroken}, false, 1, true},
-      {&Ops::checkChangePowerStateCallBack, false, {DiskXml("d", "ok", 1)}, false, 1, false},
+      {creation, false, {status("complete")}, true, true},
+      {creation, true, {status("pending"), status("failed")}, true, false},
+      {snapshot, false, {snap("LOCKED"), snap("locked"), snap("ok")}, true, true},
+      {disk, false, {DiskXml("d", "locked", 0), DiskXml("d", "ok", 0)}, true, false},
+      {active, true, {DiskXml("d", "ok", 0), DiskXml("d", "ok", 1)}, true, true},
+      {power, false, {vm("Down")}, true, false},
+      {power, true, {vm("down"), vm("powering_up"), vm("paused")}, false, true},
+      // No unreadable answer is let pass: it ends the wait as a failure.
+      {creation, true, {status("pending"), kBroken}, false, false},
+      {snapshot, true, {kBroken}, false, false},
+      {disk, false, {"<disk>"}, false, false},
+      {active, true, {kBroken}, false, true},
+      {power, false, {DiskXml("d", "ok", 1)}, false, false},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.bodies.back());
+  for (const auto& [checker, flagIn, bodies, result, flagOut] : cases) {
+    SCOPED_TRACE(bodies.back());
     Exchanges exchanges;
-    for (const auto& body : c.bodies) exchanges.push_back({"GET things/t1", Ok(body)});
+    for (const auto& body : bodies) exchanges.push_back({"GET things/t1", Ok(body)});
     serve(exchanges);
-    engine->clearRequests();
-    logs.clear();
-    bool flag = c.flagIn;
-    EXPECT_EQ(ops->pollOnStatus("ovirt-engine/api/things/t1", flag, c.checker), c.result);
-    EXPECT_EQ(requestsOf("GET things/t1"), c.gets);
-    EXPECT_EQ(flag, c.flagOut);
-    const bool timedOut = c.gets == 3 && !c.result;
+    bool flag = flagIn;
+    EXPECT_EQ(ops->pollOnStatus("ovirt-engine/api/things/t1", flag, checker), result);
+    EXPECT_EQ(requestsOf("GET things/t1"), bodies.size());
+    EXPECT_EQ(flag, flagOut);
+    const bool timedOut = bodies.size() == 3 && !result;
     // A pause after every answer that asked to wait; the time-out right after the last.
-    EXPECT_EQ(newSleeps(), std::vector<unsigned long>(c.gets - (timedOut ? 0 : 1), 100));
-    EXPECT_EQ(logs.containsError("Timed out waiting for status - last resp [" + c.bodies.back()),
+    EXPECT_EQ(newSleeps(), std::vector<unsigned long>(bodies.size() - (timedOut ? 0 : 1), 100));
+    EXPECT_EQ(logs.containsError("Timed out waiting for status - last resp [" + bodies.back()),
               timedOut);
   }
 }
 
-TEST_F(PollingTest, JobWaitEndsOnFinishedFailedAbortedUnknownOrNotFound) {
-  config.set("nRhevJobMaxWaitSec", "1");  // a state taken for a running one ends the wait too
+TEST_F(PollingTest, JobWaitEndsOnAnEndStateOrNotFoundBeyondTheUnreadableAllowanceOrTheMaximum) {
   auto job = [](const char* status) { return Ok(JobXml("j1", "Removing", status)); };
+  const Answer cut = Answer::partial(200, "<job>");
   struct Case {
-    std::vector<Answer> answers;
+    std::vector<Answer> answers;  // in turn, the last repeats
     bool result;
     size_t gets;
+    const char* error = nullptr;
+    const char* maxWaitSec = "1";  // nullptr: the default of six hours
+    unsigned long pauseMs = 100;
   };
   const Case cases[] = {
       {{job("started"), job("finished")}, true, 2},
       {{job("FINISHED")}, true, 1},
-      {{job("started"), job("failed")}, false, 2},
-      {{job("FAILED")}, false, 1},
-      {{job("started"), job("Aborted")}, false, 2},
-      {{job("Unknown")}, false, 1},
-      {{Fault(404)}, false, 1},
-      {{Fault(500), Answer::partial(200, "<job>"), job("finished")}, true, 3},  // within it
-      {{Fault(500)}, false, 3},                                                 // beyond it
+      {{job("started"), job("failed")}, false, 2, "ended in state [failed]"},
+      {{job("started"), job("Aborted")}, false, 2, "ended in state [Aborted]"},
+      {{job("Unknown")}, false, 1, "ended in state [Unknown]"},
+      {{Fault(404)}, false, 1, "Job [j1] does not exist"},
+      // As many unreadable answers as extra checks are let pass; the next one ends the wait.
+      {{Ok(kBroken), job("finished")}, true, 2},
+      {{Fault(500), cut, job("finished")}, true, 3},
+      {{Fault(500), cut, Ok(kBroken)}, false, 3, "Failed to read job [j1] - giving up"},
+      // A state taken for a running one ends the wait once the pauses reach the maximum.
+      {{job("started")}, false, 4, "has not ended within [3] seconds", "3", 1000},
+      {{job("started")}, false, 1, "has not ended within [0] seconds", "0", 1000},
+      {{job("started")}, false, 7, "has not ended within [21600] seconds", nullptr, 3600000},
   };
   for (const auto& c : cases) {
-    engine->script("GET", "/ovirt-engine/api/jobs/j1", c.answers);
-    engine->clearRequests();
-    EXPECT_EQ(ops->pollForRhevJobCompletion("j1"), c.result) << c.answers.back().body;
-    EXPECT_EQ(requestsOf("GET jobs/j1"), c.gets);
-    EXPECT_EQ(newSleeps().size(), c.gets - 1);
-  }
-}
-
-TEST_F(PollingTest, JobWaitJudgesNotFoundOnlyOnItsOwnRequest) {
-  leaveStale404();
-  serve({{"GET jobs/j1", Ok(kBroken)}, {"GET jobs/j1", Ok(JobXml("j1", "x", "finished"))}});
-  EXPECT_TRUE(ops->pollForRhevJobCompletion("j1"));
-  EXPECT_EQ(requestsOf("GET jobs/j1"), 2u);
-}
-
-TEST_F(PollingTest, JobStuckInARunningStateIsBoundedByTheConfiguredMaximum) {
-  struct Case {
-    const char* maxWaitSec;  // nullptr: the default of six hours
-    int sleepMs;
-    size_t gets;
-  };
-  const Case cases[] = {{"3", 1000, 4}, {"0", 1000, 1}, {nullptr, 3600000, 7}};
-  serve({{"GET jobs/j1", Ok(JobXml("j1", "Merging", "started"))}});
-  for (const auto& c : cases) {
+    SCOPED_TRACE(c.gets);
     if (c.maxWaitSec) config.set("nRhevJobMaxWaitSec", c.maxWaitSec);
     if (!c.maxWaitSec) RemoveConfigValue("VirtualServer", "nRhevJobMaxWaitSec");
-    config.set("nRHEVMAPISLEEPINTERVAL", std::to_string(c.sleepMs));
+    config.set("nRHEVMAPISLEEPINTERVAL", std::to_string(c.pauseMs));
     rebuildOperations();
-    engine->clearRequests();
-    EXPECT_FALSE(ops->pollForRhevJobCompletion("j1"));
+    serve({});
+    engine->script("GET", "/ovirt-engine/api/jobs/j1", c.answers);
+    leaveStale404();  // not found is judged on the wait's own requests only
+    EXPECT_EQ(ops->pollForRhevJobCompletion("j1"), c.result);
     EXPECT_EQ(requestsOf("GET jobs/j1"), c.gets);
-    EXPECT_EQ(newSleeps(), std::vector<unsigned long>(c.gets - 1, c.sleepMs));
-    EXPECT_TRUE(logs.containsError("has not ended within"));
+    EXPECT_EQ(newSleeps(), std::vector<unsigned long>(c.gets - 1, c.pauseMs));
+    if (c.error) {
+      EXPECT_TRUE(logs.containsError(c.error)) << logs.all();
+    }
   }
 }
 
 TEST_F(PollingTest, CorrelationSearchFollowsOnlyAMatchingFirstJob) {
   const std::string search = "GET jobs?search=correlation_id=A1_5";
   const std::string started = JobXml("j1", "Snapshot A1_5 of vm7", "started");
-  struct Case {
-    std::vector<std::string> jobs;
-    bool result;
-    size_t jobGets;
-    const char* error;
-  };
+  const std::string other = JobXml("j1", "other", "started"), j2 = JobXml("j2", "A1_5", "started");
+  const Exchange running = {"GET jobs/j1", Ok(started)};
+  const Exchange finished = {"GET jobs/j1", Ok(JobXml("j1", "A1_5", "finished"))};
+  auto jobs = [](const std::vector<std::string>& listed) { return Ok(ListXml("jobs", listed)); };
+  // The correlation id, the flow of its wait and what it logs.
+  using Case = std::tuple<const char*, Flow, const char*>;
   const Case cases[] = {
-      {{}, true, 0, "no job found for correlation Id [A1_5]"},
-      {{JobXml("j1", "Adding Disk", "started")},
-       true,
-       0,
-       "Correlation Id [A1_5] does not match with job [Adding Disk][j1]"},
-      {{started, JobXml("j2", "A1_5", "started")}, true, 2, nullptr},
-      {{JobXml("j1", "other", "started"), JobXml("j2", "A1_5", "started")},
-       true,
-       0,
-       "does not match with job [other][j1]"},
+      {"A1_5", {{{search, jobs({})}}, true}, "no job found for correlation Id [A1_5]"},
+      {"A1_5", {{{search, jobs({other, started})}}, true}, "does not match with job [other][j1]"},
+      {"A1_5", {{{search, jobs({started, j2})}, running, finished}, true}, nullptr},
+      {"A1_5", {{{search, Fault(500)}}, false}, nullptr},
+      // The id is built from the caller's description: it stays one query value.
+      {"a&b+1_5", {{{"GET jobs?search=correlation_id=a%26b%2B1_5", jobs({})}}, true}, nullptr},
   };
-  for (const auto& c : cases) {
-    serve({{search, Ok(ListXml("jobs", c.jobs))},
-           {"GET jobs/j1", Ok(started)},
-           {"GET jobs/j1", Ok(JobXml("j1", "A1_5", "finished"))}});
-    engine->clearRequests();
-    logs.clear();
-    EXPECT_EQ(ops->pollVMSnapshotStatus(SVMInfoLib(), SSnapshotInfoLib(), "A1_5"), c.result);
-    EXPECT_EQ(requestsOf(search), 1u);
-    EXPECT_EQ(requestsOf("GET jobs/j1"), c.jobGets);
-    EXPECT_EQ(requestsOf("GET jobs/j2"), 0u);
-    if (c.error) {
-      EXPECT_TRUE(logs.containsError(c.error));
+  for (const auto& [id, flow, error] : cases) {
+    expectFlow(flow, [&, id = id] {
+      return ops->pollVMSnapshotStatus(SVMInfoLib(), SSnapshotInfoLib(), id);
+    });
+    if (error) {
+      EXPECT_TRUE(logs.containsError(error));
     }
   }
-  serve({{search, Fault(500)}});
-  EXPECT_FALSE(ops->pollVMSnapshotStatus(SVMInfoLib(), SSnapshotInfoLib(), "A1_5"));
-
-  // The id is built from the caller's description: it stays one query value.
-  const std::string encoded = "GET jobs?search=correlation_id=a%26b%2B1_5";
-  serve({{encoded, Ok(ListXml("jobs", {}))}});
-  EXPECT_TRUE(ops->pollVMSnapshotStatus(SVMInfoLib(), SSnapshotInfoLib(), "a&b+1_5"));
-  EXPECT_EQ(requestsOf(encoded), 1u);
 }
 
 }  // namespace
