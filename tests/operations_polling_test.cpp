@@ -23,7 +23,7 @@ TEST_F(PollingTest, StatusWaitEndsAsTheCheckerDecidesOrAfterTheExtraChecks) {
   const auto active = &Ops::checkDiskActiveStatusCallBack;
   const auto power = &Ops::checkChangePowerStateCallBack;
   auto status = [](std::string s) { return "<creation><status>" + s + "</status></creation>"; };
-  auto snap = [](const char* s) { return SnapshotXml("s", s); };
+  auto snap = [](const char* s) { return SnapshotStateXml("s", s); };
   auto vm = [](const char* s) { return VmXml("v", s); };
   // The checker, the flag it is given, the answers in turn (each read once), the result and the
   // flag it leaves.

@@ -39,11 +39,11 @@ TEST_F(SnapshotOperationsTest, CreateFollowsTheCorrelatedJobThenTheUnlock) {
   });
   for (const char* type : {"regular", "active"}) {
     serve({{"GET vms/v1", Ok(VmXml("v1", "up"))},
-           {"POST vms/v1/snapshots", Ok(SnapshotXml("s1", "locked"))},
+           {"POST vms/v1/snapshots", Ok(SnapshotStateXml("s1", "locked"))},
            {"GET jobs/j1", Ok(JobXml("j1", "x", "started"))},
            {"GET jobs/j1", Ok(JobXml("j1", "x", "finished"))},
-           {kSnapshot, Ok(SnapshotXml("s1", "locked"))},
-           {kSnapshot, Ok(SnapshotXml("s1", "ok", type))}});
+           {kSnapshot, Ok(SnapshotStateXml("s1", "locked"))},
+           {kSnapshot, Ok(SnapshotStateXml("s1", "ok", type))}});
     const long before = static_cast<long>(std::time(nullptr));
     std::string snapshotId;
     const bool regular = type == std::string("regular");
@@ -64,7 +64,7 @@ TEST_F(SnapshotOperationsTest, CreateFollowsTheCorrelatedJobThenTheUnlock) {
 }
 
 TEST_F(SnapshotOperationsTest, DeleteRefusesBusyStatesFollowsTheJobAndWaitsForNotFound) {
-  const Answer ok = Ok(SnapshotXml("s1", "ok"));
+  const Answer ok = Ok(SnapshotStateXml("s1", "ok"));
   const Answer cut = Answer::partial(200, "<a>");
   struct Case {
     const char* vmStatus;
@@ -77,7 +77,7 @@ TEST_F(SnapshotOperationsTest, DeleteRefusesBusyStatesFollowsTheJobAndWaitsForNo
     int retries = 2;
   };
   const Case cases[] = {
-      {"up", {Ok(SnapshotXml("s1", "LOCKED"))}, false, 0, false, "current status [LOCKED]"},
+      {"up", {Ok(SnapshotStateXml("s1", "LOCKED"))}, false, 0, false, "current status [LOCKED]"},
       {"migrating", {ok}, false, 0, false, "vm[vm-v1][v1]: current state: [migrating]"},
       {"down", {Fault(404)}, true, 0, false},
       {"down", {Ok("<html/>")}, false, 0, false},  // after an older 404

@@ -9,7 +9,8 @@ namespace {
 using namespace hvtest;
 using StorageOperationsTest = OperationsTest;
 
-const std::string kDestroy = "DELETE storagedomains/sd1?host=host1&destroy=true";
+// The host name is a query value like any other: encoded.
+const std::string kDestroy = "DELETE storagedomains/sd1?host=host%261&destroy=true";
 const std::string kInDc = "GET datacenters/dc1/storagedomains?search=name=data1";
 const std::string kSelf = "GET storagedomains/sd1";
 const Exchange kDataCenter = {
@@ -33,7 +34,7 @@ SStorageDomainInfoLib Domain(const char* dataCenter) {
   SStorageDomainInfoLib domain;
   domain.id = "sd1";
   domain.name = "data1";
-  domain.hostName = "host1";
+  domain.hostName = "host&1";
   domain.dataCenterName = dataCenter;
   return domain;
 }
@@ -54,7 +55,7 @@ TEST_F(StorageOperationsTest, CreateAttachesAndActivatesOrDestroysAgain) {
                             Listed(kInDc, "Active")};
   // The create request names the host, not the data center; the attach names the domain.
   const std::vector<std::pair<std::string, std::string>> bodies = {
-      {"POST storagedomains", "<host><name>host1</name></host>"},
+      {"POST storagedomains", "<host><name>host&amp;1</name></host>"},
       {"POST storagedomains", "!DC"},
       {attach, "<storage_domain><name>data1</name></storage_domain>"}};
   const Flow cases[] = {

@@ -94,7 +94,7 @@ std::string DataCenterStorageDomainAction(const std::string& dataCenterId,
 std::string StorageDomain(const std::string& domainId) { return Item(kStorageDomains, domainId); }
 
 std::string StorageDomainDestroy(const std::string& domainId, const std::string& hostName) {
-  return StorageDomain(domainId) + "?host=" + hostName + "&destroy=true";
+  return StorageDomain(domainId) + "?host=" + EncodeQueryValue(hostName) + "&destroy=true";
 }
 
 }  // namespace paths

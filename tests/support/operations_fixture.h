@@ -37,7 +37,7 @@ inline std::string JobXml(const std::string& id, const std::string& description,
   return "<job id=\"" + id + "\"><description>" + description + "</description><status>" + status +
          "</status></job>";
 }
-inline std::string SnapshotXml(const std::string& id, const std::string& status,
+inline std::string SnapshotStateXml(const std::string& id, const std::string& status,
                                const std::string& type = "regular") {
   return "<snapshot id=\"" + id + "\"><snapshot_status>" + status +
          "</snapshot_status><snapshot_type>" + type + "</snapshot_type></snapshot>";
