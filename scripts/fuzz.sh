@@ -33,7 +33,7 @@ if [ "$step" != run ]; then
   # -O1 keeps the fuzzer fast enough; line tables are all a crash report needs.
   CC=clang-14 CXX=clang++-14 cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=Debug \
     "-DCMAKE_CXX_FLAGS_DEBUG=-O1 -gline-tables-only" -DHYPERVALE_WERROR=ON \
-    -DHYPERVALE_FUZZ=ON -DHYPERVALE_BUILD_TESTS=OFF -DHYPERVALE_BUILD_EXAMPLES=OFF \
+    -DCMAKE_UNITY_BUILD=ON -DHYPERVALE_FUZZ=ON -DHYPERVALE_BUILD_TESTS=OFF -DHYPERVALE_BUILD_EXAMPLES=OFF \
     -DHYPERVALE_BUILD_BENCH=OFF -DHYPERVALE_SANITIZE=ON >/dev/null
   cmake --build "$dir" --target fuzz_parser -j"$jobs"
 fi
