@@ -76,6 +76,7 @@ TEST_P(EveryGeneration, BackupCycle) {
   std::string ovf;
   ASSERT_TRUE(hv.createVMSnapshot(vm, snapshot, ovf)) << logs.all();
   EXPECT_NE(ovf.find("<TemplateId>"), std::string::npos) << "a backup needs the VM's OVF";
+  EXPECT_TRUE(hv.checkSnapshotExistence(vm.id, snapshot.id));
 
   std::set<std::string> deviceNames;
   for (const auto& vmDisk : vm.disks) {
@@ -115,6 +116,7 @@ TEST_P(EveryGeneration, RestoreNextToTheSource) {
   disk.storageDomainId = sim->idOf(hvsim::Kind::StorageDomain, "data1");
   disk.storageDomainName = "data1";
   ASSERT_TRUE(hv.createDisk(disk)) << logs.all();
+  EXPECT_TRUE(hv.checkDiskExistence(disk.id));
   ASSERT_TRUE(hv.attachDisk(restored.id, disk, true, true, false)) << logs.all();
   ASSERT_TRUE(hv.addNicToVM(restored.id, "ovirtmgmt")) << logs.all();
   ASSERT_TRUE(hv.changePowerState(restored, 1)) << logs.all();

@@ -11,21 +11,20 @@ namespace {
 
 using namespace hvtest;
 
+const std::string kVm = Href("vms", "v1");
 const std::string kAttachments = Href("vms", "proxy") + "/diskattachments";
 const std::string kDomainSearch = "/ovirt-engine/api/storagedomains?search=name=backup-sd";
+const Answer kComplete = Answer::xml(200, "<action><status>complete</status></action>");
 
 class ProceduresTest : public EngineTest {
  protected:
   void SetUp() override {
     EngineTest::SetUp();
     config.set("nRHEVMAPIRETRYCT", "2").set("nRHEVMAPISLEEPINTERVAL", "10");
-    engine->answer("GET", "/ovirt-engine/api",
-                   Answer::xml(200,
-                               "<api><product_info><name>oVirt Engine</name><version><build>0"
-                               "</build><full_version>4.1.0</full_version><major>4</major><minor>"
-                               "1</minor><revision>0</revision></version></product_info></api>"));
+    serveApiRoot("v4/api.xml");  // 4.0.4: disks are tied to VMs through attachments
     ASSERT_TRUE(facade.connect(server(), "admin", TestPassword()));
     engine->clearRequests();
+    vm.id = "v1";
   }
 
   void serve(const std::string& target, const std::string& body) {
@@ -33,11 +32,8 @@ class ProceduresTest : public EngineTest {
   }
   // VM v1 (running on h1) with the given snapshots.
   void serveVmWithSnapshots(std::initializer_list<std::string> snapshots) {
-    serve(Href("vms", "v1"),
-          VmXml("v1", "vm1", "h1", "c1", {{"snapshots", Href("vms", "v1") + "/snapshots"}}));
-    serve(Href("vms", "v1") + "/snapshots", ListXml("snapshots", snapshots));
-    serve(Href("hosts", "h1"), HostXml("h1", "host1", "c1"));
-    serve(Href("clusters", "c1"), ClusterXml("c1", "Cluster1", "d1"));
+    serve(kVm, VmXml("v1", "vm1", "h1", "c1", {{"snapshots", kVm + "/snapshots"}}));
+    serve(kVm + "/snapshots", ListXml("snapshots", snapshots));
   }
   void serveProxyDisks(const std::vector<std::string>& diskIds) {
     std::string list = ListXml("disk_attachments", {});
@@ -56,6 +52,7 @@ class ProceduresTest : public EngineTest {
   }
 
   TzHypervale facade;
+  SVMInfoLib vm;  // v1
 };
 
 TEST(UpdateOvfTest, OnlyTheFirstTemplateIdBecomesTheZeroId) {
@@ -77,37 +74,26 @@ TEST(UpdateOvfTest, OnlyTheFirstTemplateIdBecomesTheZeroId) {
   }
 }
 
-TEST_F(ProceduresTest, SnapshotIsRefusedOnlyWhileAnotherIsLockedExactly) {
+TEST_F(ProceduresTest, SnapshotsWaitForNoLockedOneAndABackupMustCarryItsOvf) {
   serveVmWithSnapshots({SnapshotXml("s0", "active", "ok"), SnapshotXml("s1", "regular", "locked")});
-  SVMInfoLib vm;
-  vm.id = "v1";
   SSnapshotInfoLib snapshot;
-  snapshot.description = "_QZ_BACKUP_nightly";
   std::string ovf = "untouched";
   EXPECT_FALSE(facade.createVMSnapshot(vm, snapshot, ovf));
   EXPECT_TRUE(logs.containsError(
       "One of the snapshot of the VM [v1] is in locked state. Can't create a new snapshot."));
-  EXPECT_EQ(ovf, "untouched");
   EXPECT_FALSE(facade.deleteVMSnapshot("vm1", "v1", "s1"));
-  EXPECT_TRUE(logs.containsError(
-      "One of the snapshot of the VM [v1] is in locked state. Can't delete snapshot [s1]"));
-  EXPECT_EQ(sent("POST") + sent("DELETE"), 0u);
-  EXPECT_TRUE(facade.isVMLocked("v1"));
-  EXPECT_FALSE(facade.isVMLocked("unknown-vm"));  // unreadable VM: not locked
   EXPECT_FALSE(facade.deleteVMSnapshot("vm1", "v1", ""));
   EXPECT_TRUE(logs.containsError("Snapshot can't be empty for deletion"));
-}
+  EXPECT_EQ(sent("POST") + sent("DELETE"), 0u);
+  EXPECT_FALSE(facade.isVMLocked("unknown-vm"));  // unreadable VM: not locked
 
-TEST_F(ProceduresTest, SnapshotForBackupIsReadWithAllContentAndMustCarryItsOvf) {
   // Another letter case is not the engine's "locked": the request goes out.
   serveVmWithSnapshots({SnapshotXml("s0", "regular", "Locked")});
-  engine->answer("POST", Href("vms", "v1") + "/snapshots",
+  engine->answer("POST", kVm + "/snapshots",
                  Answer::xml(201, SnapshotXml("s1", "regular", "locked")));
   serve("/ovirt-engine/api/jobs", ListXml("jobs", {}));
-  const std::string self = Href("vms", "v1") + "/snapshots/s1";
+  const std::string self = kVm + "/snapshots/s1";
   const std::string ok = SnapshotXml("s1", "regular", "ok");
-  SVMInfoLib vm;
-  vm.id = "v1";
   for (const bool carriesOvf : {false, true}) {
     serve(self, carriesOvf ? ok.substr(0, ok.rfind("</snapshot>")) +
                                  "<initialization><configuration><data>&lt;ovf:Envelope/&gt;"
@@ -116,10 +102,8 @@ TEST_F(ProceduresTest, SnapshotForBackupIsReadWithAllContentAndMustCarryItsOvf) 
                            : ok);
     engine->clearRequests();
     logs.clear();
-    SSnapshotInfoLib snapshot;
     snapshot.description = "_QZ_BACKUP_vm1_nightly_1";
     snapshot.ovfData = "<stale/>";  // what the caller's record held before never counts
-    std::string ovf = "untouched";
     EXPECT_EQ(facade.createVMSnapshot(vm, snapshot, ovf), carriesOvf);
     EXPECT_EQ(ovf, carriesOvf ? "<ovf:Envelope/>" : "untouched");
     EXPECT_EQ(
@@ -135,10 +119,8 @@ TEST_F(ProceduresTest, SnapshotForBackupIsReadWithAllContentAndMustCarryItsOvf) 
 
 TEST_F(ProceduresTest, RecordFormOfSnapshotDeletionFlagsOnlyConflicts) {
   serveVmWithSnapshots({SnapshotXml("s1", "regular", "ok")});
-  const std::string self = Href("vms", "v1") + "/snapshots/s1";
+  const std::string self = kVm + "/snapshots/s1";
   serve(self, SnapshotXml("s1", "regular", "ok"));
-  SVMInfoLib vm;
-  vm.id = "v1";
   SSnapshotInfoLib snapshot;
   snapshot.id = "s1";
   for (const int status : {409, 500}) {
@@ -188,7 +170,7 @@ TEST_F(ProceduresTest, AttachAndDetachResultsFollowTheProxysDiskList) {
 
   // A list that cannot be read proves nothing: not for a detach, an attach, or the clean-up
   // of a proxy whose list was read once before its detach failed.
-  serve(Href("vms", "v1") + "/snapshots/s1/disks", ListXml("disks", {DiskXml("k1", "a", "sd")}));
+  serve(kVm + "/snapshots/s1/disks", ListXml("disks", {DiskXml("k1", "a", "sd")}));
   engine->clearRequests();
   for (const Answer& unread : {Answer::engineFault(503, "Unavailable", "busy"),
                                Answer::xml(200, "<html>proxy</html>"), Answer::drop()}) {
@@ -203,49 +185,20 @@ TEST_F(ProceduresTest, AttachAndDetachResultsFollowTheProxysDiskList) {
     EXPECT_FALSE(facade.attachDisk("proxy", disk, true, false, true));
   }
   EXPECT_EQ(sent("POST"), 0u);
-}
-
-TEST_F(ProceduresTest, OnlyTheSnapshotsDisksTheProxyHasAreDetached) {
-  serve(Href("vms", "v1") + "/snapshots/s1/disks",
-        ListXml("disks",
-                {DiskXml("k1", "a", "sd"), DiskXml("k2", "b", "sd"), DiskXml("k3", "c", "sd")}));
-  for (const char* disk : {"k1", "k3"}) {
-    engine->answer("DELETE", kAttachments + "/" + disk,
-                   Answer::xml(200, "<action><status>complete</status></action>"));
-  }
-  serveProxyDisks({"k0", "k3", "k1"});
-  ASSERT_TRUE(facade.DetachSnappedDisksFromProxy("proxy", "v1", "s1"));
-  std::vector<std::string> deleted;
-  for (const auto& r : engine->requests()) {
-    if (r.method == "DELETE") deleted.push_back(r.target);
-  }
-  // In the snapshot's disk order.
-  EXPECT_EQ(deleted, (std::vector<std::string>{kAttachments + "/k1", kAttachments + "/k3"}));
   serveProxyDisks({});
   EXPECT_FALSE(facade.DetachSnappedDisksFromProxy("proxy", "v1", "s1"));
   EXPECT_TRUE(logs.containsError("No disks attached to VM [proxy]"));
 }
 
-TEST_F(ProceduresTest, DiskOfASnapshotIsReadThroughTheVmAndExistenceAsksTheRightPaths) {
-  serve(Href("vms", "v1") + "/snapshots/s1/disks/k1", DiskXml("k1", "boot", "sd"));
-  serve(Href("vms", "v1") + "/diskattachments/k1", AttachmentXml("k1", "virtio_scsi", true, false));
+TEST_F(ProceduresTest, DiskOfASnapshotIsReadThroughTheVmWithItsAttachment) {
+  serve(kVm + "/snapshots/s1/disks/k1", DiskXml("k1", "boot", "sd"));
+  serve(kVm + "/diskattachments/k1", AttachmentXml("k1", "virtio_scsi", true, false));
   SDiskInfoLib disk;
   disk.snapshotId = "s1";
   ASSERT_TRUE(facade.getDiskInfoForVM("v1", "k1", disk));
   EXPECT_EQ(disk.name, "boot");
   EXPECT_EQ(disk.interface, "virtio_scsi");  // from the attachment (4.0.2 and later)
   EXPECT_TRUE(disk.bootable);
-
-  serve(Href("vms", "v1"), VmXml("v1", "vm1", "", "c1"));
-  engine->clearRequests();
-  EXPECT_TRUE(facade.checkVMExistence("v1"));
-  EXPECT_FALSE(facade.checkDiskExistence("k1"));
-  EXPECT_FALSE(facade.checkSnapshotExistence("v1", "s1"));
-  std::vector<std::string> targets;
-  for (const auto& r : engine->requests()) targets.push_back(r.target);
-  EXPECT_EQ(targets, (std::vector<std::string>{Href("vms", "v1"), Href("disks", "k1"),
-                                               Href("vms", "v1") + "/snapshots/s1"}));
-  EXPECT_TRUE(logs.errors().empty());
 }
 
 TEST_F(ProceduresTest, NicProfileNameMustMatchExactly) {
@@ -253,10 +206,10 @@ TEST_F(ProceduresTest, NicProfileNameMustMatchExactly) {
         ListXml("vnic_profiles",
                 {VnicProfileXml("p1", "Backup", "n1"), VnicProfileXml("p2", "backup", "n2")}));
   const std::string nic =
-      "<nic href=\"" + Href("vms", "v1") +
+      "<nic href=\"" + kVm +
       "/nics/n9\" id=\"n9\"><name>nic1</name><linked>true</linked><plugged>true</plugged></nic>";
-  engine->answer("POST", Href("vms", "v1") + "/nics", Answer::xml(201, nic));
-  serve(Href("vms", "v1") + "/nics/n9", nic);
+  engine->answer("POST", kVm + "/nics", Answer::xml(201, nic));
+  serve(kVm + "/nics/n9", nic);
   EXPECT_FALSE(facade.addNicToVM("v1", "BACKUP"));
   EXPECT_TRUE(logs.containsError("vnic profile BACKUP not found"));
   EXPECT_EQ(sent("POST"), 0u);
@@ -302,11 +255,16 @@ class StorageProceduresTest : public ProceduresTest {
   }
 };
 
-TEST_F(StorageProceduresTest, DomainWithOnlyOvfStoresIsDestroyed) {
+TEST_F(StorageProceduresTest, UnknownDomainIsGoneAndOneWithOnlyOvfStoresIsDestroyed) {
+  // Another letter case is another domain: this one is gone, nothing is removed.
+  serve(kDomainSearch, ListXml("storage_domains", {StorageDomainXml("x", "Backup-SD")}));
+  deleteDomain(true);
+  EXPECT_TRUE(logs.contains("Stoage domain (backup-sd) does not exist"));
+  EXPECT_EQ(sent("DELETE"), 0u);
+
   serveDomain({DiskXml("o1", "OVF_STORE", "sd1"), DiskXml("o2", "OVF_STORE", "sd1")}, "",
               "unattached");
-  engine->answer("DELETE", Href("storagedomains", "sd1") + "?host=host1&destroy=true",
-                 Answer::xml(200, "<action><status>complete</status></action>"));
+  engine->answer("DELETE", Href("storagedomains", "sd1") + "?host=host1&destroy=true", kComplete);
   // Read once before the destroy, gone afterwards.
   engine->script("GET", Href("storagedomains", "sd1"),
                  {Answer::xml(200, StorageDomainXml("sd1", "backup-sd", {}, "unattached")),
@@ -355,21 +313,7 @@ TEST_F(StorageProceduresTest, RealDisksUsersOrUncertaintyKeepTheDomain) {
   EXPECT_TRUE(logs.containsError("several domains carry that name"));
 }
 
-TEST_F(StorageProceduresTest, UnknownDomainIsReportedGoneWithoutRemoval) {
-  serve(kDomainSearch, ListXml("storage_domains", {StorageDomainXml("x", "Backup-SD")}));
-  deleteDomain(true);
-  EXPECT_TRUE(logs.contains("Stoage domain (backup-sd) does not exist"));
-  EXPECT_EQ(sent("DELETE"), 0u);
-
-  serve("/ovirt-engine/api/datacenters?search=name=nowhere", ListXml("data_centers", {}));
-  SStorageDomainInfoLib d;
-  d.name = "backup-sd";
-  d.dataCenterName = "nowhere";
-  EXPECT_FALSE(facade.createStorageDomain(d));
-  EXPECT_EQ(sent("POST"), 0u);
-}
-
-TEST_F(StorageProceduresTest, ExistenceAndActivityInAnyCase) {
+TEST_F(StorageProceduresTest, ExistenceAndActivityInAnyCaseAndCreationOnlyInAKnownDataCenter) {
   serve("/ovirt-engine/api/datacenters?search=name=DC1",
         ListXml("data_centers", {DataCenterXml("d1", "DC1")}));
   // Outside its data center an attached domain shows no status, only its data center.
@@ -408,6 +352,14 @@ TEST_F(StorageProceduresTest, ExistenceAndActivityInAnyCase) {
       EXPECT_EQ(active, c.active);
     }
   }
+
+  serve("/ovirt-engine/api/datacenters?search=name=nowhere", ListXml("data_centers", {}));
+  SStorageDomainInfoLib domain;
+  domain.name = "backup-sd";
+  domain.hostName = "host1";
+  domain.dataCenterName = "nowhere";
+  EXPECT_FALSE(facade.createStorageDomain(domain));
+  EXPECT_EQ(sent("POST"), 0u);
 }
 
 // Disk migration.
@@ -421,20 +373,14 @@ class MigrationTest : public ProceduresTest {
     serve("/ovirt-engine/api/storagedomains?search=name=nowhere", ListXml("storage_domains", {}));
     serve(Href("storagedomains", "sdT"), StorageDomainXml("sdT", "target"));
     serve(Href("storagedomains", "sdS"), StorageDomainXml("sdS", "source"));
-    for (const char* disk : {"k1", "k2"}) {
-      engine->answer("POST", Href("disks", disk) + "/move",
-                     Answer::xml(200, "<action><status>complete</status></action>"));
+    for (const char* id : {"k1", "k2"}) {
+      engine->answer("POST", Href("disks", id) + "/move", kComplete);
+      SDiskInfoLib disk;
+      disk.id = id;
+      disk.name = std::string("disk-") + id;
+      disk.storageDomainName = "source";
+      disks.push_back(disk);
     }
-  }
-
-  static std::vector<SDiskInfoLib> Disks(const std::string& domainName) {
-    std::vector<SDiskInfoLib> disks(2);
-    for (size_t i = 0; i < disks.size(); ++i) {
-      disks[i].id = "k" + std::to_string(i + 1);
-      disks[i].name = "disk-" + disks[i].id;
-      disks[i].storageDomainName = domainName;
-    }
-    return disks;
   }
 
   // A disk as the engine reports it during or after the move.
@@ -445,26 +391,26 @@ class MigrationTest : public ProceduresTest {
                                  "</total_size><storage_domains><storage_domain id=\"" + domainId +
                                  "\"/></storage_domains></disk>");
   }
-  bool progress(bool& completed, bool& failed) {
-    return facade.CheckTaskProgress("v1", "source", "target", Disks("source"), false, completed,
-                                    failed);
-  }
+
+  std::vector<SDiskInfoLib> disks;  // k1 and k2 on "source"
 };
 
 TEST_F(MigrationTest, DisksAlreadyOnTheTargetOrAnUnknownTargetMoveNothing) {
-  serve(Href("vms", "v1") + "/snapshots", ListXml("snapshots", {SnapshotXml("a", "active", "ok")}));
-  ASSERT_TRUE(facade.moveDisks("v1", Disks("target"), "target", true));
+  serve(kVm + "/snapshots", ListXml("snapshots", {SnapshotXml("a", "active", "ok")}));
+  std::vector<SDiskInfoLib> onTarget = disks;
+  for (auto& disk : onTarget) disk.storageDomainName = "target";
+  ASSERT_TRUE(facade.moveDisks("v1", onTarget, "target", true));
   size_t skips = 0;
   for (const auto& e : logs.errors())
     skips += e.find("Skiping disk movement.") != std::string::npos;
   EXPECT_EQ(skips, 2u);
-  EXPECT_FALSE(facade.moveDisks("v1", Disks("source"), "nowhere", false));
+  EXPECT_FALSE(facade.moveDisks("v1", disks, "nowhere", false));
   EXPECT_EQ(sent("POST"), 0u);
 }
 
 TEST_F(MigrationTest, SnapshotCountIsCheckedOnlyForARunningVm) {
-  serve(Href("vms", "v1") + "/snapshots/m1", SnapshotXml("m1", "regular", "ok"));
-  serve(Href("vms", "v1") + "/snapshots/old", SnapshotXml("old", "regular", "ok"));
+  serve(kVm + "/snapshots/m1", SnapshotXml("m1", "regular", "ok"));
+  serve(kVm + "/snapshots/old", SnapshotXml("old", "regular", "ok"));
   struct Case {
     const char* hostId;  // empty: the VM is down
     std::initializer_list<std::string> snapshots;
@@ -481,10 +427,10 @@ TEST_F(MigrationTest, SnapshotCountIsCheckedOnlyForARunningVm) {
   };
   for (const auto& c : cases) {
     engine->clearRequests();
-    serve(Href("vms", "v1"), VmXml("v1", "vm1", c.hostId, "c1"));
-    serve(Href("vms", "v1") + "/snapshots", ListXml("snapshots", c.snapshots));
-    serve(Href("vms", "v1") + "/snapshots/m2", SnapshotXml("m2", "regular", "ok"));
-    EXPECT_EQ(facade.moveDisks("v1", Disks("source"), "target", true), c.result);
+    serve(kVm, VmXml("v1", "vm1", c.hostId, "c1"));
+    serve(kVm + "/snapshots", ListXml("snapshots", c.snapshots));
+    serve(kVm + "/snapshots/m2", SnapshotXml("m2", "regular", "ok"));
+    EXPECT_EQ(facade.moveDisks("v1", disks, "target", true), c.result);
     for (const char* disk : {"k1", "k2"})
       EXPECT_EQ(sent("POST", Href("disks", disk) + "/move"), 1u);
     for (const auto& r : engine->requests()) {
@@ -492,33 +438,34 @@ TEST_F(MigrationTest, SnapshotCountIsCheckedOnlyForARunningVm) {
     }
     // The count is taken only where it means something; the snapshots are then all waited for.
     const size_t reads = *c.hostId ? 1 : 0;
-    EXPECT_EQ(engine->requestCount("GET", Href("vms", "v1") + "/snapshots"), reads);
-    EXPECT_GE(sent("GET", Href("vms", "v1") + "/snapshots/old"), reads);
+    EXPECT_EQ(engine->requestCount("GET", kVm + "/snapshots"), reads);
+    EXPECT_GE(sent("GET", kVm + "/snapshots/old"), reads);
   }
   EXPECT_TRUE(logs.contains("VM [v1] is down: its disks move without snapshots"));
 }
 
 TEST_F(MigrationTest, ProgressOfLockedArrivedIllegalAndStrayDisks) {
+  bool completed = true;
+  bool failed = false;
+  const auto progress = [&] {
+    return facade.CheckTaskProgress("v1", "source", "target", disks, false, completed, failed);
+  };
   // From 4.1 on the total size is the space a disk uses, never 0 for one with data.
   serveDiskState("k1", "LOCKED", "sdS", 100);
   serveDiskState("k2", "ok", "sdT", 4050038784);
-  bool completed = true;
-  bool failed = false;
-  ASSERT_TRUE(progress(completed, failed));
+  ASSERT_TRUE(progress());
   EXPECT_FALSE(completed || failed);
   serveDiskState("k1", "ok", "sdT");  // an engine before 4.1 sends no total size
-  ASSERT_TRUE(progress(completed, failed));
+  ASSERT_TRUE(progress());
   EXPECT_TRUE(completed);
-
   // Unlocked, but back on the source; or on the target, but illegal.
   for (const auto& [status, domain] : {std::pair("ok", "sdS"), std::pair("Illegal", "sdT")}) {
     serveDiskState("k1", status, domain);
     completed = failed = false;
-    EXPECT_FALSE(progress(completed, failed));
+    EXPECT_FALSE(progress());
     EXPECT_TRUE(failed && !completed) << status;
-    EXPECT_TRUE(
-        logs.containsError("Failed to move disk [disk-k1] from [source] to [target] domain"));
   }
+  EXPECT_TRUE(logs.containsError("Failed to move disk [disk-k1] from [source] to [target] domain"));
   EXPECT_TRUE(logs.containsError("Disk [disk-k1][k1] is illegal after its move"));
   completed = true;
   failed = false;
