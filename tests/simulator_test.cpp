@@ -3,6 +3,8 @@
 // progress that needs both polls and time. The end-to-end tests drive everything it accepts.
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -23,15 +25,19 @@ using namespace std::chrono_literals;
 constexpr const char* kUser = "admin@internal";
 constexpr const char* kPassword = "sim-pw";
 
-// The simulator with the example seed on a clock that moves only when told, and a client.
+// The simulator with the example seed (and `moreSeed`) on a clock that moves only when told,
+// and a client.
 struct Engine {
-  explicit Engine(const std::string& generation, Timing timing = Timing())
-      : sim(options(generation, timing, clock)), client(sim.engine().caFile()) {}
+  explicit Engine(const std::string& generation, Timing timing = Timing(),
+                  const std::string& moreSeed = "")
+      : sim(options(generation, timing, clock, moreSeed)), client(sim.engine().caFile()) {}
   static hvsim::SimulatorOptions options(const std::string& generation, Timing timing,
-                                         const hvsim::ManualClock& clock) {
+                                         const hvsim::ManualClock& clock,
+                                         const std::string& moreSeed) {
     hvsim::SimulatorOptions o;
     o.generation = generation;
-    o.seedFile = std::string(HV_SIMULATOR_SEED_DIR) + "/example.seed";
+    std::ifstream seed(std::string(HV_SIMULATOR_SEED_DIR) + "/example.seed");
+    o.seedText = std::string(std::istreambuf_iterator<char>(seed), {}) + moreSeed;
     o.server.password = kPassword;
     o.timing = timing;
     o.clock = clock.source();
@@ -85,23 +91,14 @@ CurlReply call(Engine& e, const std::string& request, const std::string& body) {
 // Requests a real engine refuses, or takes otherwise than a lenient server would, and the
 // searches clients use, in order per generation: later rows see what earlier rows changed.
 TEST(SimulatorStrictnessTest, RequestsAreTakenAsAnEngineTakesThem) {
+  // A network of another data center: its profile cannot serve a VM of "Default".
+  const std::string remote =
+      "[datacenter Other]\n[network remote]\ndatacenter = Other\n[vnicprofile remote]\n"
+      "network = remote\n";
   std::map<std::string, std::unique_ptr<Engine>> engines;
   for (const char* generation : {"3.6", "4.1", "4.2"}) {
-    engines[generation] = std::make_unique<Engine>(generation, Timing::instant());
+    engines[generation] = std::make_unique<Engine>(generation, Timing::instant(), remote);
   }
-  // A network of another data center: its profile cannot serve a VM of "Default".
-  engines["4.1"]->sim.withInventory([](hvsim::Inventory& inventory) {
-    hvsim::DataCenter dc;
-    dc.id = inventory.newId(hvsim::IdKind::DataCenter);
-    hvsim::Network net;
-    net.id = inventory.newId(hvsim::IdKind::Network);
-    net.dataCenterId = inventory.dataCenters.add(dc).id;
-    hvsim::VnicProfile profile;
-    profile.id = inventory.newId(hvsim::IdKind::VnicProfile);
-    profile.name = "remote";
-    profile.networkId = inventory.networks.add(net).id;
-    inventory.vnicProfiles.add(profile);
-  });
   const std::string cluster = "<cluster><name>Default</name></cluster>";
   const std::string snapshot = "vms/{vm:web01}/snapshots/{snapshot}";
   const std::string jobs = "GET jobs?search=correlation_id%3Dbackup-7";
