@@ -29,7 +29,8 @@ class EndToEnd : public ::testing::Test {
         .set("nRHEVMAPISLEEPINTERVAL", "1000")
         .set("nRHEVMAPIRETRYCT", "10")
         .set("nRhevStallTimeoutSec", "5");
-    ASSERT_TRUE(hv.connect(server(), "admin", kPassword)) << logs.all();
+    ASSERT_TRUE(hv.connect("localhost:" + std::to_string(sim->port()), "admin", kPassword))
+        << logs.all();
   }
 
   void TearDown() override {
@@ -38,8 +39,6 @@ class EndToEnd : public ::testing::Test {
       EXPECT_TRUE(r.tls || !r.headers.has("Authorization")) << r.method << " " << r.target;
     }
   }
-
-  std::string server() const { return "localhost:" + std::to_string(sim->port()); }
 
   SVMInfoLib vmNamed(const std::string& name, UINT64 mask) {
     SVMInfoLib vm;
@@ -83,9 +82,8 @@ TEST_P(EveryGeneration, BackupCycle) {
     disk.id = vmDisk.id;
     disk.snapshotId = snapshot.id;
     ASSERT_TRUE(hv.attachDisk(proxy.id, disk, true, false, true)) << logs.all();
-    SDiskInfoLib attached;
-    ASSERT_TRUE(hv.getLogicalDiskName(proxy.id, disk.id, attached)) << logs.all();
-    deviceNames.insert(attached.logicalName);
+    ASSERT_TRUE(hv.getLogicalDiskName(proxy.id, disk.id, disk)) << logs.all();
+    deviceNames.insert(disk.logicalName);
   }
   // The proxy boots from /dev/vda; the snapshot's disks come after it.
   EXPECT_EQ(deviceNames, (std::set<std::string>{"/dev/vdb", "/dev/vdc"}));
@@ -112,7 +110,6 @@ TEST_P(EveryGeneration, RestoreNextToTheSource) {
   disk.provisionedSize = 1ULL << 30;
   disk.format = "cow";
   disk.interface = "virtio";
-  disk.storageDomainId = sim->idOf(hvsim::Kind::StorageDomain, "data1");
   disk.storageDomainName = "data1";
   ASSERT_TRUE(hv.createDisk(disk)) << logs.all();
   EXPECT_TRUE(hv.checkDiskExistence(disk.id));

@@ -48,7 +48,6 @@ struct Engine {
     EXPECT_FALSE(found.empty()) << name;
     return found;
   }
-  hvsim::Snapshot seededSnapshot() { return sim.vm(id(Kind::Vm, "web01"))->snapshots.at(1); }
   // A request under the API with the engine's credentials.
   CurlReply send(const std::string& method, const std::string& tail, const std::string& body = "") {
     return client.send(CurlAsk{method, sim.apiUrl() + "/" + tail, body, {}, kUser, kPassword});
@@ -72,10 +71,11 @@ CurlReply call(Engine& e, const std::string& request, const std::string& body) {
       const std::string key = text.substr(open + 1, close - open - 1);
       const size_t colon = key.find(':');
       std::string value;
+      const hvsim::Snapshot seeded = e.sim.vm(e.id(Kind::Vm, "web01"))->snapshots.at(1);
       if (key == "snapshot") {
-        value = e.seededSnapshot().id;
+        value = seeded.id;
       } else if (key == "ovf") {
-        hvsim::appendEscaped(value, e.seededSnapshot().ovf);
+        hvsim::appendEscaped(value, seeded.ovf);
       } else {
         value = e.id(kinds.at(key.substr(0, colon)), key.substr(colon + 1));
       }
@@ -153,8 +153,7 @@ TEST(SimulatorStrictnessTest, RequestsAreTakenAsAnEngineTakesThem) {
       {"3.6", "GET vms/{vm:web01}/diskattachments", "", 404, ""},
       {"3.6", "POST vms/{vm:web01}/start", "<action/>", 409, "<state>failed</state>"},
       {"3.6", "GET " + snapshot + "?all_content=true", "", 200, "!<data>"},
-      {"3.6", "PUT vms/{vm:web01}/disks/{disk:web01_Disk2}", "<disk><alias></alias></disk>", 200,
-       ""},
+      {"3.6", "PUT vms/{vm:web01}/disks/{disk:web01_Disk2}", "<disk><alias/></disk>", 200, ""},
       {"3.6", "DELETE vms/{vm:web01}/disks/{disk:web01_Disk1}", "", 409, "plugged"},
       {"3.6", "DELETE vms/{vm:WEB01}/disks/{disk:WEB01_Disk1}", "", 200, ""},
   };
@@ -169,8 +168,7 @@ TEST(SimulatorStrictnessTest, RequestsAreTakenAsAnEngineTakesThem) {
     for (std::string mark; std::getline(marks, mark, '|');) {
       const bool negated = mark[0] == '!';
       EXPECT_EQ(reply.body.find(mark.substr(negated)) != std::string::npos, !negated)
-          << mark << "\n"
-          << reply.body;
+          << mark + "\n" + reply.body;
     }
   }
   EXPECT_EQ(v3.sim.disk(blanked)->name, "");  // an empty element blanks the field
@@ -181,7 +179,6 @@ TEST(SimulatorStrictnessTest, ApiOnlyOverHttpsWithCredentialsAndItsOwnVersion) {
   Engine v4("4.1");
   Engine v3("3.6");
   struct Row {
-    const char* what;
     Engine& engine;
     bool plainHttp;
     bool credentials;
@@ -189,11 +186,11 @@ TEST(SimulatorStrictnessTest, ApiOnlyOverHttpsWithCredentialsAndItsOwnVersion) {
     long status;
   };
   const Row rows[] = {
-      {"API over plain HTTP, before any login", v4, true, false, "", 403},
-      {"API over plain HTTP with credentials", v4, true, true, "", 403},
-      {"API without credentials", v4, false, false, "", 401},
-      {"Version 3 of a 4.x engine", v4, false, true, "Version: 3", 400},
-      {"Version 4 of a 3.x engine", v3, false, true, "Version: 4", 200},
+      {v4, true, false, "", 403},  // plain HTTP is refused before any login
+      {v4, true, true, "", 403},
+      {v4, false, false, "", 401},
+      {v4, false, true, "Version: 3", 400},  // a 4.x engine serves its own API only
+      {v3, false, true, "Version: 4", 200},  // and 3.x ignores the header
   };
   for (const Row& row : rows) {
     const std::string base =
@@ -203,7 +200,7 @@ TEST(SimulatorStrictnessTest, ApiOnlyOverHttpsWithCredentialsAndItsOwnVersion) {
     ask.password = row.credentials ? kPassword : nullptr;
     if (*row.header) ask.headers.push_back(row.header);
     const CurlReply reply = row.engine.client.send(ask);
-    EXPECT_EQ(reply.status, row.status) << row.what << "\n" << reply.body;
+    EXPECT_EQ(reply.status, row.status) << "row " << &row - rows << "\n" << reply.body;
   }
 }
 
@@ -220,8 +217,7 @@ TEST(SimulatorTimingTest, ProgressNeedsPollsAndTime) {
       {Delay::after(2000ms), 500ms, 4},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::to_string(c.delay.polls) + " polls, " + std::to_string(c.delay.time.count()) +
-                 " ms, pause " + std::to_string(c.pause.count()));
+    SCOPED_TRACE(&c - cases);
     Timing timing;
     timing.snapshotCreate = c.delay;
     Engine e("4.0.1", timing);
