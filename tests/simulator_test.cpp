@@ -71,13 +71,12 @@ CurlReply call(Engine& e, const std::string& request, const std::string& body) {
       const std::string key = text.substr(open + 1, close - open - 1);
       const size_t colon = key.find(':');
       std::string value;
-      const hvsim::Snapshot seeded = e.sim.vm(e.id(Kind::Vm, "web01"))->snapshots.at(1);
-      if (key == "snapshot") {
-        value = seeded.id;
-      } else if (key == "ovf") {
-        hvsim::appendEscaped(value, seeded.ovf);
-      } else {
+      if (colon != std::string::npos) {
         value = e.id(kinds.at(key.substr(0, colon)), key.substr(colon + 1));
+      } else {  // {snapshot} or {ovf}
+        const hvsim::Snapshot seeded = e.sim.vm(e.id(Kind::Vm, "web01"))->snapshots.at(1);
+        if (key == "snapshot") value = seeded.id;
+        if (key == "ovf") hvsim::appendEscaped(value, seeded.ovf);
       }
       text.replace(open, close - open + 1, value);
       open += value.size();
