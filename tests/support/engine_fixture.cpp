@@ -28,8 +28,6 @@ void EngineTest::TearDown() {
   }
 }
 
-std::string EngineTest::server() const { return "localhost:" + std::to_string(engine->port()); }
-
 void EngineTest::connectWorkers(Hypervale::TzRhevConnection& connection,
                                 Hypervale::TzRhevParser& parser) {
   std::string response;

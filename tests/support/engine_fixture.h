@@ -26,7 +26,7 @@ class EngineTest : public ::testing::Test {
   void TearDown() override;
 
   // "localhost:PORT", the server name the library is given.
-  std::string server() const;
+  std::string server() const { return "localhost:" + std::to_string(engine->port()); }
   // Answers GET of the API root with the fixture's body.
   void serveApiRoot(const std::string& fixture);
   // Connects the two workers as the facade does (the parser reads fault bodies only after
