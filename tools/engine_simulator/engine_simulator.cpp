@@ -54,9 +54,12 @@ EngineSimulator::EngineSimulator(SimulatorOptions options)
   behaviour.caseSensitiveSearch = options.caseSensitiveSearch;
   api_ = std::make_unique<Api>(generation_, buildInventory(options, generation_.v3()),
                                options.timing, behaviour, options.clock);
-  sso_ = std::make_unique<SsoService>([this](const std::string& user, const std::string& password) {
+  auto credentialCheck = [this](const std::string& user, const std::string& password) {
     return engine_->validCredentials(user, password);
-  });
+  };
+  sessions_ =
+      std::make_unique<Sessions>(generation_, options.sessions, options.clock, credentialCheck);
+  sso_ = std::make_unique<SsoService>(credentialCheck, *sessions_);
   options.server.authorizer = [this](const hvtest::Request& request) { return authorize(request); };
   engine_ = std::make_unique<hvtest::TestEngine>(options.server);
   engine_->setFallback([this](const hvtest::Request& request) { return decide(request); });
@@ -70,13 +73,16 @@ uint16_t EngineSimulator::port() const { return engine_->port(); }
 
 std::string EngineSimulator::apiUrl() const { return engine_->httpsUrl() + Renderer::kApiBase; }
 
-std::optional<std::string> EngineSimulator::authorize(const hvtest::Request& request) const {
+std::optional<hvtest::Authorization> EngineSimulator::authorize(const hvtest::Request& request) {
   // Plain HTTP goes on to decide(), which refuses all but the CA: a 401 would only invite the
   // client to send its credentials in the clear.
-  if (!request.tls) return std::string();
-  // The token endpoint checks the credentials it is given.
-  if (generation_.v4() && SsoService::handles(request.path)) return std::string();
-  return sso_->bearerUser(request);
+  if (!request.tls) return hvtest::Authorization{};
+  // The token endpoint checks the credentials it is given; 3.x has none (404 without a login).
+  if (SsoService::handles(request.path)) {
+    sessions_->charge(request);
+    return hvtest::Authorization{};
+  }
+  return sessions_->authorize(request);
 }
 
 std::optional<hvtest::Answer> EngineSimulator::decide(const hvtest::Request& request) {
@@ -90,9 +96,8 @@ std::optional<hvtest::Answer> EngineSimulator::decide(const hvtest::Request& req
                                        "Version " + *version + " of the API is not served here");
   }
   if (!caResource && faults_.takeSessionExpiry()) {
-    hvtest::Answer expired = hvtest::Answer::engineFault(401, "Unauthorized", "Unauthorized");
-    expired.headers.emplace_back("WWW-Authenticate", "Basic realm=\"ENGINE\"");
-    return expired;
+    sessions_->expireAll();
+    return Sessions::unauthorized();
   }
   std::optional<Fault> fault = faults_.take(request.method, normalizePath(request.path));
   if (fault) {

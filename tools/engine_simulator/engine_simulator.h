@@ -26,6 +26,7 @@
 #include "engine_simulator/generation.h"
 #include "engine_simulator/inventory.h"
 #include "engine_simulator/seed.h"
+#include "engine_simulator/sessions.h"
 #include "engine_simulator/timing.h"
 #include "test_engine/test_engine.h"
 
@@ -43,6 +44,7 @@ struct SimulatorOptions {
   Timing timing;
   TimeSource clock;  // empty: the steady clock
   bool caseSensitiveSearch = false;
+  SessionOptions sessions;  // idle limit, what a login and a request cost
 };
 
 enum class Kind { DataCenter, Cluster, Host, StorageDomain, Network, VnicProfile, Tag, Vm, Disk };
@@ -73,6 +75,12 @@ class EngineSimulator {
   std::optional<StorageDomain> storageDomain(const std::string& id);
   std::vector<Job> jobs();
   size_t pendingTasks();
+
+  // Logins, live sessions and requests so far.
+  SessionStats sessionStats() const { return sessions_->stats(); }
+  // Every engine session ends now, as after its idle limit: a client still holding a cookie
+  // or token is logged in again (Basic credentials sent along) or refused with 401.
+  void expireSessions() { sessions_->expireAll(); }
 
   Timing timing();
   void setTiming(const Timing& timing);  // for tasks started from now on
@@ -106,10 +114,11 @@ class EngineSimulator {
 
  private:
   std::optional<hvtest::Answer> decide(const hvtest::Request& request);
-  std::optional<std::string> authorize(const hvtest::Request& request) const;
+  std::optional<hvtest::Authorization> authorize(const hvtest::Request& request);
 
   Generation generation_;
   std::unique_ptr<Api> api_;
+  std::unique_ptr<Sessions> sessions_;
   std::unique_ptr<SsoService> sso_;
   FaultTable faults_;
   std::unique_ptr<hvtest::TestEngine> engine_;  // last: stopped before the state it calls into

@@ -35,6 +35,9 @@ Options:
   --vms N             generated inventory with N VMs (default 10) when no seed is given
   --polls N           every asynchronous change completes after N polls (default 1)
   --delay-ms MS       ... and not before MS milliseconds (default 2000)
+  --login-ms MS       real time every engine login takes (default 0)
+  --request-ms MS     real time every request takes before its answer (default 0)
+  --session-idle-sec S  engine sessions end after S seconds idle (default 1800)
   --port N            port to listen on; 0 (default) picks a free one
   --user U            user name for Basic authentication (default admin@internal)
   --password-file F   read the password from file F (trailing newline ignored)
@@ -43,7 +46,8 @@ Options:
   --help              show this text
 
 One of --password-file and --no-auth is required. On start it prints one line,
-"listening on 127.0.0.1:PORT".
+"listening on 127.0.0.1:PORT". On exit it prints what the engine did on stderr:
+"engine logins: N, live sessions: N, requests: N (GET N, POST N, ...)".
 )";
 
 [[noreturn]] void usageError(const std::string& message) {
@@ -95,6 +99,12 @@ Args parseArgs(int argc, char** argv) {
       polls = static_cast<unsigned>(number(flag, value(), 1000000));
     } else if (flag == "--delay-ms") {
       delayMs = number(flag, value(), 3600000);
+    } else if (flag == "--login-ms") {
+      args.options.sessions.loginCost = std::chrono::milliseconds(number(flag, value(), 600000));
+    } else if (flag == "--request-ms") {
+      args.options.sessions.requestCost = std::chrono::milliseconds(number(flag, value(), 600000));
+    } else if (flag == "--session-idle-sec") {
+      args.options.sessions.idleLimit = std::chrono::seconds(number(flag, value(), 86400 * 7));
     } else if (flag == "--port") {
       args.options.server.port = static_cast<uint16_t>(number(flag, value(), 65535));
     } else if (flag == "--user") {
@@ -138,6 +148,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     simulator.stop();
+    std::cerr << hvsim::describe(simulator.sessionStats()) << "\n";
   } catch (const std::exception& e) {
     std::cerr << "hypervale-engine-simulator: " << e.what() << "\n";
     return 1;

@@ -1,7 +1,7 @@
 #include "engine_simulator/sso.h"
 
 #include <cstdio>
-#include <random>
+#include <optional>
 
 #include "engine_simulator/search.h"
 
@@ -45,24 +45,10 @@ std::optional<std::string> field(const hvtest::Request& request, std::string_vie
   return queryValue(parseQuery(request.query), name);
 }
 
-std::optional<std::string> bearerToken(const hvtest::Request& request) {
-  constexpr std::string_view kScheme = "Bearer ";
-  std::string value = request.header("Authorization");
-  if (value.size() <= kScheme.size() ||
-      !hvtest::equalsIgnoreCase(std::string_view(value).substr(0, kScheme.size()), kScheme)) {
-    return std::nullopt;
-  }
-  return value.substr(kScheme.size());
-}
-
 }  // namespace
 
-SsoService::SsoService(CredentialCheck check) : check_(std::move(check)) {
-  std::random_device random;
-  char text[24];
-  std::snprintf(text, sizeof text, "%08x%08x", random(), random());
-  prefix_ = text;
-}
+SsoService::SsoService(CredentialCheck check, Sessions& sessions)
+    : check_(std::move(check)), sessions_(sessions) {}
 
 bool SsoService::handles(std::string_view path) {
   return path == kTokenPath || path == kLogoutPath;
@@ -92,12 +78,7 @@ hvtest::Answer SsoService::grant(const hvtest::Request& request) {
                        "': The username or password is "
                        "incorrect.");
   }
-  std::string token;
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    token = prefix_ + std::to_string(++issued_);
-    users_[token] = *user;
-  }
+  const std::string token = sessions_.openTokenSession(*user);
   return json(200,
               "{\"access_token\":" + jsonString(token) +
                   ",\"scope\":\"ovirt-app-api ovirt-ext=token-info:authz-search "
@@ -108,20 +89,8 @@ hvtest::Answer SsoService::grant(const hvtest::Request& request) {
 hvtest::Answer SsoService::logout(const hvtest::Request& request) {
   std::optional<std::string> token = field(request, "token");
   if (!token) token = bearerToken(request);
-  if (token) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    users_.erase(*token);
-  }
+  if (token) sessions_.closeTokenSession(*token);
   return json(200, "{}");
-}
-
-std::optional<std::string> SsoService::bearerUser(const hvtest::Request& request) const {
-  std::optional<std::string> token = bearerToken(request);
-  if (!token) return std::nullopt;
-  std::lock_guard<std::mutex> lock(mutex_);
-  auto found = users_.find(*token);
-  if (found == users_.end()) return std::nullopt;
-  return found->second;
 }
 
 }  // namespace hvsim

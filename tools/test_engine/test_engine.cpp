@@ -63,6 +63,15 @@ std::optional<std::pair<std::string, std::string>> parseBasic(std::string_view v
   return std::make_pair(decoded->substr(0, colon), decoded->substr(colon + 1));
 }
 
+}  // namespace
+
+std::optional<std::pair<std::string, std::string>> basicCredentials(const Request& request) {
+  std::optional<std::string> value = request.headers.get("Authorization");
+  return value ? parseBasic(*value) : std::nullopt;
+}
+
+namespace {
+
 // Value of a query parameter (not percent-decoded); nullopt when absent.
 std::optional<std::string_view> queryParam(std::string_view query, std::string_view name) {
   while (!query.empty()) {
@@ -232,22 +241,20 @@ bool TestEngine::validCredentials(const std::string& user, const std::string& pa
   return user == options_.user && password == password_;
 }
 
-bool TestEngine::authorize(Request& request) {
+std::optional<Authorization> TestEngine::authorize(Request& request) {
   if (options_.authorizer) {
-    if (std::optional<std::string> user = options_.authorizer(request)) {
-      request.user = *user;
-      return true;
+    if (std::optional<Authorization> decided = options_.authorizer(request)) {
+      if (!decided->refusal) request.user = decided->user;
+      return decided;
     }
   }
-  std::optional<std::pair<std::string, std::string>> credentials;
-  if (std::optional<std::string> value = request.headers.get("Authorization")) {
-    credentials = parseBasic(*value);
-  }
+  std::optional<std::pair<std::string, std::string>> credentials = basicCredentials(request);
   std::lock_guard<std::mutex> lock(mutex_);
   bool valid =
       credentials && credentials->first == options_.user && credentials->second == password_;
+  if (!valid && requireAuth_) return std::nullopt;
   if (valid) request.user = credentials->first;
-  return valid || !requireAuth_;
+  return Authorization{request.user, {}, std::nullopt};
 }
 
 std::optional<Answer> TestEngine::scripted(const Request& request) {
@@ -272,10 +279,16 @@ Answer TestEngine::handle(Request& request) {
   // The CA is public: clients fetch it before they can verify anything, let alone log in.
   bool caResource = request.path == kCaResourcePath;
   Answer answer;
-  if (!caResource && !authorize(request)) {
+  std::optional<Authorization> authorization =
+      caResource ? std::optional<Authorization>(Authorization{}) : authorize(request);
+  if (!authorization || authorization->refusal) {
     request.authRejected = true;
-    answer = Answer::xml(401, kUnauthorizedBody);
-    answer.headers.emplace_back("WWW-Authenticate", "Basic realm=\"ENGINE\"");
+    if (authorization) {
+      answer = std::move(*authorization->refusal);
+    } else {
+      answer = Answer::xml(401, kUnauthorizedBody);
+      answer.headers.emplace_back("WWW-Authenticate", "Basic realm=\"ENGINE\"");
+    }
   } else if (std::optional<Answer> s = scripted(request)) {
     answer = std::move(*s);
   } else {
@@ -300,6 +313,9 @@ Answer TestEngine::handle(Request& request) {
     } else {
       answer = Answer::engineFault(404, "Operation Failed", "Entity not found: " + request.path);
     }
+  }
+  if (authorization && !authorization->refusal) {
+    for (auto& header : authorization->answerHeaders) answer.headers.push_back(std::move(header));
   }
   request.status = answer.status;
   log(request);

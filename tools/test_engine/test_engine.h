@@ -31,10 +31,16 @@ namespace hvtest {
 class Server;
 class TlsMaterial;
 
-// Decides authentication ahead of the built-in Basic check: a user name accepts the request
-// ("" for a resource that needs none), nullopt leaves it to the Basic check. Runs on connection
-// threads, possibly several at once.
-using Authorizer = std::function<std::optional<std::string>(const Request&)>;
+// What an authorizer decided for one request.
+struct Authorization {
+  std::string user;               // who the request runs as ("" for a resource that needs none)
+  HeaderList answerHeaders;       // added to the request's answer (a session cookie, say)
+  std::optional<Answer> refusal;  // set: the request gets this answer instead
+};
+
+// Decides authentication ahead of the built-in Basic check; nullopt leaves the request to the
+// Basic check. Runs on connection threads, possibly several at once.
+using Authorizer = std::function<std::optional<Authorization>(const Request&)>;
 
 struct Options {
   std::string user = "admin@internal";
@@ -48,6 +54,9 @@ struct Options {
   size_t maxConnections = 64;
   Authorizer authorizer;  // optional
 };
+
+// User and password of the request's Basic authorization, if it carries a well-formed one.
+std::optional<std::pair<std::string, std::string>> basicCredentials(const Request& request);
 
 // Decides answers for requests no script matches; nullopt passes on (CA resource, then 404).
 // Runs on connection threads, possibly several at once.
@@ -123,7 +132,7 @@ class TestEngine {
 
   Answer handle(Request& request);
   std::optional<Answer> scripted(const Request& request);
-  bool authorize(Request& request);
+  std::optional<Authorization> authorize(Request& request);
   void log(const Request& request);
 
   Options options_;
