@@ -4,7 +4,10 @@
 // faults run against scripted engines, where each can be set up alone.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <set>
+#include <thread>
+#include <tuple>
 
 #include "engine_simulator/engine_simulator.h"
 #include "hypervale/hypervale.h"
@@ -18,9 +21,10 @@ constexpr UINT64 kVmDisks = 0x10;
 
 class EndToEnd : public ::testing::Test {
  protected:
-  void startEngine(const std::string& generation) {
+  void startEngine(const std::string& generation, hvsim::SessionOptions sessions = {}) {
     hvsim::SimulatorOptions options;
     options.generation = generation;
+    options.sessions = sessions;
     options.seedFile = std::string(HV_SIMULATOR_SEED_DIR) + "/example.seed";
     options.server.password = kPassword;
     options.clock = clock.source();
@@ -34,10 +38,54 @@ class EndToEnd : public ::testing::Test {
   }
 
   void TearDown() override {
-    EXPECT_EQ(logs.all().find(kPassword), std::string::npos);
+    const std::string logged = logs.all();
+    EXPECT_EQ(logged.find(kPassword), std::string::npos);
     for (const auto& r : sim ? sim->engine().requests() : std::vector<hvtest::Request>()) {
-      EXPECT_TRUE(r.tls || !r.headers.has("Authorization")) << r.method << " " << r.target;
+      for (const char* secret : {"Authorization", "Cookie", "Prefer"}) {
+        EXPECT_TRUE(r.tls || !r.headers.has(secret))
+            << secret << ": " << r.method << " " << r.target;
+      }
+      const std::string cookie = r.header("Cookie");
+      const size_t value = cookie.find('=');
+      if (value != std::string::npos) {
+        EXPECT_EQ(logged.find(cookie.substr(value + 1)), std::string::npos)
+            << "session cookie logged";
+      }
     }
+  }
+
+  // Snapshot web01 with its OVF, hand its disks to the proxy, take them back, drop the
+  // snapshot; `midway` runs between the snapshot and the attachments.
+  void backupCycle(const std::function<void()>& midway = nullptr) {
+    SVMInfoLib vm = vmNamed("web01", kVmDisks);  // "WEB01" exists too: exact names only
+    ASSERT_EQ(vm.disks.size(), 2u);
+    const SVMInfoLib proxy = vmNamed("proxy", 0);
+
+    SSnapshotInfoLib snapshot;
+    snapshot.description = "_QZ_BACKUP_web01_nightly_1";
+    std::string ovf;
+    ASSERT_TRUE(hv.createVMSnapshot(vm, snapshot, ovf)) << logs.all();
+    if (midway) midway();
+    EXPECT_NE(ovf.find("<TemplateId>"), std::string::npos) << "a backup needs the VM's OVF";
+    EXPECT_TRUE(hv.checkSnapshotExistence(vm.id, snapshot.id));
+
+    std::set<std::string> deviceNames;
+    for (const auto& vmDisk : vm.disks) {
+      SDiskInfoLib disk;  // as in the README: no interface named
+      disk.id = vmDisk.id;
+      disk.snapshotId = snapshot.id;
+      ASSERT_TRUE(hv.attachDisk(proxy.id, disk, true, false, true)) << logs.all();
+      ASSERT_TRUE(hv.getLogicalDiskName(proxy.id, disk.id, disk)) << logs.all();
+      deviceNames.insert(disk.logicalName);
+    }
+    // The proxy boots from /dev/vda; the snapshot's disks come after it.
+    EXPECT_EQ(deviceNames, (std::set<std::string>{"/dev/vdb", "/dev/vdc"}));
+
+    ASSERT_TRUE(hv.DetachSnappedDisksFromProxy(proxy.id, vm.id, snapshot.id)) << logs.all();
+    EXPECT_EQ(sim->vm(proxy.id)->attachments.size(), 1u);
+    EXPECT_EQ(sim->vm(vm.id)->attachments.size(), 2u) << "the source VM lost a disk";
+    ASSERT_TRUE(hv.deleteVMSnapshot(vm.name, vm.id, snapshot.id)) << logs.all();
+    EXPECT_FALSE(hv.checkSnapshotExistence(vm.id, snapshot.id));
   }
 
   SVMInfoLib vmNamed(const std::string& name, UINT64 mask) {
@@ -64,36 +112,7 @@ class EveryGeneration : public EndToEnd, public ::testing::WithParamInterface<co
 
 // --- Per generation -------------------------------------------------------------------------
 
-TEST_P(EveryGeneration, BackupCycle) {
-  SVMInfoLib vm = vmNamed("web01", kVmDisks);  // "WEB01" exists too: exact names only
-  ASSERT_EQ(vm.disks.size(), 2u);
-  const SVMInfoLib proxy = vmNamed("proxy", 0);
-
-  SSnapshotInfoLib snapshot;
-  snapshot.description = "_QZ_BACKUP_web01_nightly_1";
-  std::string ovf;
-  ASSERT_TRUE(hv.createVMSnapshot(vm, snapshot, ovf)) << logs.all();
-  EXPECT_NE(ovf.find("<TemplateId>"), std::string::npos) << "a backup needs the VM's OVF";
-  EXPECT_TRUE(hv.checkSnapshotExistence(vm.id, snapshot.id));
-
-  std::set<std::string> deviceNames;
-  for (const auto& vmDisk : vm.disks) {
-    SDiskInfoLib disk;  // as in the README: no interface named
-    disk.id = vmDisk.id;
-    disk.snapshotId = snapshot.id;
-    ASSERT_TRUE(hv.attachDisk(proxy.id, disk, true, false, true)) << logs.all();
-    ASSERT_TRUE(hv.getLogicalDiskName(proxy.id, disk.id, disk)) << logs.all();
-    deviceNames.insert(disk.logicalName);
-  }
-  // The proxy boots from /dev/vda; the snapshot's disks come after it.
-  EXPECT_EQ(deviceNames, (std::set<std::string>{"/dev/vdb", "/dev/vdc"}));
-
-  ASSERT_TRUE(hv.DetachSnappedDisksFromProxy(proxy.id, vm.id, snapshot.id)) << logs.all();
-  EXPECT_EQ(sim->vm(proxy.id)->attachments.size(), 1u);
-  EXPECT_EQ(sim->vm(vm.id)->attachments.size(), 2u) << "the source VM lost a disk";
-  ASSERT_TRUE(hv.deleteVMSnapshot(vm.name, vm.id, snapshot.id)) << logs.all();
-  EXPECT_FALSE(hv.checkSnapshotExistence(vm.id, snapshot.id));
-}
+TEST_P(EveryGeneration, BackupCycle) { backupCycle(); }
 
 TEST_P(EveryGeneration, RestoreNextToTheSource) {
   const SVMInfoLib source = vmNamed("web01", 0);
@@ -179,6 +198,94 @@ TEST_F(EndToEnd, RequestsThatCannotBeWrittenAreNotSent) {
   EXPECT_EQ(sim->engine().requestCount("POST", "/ovirt-engine/api/vms"), 0u);
   vm.name = "clean";
   EXPECT_TRUE(hv.createVM(vm)) << logs.all();
+}
+
+// --- Engine sessions: what the library costs the engine in logins --------------------------
+
+class LoginsPerFacade : public EndToEnd,
+                        public ::testing::WithParamInterface<std::tuple<const char*, bool>> {};
+
+TEST_P(LoginsPerFacade, OneLoginForAWholeLifetimeUnlessSwitchedOff) {
+  const bool keepSession = std::get<1>(GetParam());
+  config.set("nRhevPersistentAuth", keepSession ? "1" : "0");
+  startEngine(std::get<0>(GetParam()));
+  const std::string web01 = sim->idOf(hvsim::Kind::Vm, "web01");
+  for (int read = 0; read < 200; ++read) ASSERT_TRUE(hv.checkVMExistence(web01));
+  backupCycle();
+  const hvsim::SessionStats stats = sim->sessionStats();
+  if (keepSession) {
+    EXPECT_EQ(stats.logins, 1u) << hvsim::describe(stats);
+    EXPECT_EQ(stats.liveSessions, 1u);
+  } else {
+    EXPECT_EQ(stats.logins, stats.totalRequests()) << hvsim::describe(stats);
+  }
+  EXPECT_GT(stats.totalRequests(), 200u);
+  if (!keepSession) return;
+  // A facade dropped, or connected again, ends its engine session; ending one is no login.
+  const std::string server = "localhost:" + std::to_string(sim->port());
+  {
+    TzHypervale brief;
+    ASSERT_TRUE(brief.connect(server, "admin", kPassword));
+    EXPECT_EQ(sim->sessionStats().liveSessions, 2u);
+  }
+  EXPECT_EQ(sim->sessionStats().liveSessions, 1u);
+  ASSERT_TRUE(hv.connect(server, "admin", kPassword));
+  EXPECT_EQ(sim->sessionStats().liveSessions, 1u);
+  EXPECT_EQ(sim->sessionStats().logins, 3u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Generations, LoginsPerFacade,
+                         ::testing::Combine(::testing::Values("3.6", "4.1", "4.3", "4.5"),
+                                            ::testing::Bool()));
+
+TEST_F(EndToEnd, SessionThatRunsOutOfIdleTimeIsReplacedByOneLogin) {
+  startEngine("4.5");
+  backupCycle([this] { sim->expireSessions(); });
+  EXPECT_EQ(sim->sessionStats().logins, 2u);
+  EXPECT_TRUE(logs.contains("logged in to [localhost:" + std::to_string(sim->port()) + "] again"));
+}
+
+TEST_F(EndToEnd, EngineThatKeepsNoSessionIsUsedWithBasicOnEveryRequest) {
+  hvsim::SessionOptions sessions;
+  sessions.persistentAuth = false;
+  startEngine("4.1", sessions);
+  backupCycle();
+  size_t warnings = 0;
+  for (const std::string& line : logs.errors())
+    warnings += line.find("kept no session") != std::string::npos;
+  EXPECT_EQ(warnings, 1u);
+  EXPECT_EQ(sim->sessionStats().logins, sim->sessionStats().totalRequests());
+}
+
+TEST_F(EndToEnd, CreationRefusedWithA401IsSentOnceMoreAfterANewLogin) {
+  startEngine("4.2");
+  hvsim::Fault expired;
+  expired.status = 401;
+  sim->injectFault("POST", "/ovirt-engine/api/vms", expired);
+  SVMInfoLib vm;
+  vm.name = "once";
+  vm.clusterName = "Default";
+  ASSERT_TRUE(hv.createVM(vm)) << logs.all();
+  EXPECT_EQ(sim->engine().requestCount("POST", "/ovirt-engine/api/vms"), 2u);
+  size_t named = 0;
+  sim->withInventory([&](hvsim::Inventory& inventory) {
+    for (const auto& found : inventory.vms.items()) named += found->name == "once";
+  });
+  EXPECT_EQ(named, 1u);
+  EXPECT_EQ(sim->sessionStats().logins, 2u);
+}
+
+TEST_F(EndToEnd, FacadesOnTwoThreadsKeepASessionEach) {
+  startEngine("4.4");
+  TzHypervale other;
+  std::thread second([&] {
+    EXPECT_TRUE(other.connect("localhost:" + std::to_string(sim->port()), "admin", kPassword));
+    EXPECT_TRUE(other.checkVMExistence(sim->idOf(hvsim::Kind::Vm, "proxy")));
+  });
+  EXPECT_TRUE(hv.checkVMExistence(sim->idOf(hvsim::Kind::Vm, "web01")));
+  second.join();
+  EXPECT_EQ(sim->sessionStats().logins, 2u);
+  EXPECT_EQ(sim->sessionStats().liveSessions, 2u);
 }
 
 }  // namespace

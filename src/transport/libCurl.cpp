@@ -36,10 +36,21 @@ void AdviseHugePages(char* data, size_t size) {
 #endif
 }
 
-bool IsAuthorizationLine(const char* line) {
-  static const char kName[] = "authorization:";
-  return strncasecmp(line, kName, sizeof kName - 1) == 0;
+bool StartsWithIgnoringCase(const char* text, size_t length, const char* prefix) {
+  const size_t prefixLength = std::strlen(prefix);
+  return length >= prefixLength && strncasecmp(text, prefix, prefixLength) == 0;
 }
+
+// Lines that log in or name an engine session: they travel only where credentials may.
+bool IsCredentialLine(const char* line) {
+  const size_t length = std::strlen(line);
+  for (const char* name : {"authorization:", "cookie:", "prefer:"}) {
+    if (StartsWithIgnoringCase(line, length, name)) return true;
+  }
+  return false;
+}
+
+const char kSessionCookieName[] = "JSESSIONID=";
 
 }  // namespace
 
@@ -68,6 +79,8 @@ TzLibCurl::~TzLibCurl() {
   // The handle may hold copies of the credentials; release it before wiping ours.
   handle_.reset();
   Wipe(password_);
+  Wipe(sessionCookie_);
+  Wipe(receivedSessionCookie_);
 }
 
 const char* TzLibCurl::GetHttpReqTypeString(HTTP_REQ_TYPE method) {
@@ -107,6 +120,7 @@ void TzLibCurl::TzLibCurlFreeHttpHeaderList() {
   headers_.reset();
   username_.clear();
   Wipe(password_);
+  Wipe(sessionCookie_);
 }
 
 bool TzLibCurl::TzLibCurlAppendHeader(_http_hdr_type_ type, const char* value) {
@@ -120,12 +134,51 @@ bool TzLibCurl::TzLibCurlAppendHeader(_http_hdr_type_ type, const char* value) {
     password_.assign(colon + 1);
     return true;
   }
+  if (type == HTTP_HDR_SESSION) {
+    Wipe(sessionCookie_);
+    sessionCookie_.assign(value);
+    return true;
+  }
   return curl::AppendHeader(headers_, value);
 }
 
 bool TzLibCurl::TzLibCurlSetAdditionalOptionsIntValue(CURLoption option, const int& value) {
   if (!handle_) return false;
   return curl_easy_setopt(handle_.get(), option, static_cast<long>(value)) == CURLE_OK;
+}
+
+size_t TzLibCurl::CollectHeader(char* data, size_t size, size_t count, void* self) {
+  TzLibCurl* client = static_cast<TzLibCurl*>(self);
+  const size_t bytes = size * count;
+  // "Set-Cookie: JSESSIONID=value; Path=...; HttpOnly": only the session's own cookie is kept.
+  static const char kSetCookie[] = "set-cookie:";
+  if (!StartsWithIgnoringCase(data, bytes, kSetCookie)) return bytes;
+  size_t start = sizeof kSetCookie - 1;
+  while (start < bytes && (data[start] == ' ' || data[start] == '\t')) ++start;
+  const size_t nameLength = sizeof kSessionCookieName - 1;
+  if (bytes - start <= nameLength || std::strncmp(data + start, kSessionCookieName, nameLength)) {
+    return bytes;
+  }
+  size_t end = start + nameLength;
+  while (end < bytes && data[end] != ';' && data[end] != '\r' && data[end] != '\n' &&
+         data[end] != ' ') {
+    ++end;
+  }
+  if (end == start + nameLength) return bytes;
+  try {
+    Wipe(client->receivedSessionCookie_);
+    client->receivedSessionCookie_.assign(data + start, end - start);
+  } catch (...) {
+    Wipe(client->receivedSessionCookie_);
+  }
+  return bytes;
+}
+
+bool TzLibCurl::TakeSessionCookie(std::string& out) {
+  if (receivedSessionCookie_.empty()) return false;
+  Wipe(out);
+  out.swap(receivedSessionCookie_);
+  return true;
 }
 
 size_t TzLibCurl::CollectBody(char* data, size_t size, size_t count, void* self) {
@@ -164,9 +217,9 @@ void TzLibCurl::ReserveForBody() {
 }
 
 bool TzLibCurl::HoldsCredentials() const {
-  if (!username_.empty() || !password_.empty()) return true;
+  if (!username_.empty() || !password_.empty() || !sessionCookie_.empty()) return true;
   for (const curl_slist* line = headers_.get(); line; line = line->next) {
-    if (IsAuthorizationLine(line->data)) return true;
+    if (IsCredentialLine(line->data)) return true;
   }
   return false;
 }
@@ -178,7 +231,7 @@ bool TzLibCurl::ApplyRequestOptions(HTTP_REQ_TYPE method, const std::string& url
   // bodies are not held back waiting for "100 Continue".
   curl::HeaderList lines;
   for (const curl_slist* line = headers_.get(); line; line = line->next) {
-    if (!withCredentials && IsAuthorizationLine(line->data)) continue;
+    if (!withCredentials && IsCredentialLine(line->data)) continue;
     if (!curl::AppendHeader(lines, line->data)) return false;
   }
   if (!contentTypeHeader_.empty() && !curl::AppendHeader(lines, contentTypeHeader_.c_str())) {
@@ -215,6 +268,12 @@ bool TzLibCurl::ApplyRequestOptions(HTTP_REQ_TYPE method, const std::string& url
     set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
     set(CURLOPT_USERNAME, username_.c_str());
     set(CURLOPT_PASSWORD, password_.c_str());
+  }
+  if (withCredentials && !sessionCookie_.empty()) set(CURLOPT_COOKIE, sessionCookie_.c_str());
+  // Session cookies are read only from answers that came over TLS.
+  if (withCredentials) {
+    set(CURLOPT_HEADERFUNCTION, &TzLibCurl::CollectHeader);
+    set(CURLOPT_HEADERDATA, static_cast<void*>(this));
   }
   if (settings_.tlsInsecure) {
     set(CURLOPT_SSL_VERIFYPEER, 0L);
@@ -254,6 +313,7 @@ bool TzLibCurl::TzLibCurlSendHttpReq(HTTP_REQ_TYPE method, const char* url, cons
   httpStatus_ = 0;
   transportError_.clear();
   response_.clear();
+  Wipe(receivedSessionCookie_);
   responseTooLarge_ = false;
   errorBuffer_[0] = '\0';
   if (!handle_ || !url) return false;

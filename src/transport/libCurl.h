@@ -18,6 +18,7 @@ typedef _http_req_type_ HTTP_REQ_TYPE;
 enum _http_hdr_type_ {
   HTTP_HDR_LINE = 0,         // a whole request header line
   HTTP_HDR_CREDENTIALS = 1,  // "user:password" for basic authentication
+  HTTP_HDR_SESSION = 2,      // "NAME=value": the engine session's cookie
 };
 
 typedef unsigned long (*TzLibCurlWriteCallback)(void* data, unsigned long size, unsigned long count,
@@ -55,10 +56,13 @@ class TzLibCurl : public KwDebug {
   // of a connection of this client's own. The pool must outlive the client; null: none.
   void TzLibCurlUseConnectionPool(curl::ConnectionPool* pool) { pool_ = pool; }
   // True only when the request completed with a 2xx status. A URL carrying user information
-  // is refused without sending; credentials (kind 1, or an "Authorization:" line) go only
-  // over https:// and are left out of any other request.
+  // is refused without sending; credentials (kinds 1 and 2, or an "Authorization:", "Cookie:"
+  // or "Prefer:" line) go only over https:// and are left out of any other request.
   bool TzLibCurlSendHttpReq(HTTP_REQ_TYPE method, const char* url, const void* body,
                             unsigned long length, bool unused, const char* unusedText);
+  // The session cookie ("JSESSIONID=value") the last answer set, moved into `out`; false, and
+  // `out` untouched, when it set none.
+  bool TakeSessionCookie(std::string& out);
   // The NUL-terminated response body, or null when none was received.
   const char* GetHttpResponse(unsigned long& length, bool unused);
   // Moves the response body (empty when none was received) into `out`, without a copy.
@@ -74,6 +78,7 @@ class TzLibCurl : public KwDebug {
 
  private:
   static size_t CollectBody(char* data, size_t size, size_t count, void* self);
+  static size_t CollectHeader(char* data, size_t size, size_t count, void* self);
   void ReserveForBody();
   bool HoldsCredentials() const;
   bool ApplyRequestOptions(HTTP_REQ_TYPE method, const std::string& url, const void* body,
@@ -85,6 +90,8 @@ class TzLibCurl : public KwDebug {
   std::string contentTypeHeader_;
   std::string username_;
   std::string password_;
+  std::string sessionCookie_;          // sent as the Cookie header, over HTTPS only
+  std::string receivedSessionCookie_;  // what the last answer set
   bool captureResponse_ = true;
   TzLibCurlWriteCallback writeCallback_ = nullptr;
   curl::ConnectionPool* pool_ = nullptr;

@@ -13,6 +13,7 @@ const char kCertificatePath[] =
     "ovirt-engine/services/pki-resource?resource=ca-certificate&format=X509-PEM-CA";
 const char kApiRootPath[] = "ovirt-engine/api";
 const char kContentType[] = "Content-Type: application/xml";
+const char kPersistentAuth[] = "Prefer: persistent-auth";
 const int kMaxSends = 4;
 const unsigned long kConflictWaitMs = 5000;
 const unsigned long kReconnectWaitMs = 2000;
@@ -20,9 +21,19 @@ const unsigned long kReconnectWaitMs = 2000;
 }  // namespace
 
 TzRhevConnection::TzRhevConnection()
-    : KwDebug(nullptr), debugEnabled(false), connected(false), lastErrorCode(0), parser(nullptr) {}
+    : KwDebug(nullptr),
+      persistentAuth(true),
+      sessionRefused(false),
+      debugEnabled(false),
+      connected(false),
+      lastErrorCode(0),
+      parser(nullptr) {}
 
 TzRhevConnection::~TzRhevConnection() {
+  try {
+    EndSession();
+  } catch (...) {
+  }
   parser = nullptr;
   std::fill(password.begin(), password.end(), '\0');
 }
@@ -33,6 +44,8 @@ void TzRhevConnection::setParser(TzRhevParser* p) { parser = p; }
 
 bool TzRhevConnection::connect(const std::string& serverName, const std::string& userName,
                                const std::string& userPassword, std::string& response) {
+  // The earlier engine session ends with the connection it belongs to.
+  EndSession();
   // A new connect replaces the earlier connection, also when it fails.
   connected = false;
   // "user:password@host" would put the password into every URL and log line; credentials
@@ -50,6 +63,11 @@ bool TzRhevConnection::connect(const std::string& serverName, const std::string&
   std::fill(password.begin(), password.end(), '\0');
   password = userPassword;
 
+  const TzPlatformInfo settings;
+  unsigned long keepSession = 1;
+  settings.getNumber("VirtualServer", "nRhevPersistentAuth", &keepSession);
+  persistentAuth = keepSession != 0;
+  sessionRefused = false;
   if (TransportSettings::FromConfiguration().tlsInsecure) {
     Error(HV_FUNC, "Warning: TLS certificate verification is disabled for [%s] (nRhevTLSInsecure)",
           server.c_str());
@@ -89,9 +107,10 @@ void TzRhevConnection::ResponseText(TzLibCurl& client, std::string& response) {
 
 bool TzRhevConnection::_connect(std::string& response) {
   if (user.find('@') == std::string::npos) user += "@internal";
-  // A (re-)connect starts on fresh connections: after a 401 the engine may have dropped what
-  // it knew of the old ones, and another server or user inherits nothing.
+  // A (re-)connect starts on fresh connections and a fresh login: after a 401 the engine may
+  // have dropped what it knew of the old ones, and another server or user inherits nothing.
   pool.reset();
+  DropSession();
 
   std::string certificateUrl;
   computeUrl(server, kCertificatePath, certificateUrl);
@@ -109,8 +128,52 @@ bool TzRhevConnection::_connect(std::string& response) {
   ResponseText(client, certificate);
 
   if (!_sendReq(HTTP_REQ_GET, kApiRootPath, std::string(), response, true)) return false;
+  if (persistentAuth && !sessionRefused && sessionCookie.empty()) {
+    sessionRefused = true;
+    Error(HV_FUNC,
+          "Warning: the engine at [%s] kept no session for this connection; every request now "
+          "logs in on its own (Basic credentials)",
+          server.c_str());
+  }
   connected = true;
   return true;
+}
+
+void TzRhevConnection::KeepSessionCookie(TzLibCurl& client) {
+  std::string fresh;
+  if (!client.TakeSessionCookie(fresh)) return;
+  // A new session after the login at connect: the engine logged in again by itself (the old
+  // session ran out of idle time) with the credentials sent along.
+  if (connected && !sessionCookie.empty()) {
+    Debug(HV_FUNC, "Info: logged in to [%s] again; the engine session had ended", server.c_str());
+  }
+  DropSession();
+  sessionCookie.swap(fresh);
+}
+
+void TzRhevConnection::DropSession() {
+  std::fill(sessionCookie.begin(), sessionCookie.end(), '\0');
+  sessionCookie.clear();
+}
+
+void TzRhevConnection::EndSession() {
+  if (sessionCookie.empty()) return;
+  std::string url;
+  computeUrl(server, kApiRootPath, url);
+  TzLibCurl client;
+  // Its own connection: a kept one belongs to requests that may still follow.
+  if (client.TzLibCurlInit(kContentType, true, false, nullptr) &&
+      client.TzLibCurlAppendHeader(HTTP_HDR_LINE, "Accept: application/xml") &&
+      client.TzLibCurlAppendHeader(HTTP_HDR_SESSION, sessionCookie.c_str()) &&
+      client.TzLibCurlSetAdditionalOptionsIntValue(
+          CURLOPT_TIMEOUT, static_cast<int>(client.GetSettings().connectTimeoutSec))) {
+    // The cookie without "Prefer: persistent-auth" ends the session with this request.
+    const bool ended =
+        client.TzLibCurlSendHttpReq(HTTP_REQ_GET, url.c_str(), nullptr, 0, false, nullptr);
+    DebugLvl(HV_FUNC, ended ? 1 : 0, "Engine session at [%s] %s", server.c_str(),
+             ended ? "ended" : "not ended; the engine ends it when its idle time runs out");
+  }
+  DropSession();
 }
 
 bool TzRhevConnection::computeUrl(const std::string& serverName, const std::string& path,
@@ -192,7 +255,10 @@ bool TzRhevConnection::_sendReq(HTTP_REQ_TYPE method, const std::string& path,
   }
   if (!body.empty()) LogRequest(method, url, body);
 
-  if (client.TzLibCurlSendHttpReq(method, url.c_str(), body.data(), body.size(), false, nullptr)) {
+  const bool answered =
+      client.TzLibCurlSendHttpReq(method, url.c_str(), body.data(), body.size(), false, nullptr);
+  KeepSessionCookie(client);
+  if (answered) {
     ResponseText(client, response);
     LogResponse(method, url, response);
     return true;
@@ -227,6 +293,16 @@ bool TzRhevConnection::setCommonCurlHeaders(TzLibCurl& client, bool withCredenti
   }
   if (!client.TzLibCurlAppendHeader(HTTP_HDR_LINE, "User-Agent: curl/7.32.0")) {
     Error(HV_FUNC, "Failed to set CURL UserAgent header");
+    return false;
+  }
+  if (withCredentials && persistentAuth && !sessionRefused &&
+      !client.TzLibCurlAppendHeader(HTTP_HDR_LINE, kPersistentAuth)) {
+    Error(HV_FUNC, "Failed to set CURL Prefer header");
+    return false;
+  }
+  if (withCredentials && !sessionCookie.empty() &&
+      !client.TzLibCurlAppendHeader(HTTP_HDR_SESSION, sessionCookie.c_str())) {
+    Error(HV_FUNC, "Failed to set the session cookie");
     return false;
   }
   if (!apiVersion.empty()) {

@@ -56,12 +56,24 @@ class TzRhevConnection : public KwDebug {
 
  private:
   bool InitClient(TzLibCurl& client);
+  // Keeps the session cookie the engine set with this answer, if it set one.
+  void KeepSessionCookie(TzLibCurl& client);
+  // Ends the engine session this connection holds, where there is one: one request with the
+  // session cookie and without "Prefer: persistent-auth" or credentials, bounded by the connect
+  // time-out. Its outcome changes nothing for the caller.
+  void EndSession();
+  void DropSession();
   static void ResponseText(TzLibCurl& client, std::string& response);
 
   std::string server;
   std::string user;
   std::string password;
   std::string apiVersion;
+  // The engine session ("JSESSIONID=..."), kept from the login at connect so that later
+  // requests are not each a login of their own ("nRhevPersistentAuth"). A secret: wiped.
+  std::string sessionCookie;
+  bool persistentAuth;
+  bool sessionRefused;  // the engine kept no session: Basic on every request
   bool debugEnabled;
   bool connected;
   std::string lastError;

@@ -37,7 +37,8 @@ Options:
   --delay-ms MS       ... and not before MS milliseconds (default 2000)
   --login-ms MS       real time every engine login takes (default 0)
   --request-ms MS     real time every request takes before its answer (default 0)
-  --session-idle-sec S  engine sessions end after S seconds idle (default 1800)
+  --session-idle-sec S
+                      engine sessions end after S seconds idle (default 1800)
   --port N            port to listen on; 0 (default) picks a free one
   --user U            user name for Basic authentication (default admin@internal)
   --password-file F   read the password from file F (trailing newline ignored)
@@ -46,8 +47,8 @@ Options:
   --help              show this text
 
 One of --password-file and --no-auth is required. On start it prints one line,
-"listening on 127.0.0.1:PORT". On exit it prints what the engine did on stderr:
-"engine logins: N, live sessions: N, requests: N (GET N, POST N, ...)".
+"listening on 127.0.0.1:PORT". On exit it prints on stderr what the engine did, as
+engine logins: N, live sessions: N, requests: N (GET N, POST N, ...)
 )";
 
 [[noreturn]] void usageError(const std::string& message) {

@@ -151,7 +151,7 @@ std::optional<hvtest::Authorization> Sessions::authorize(const hvtest::Request& 
   charge(request);
   const Clock::time_point now = clock_();
   const std::vector<std::string> prefer = preferences(request);
-  const bool persistent = prefers(prefer, "persistent-auth");
+  const bool persistent = options_.persistentAuth && prefers(prefer, "persistent-auth");
   const bool newAuth = prefers(prefer, "new-auth");
 
   // Single-sign-on tokens name a session of their own; one whose session ended is revoked.

@@ -23,6 +23,9 @@ struct SessionOptions {
   std::chrono::seconds idleLimit{30 * 60};   // an engine's default UserSessionTimeOutInterval
   std::chrono::milliseconds loginCost{0};    // real time every login takes
   std::chrono::milliseconds requestCost{0};  // real time every request takes before its answer
+  // false: "Prefer: persistent-auth" is not honoured (a front end that strips it, say), so
+  // every request with Basic credentials is a login.
+  bool persistentAuth = true;
 };
 
 // What the engine has done so far.
