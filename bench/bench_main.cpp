@@ -1,11 +1,15 @@
 // Runs the library and curl side by side against one loopback engine serving real-engine-shaped
 // bodies, and prints wall time (minimum and median of the runs), the library/curl ratio, peak
-// memory and the TCP connections the engine accepted. Each run is its own process, measured
-// from the outside the same way for both sides (wall clock around spawn and wait, peak
-// resident memory from wait4).
+// memory, the TCP connections the engine accepted, and the engine's own cost: requests and
+// logins (a real engine does a whole login for every request that brings no session). One
+// scenario runs the inventory walk against the engine simulator with a cost per login, the
+// library keeping its session and not, to show what the logins cost an engine. Each run is its own
+// process, measured from the outside the same way for both sides (wall clock around spawn and wait,
+// peak resident memory from wait4).
 //
 //   hv_bench --client PATH --fixtures DIR [--runs N] [--gets N] [--walk N] [--list N]
-//            [--reuse 0|1|0,1] [--only b,c,a] [--baseline CLIENT_OF_ANOTHER_BUILD]
+//            [--reuse 0|1|0,1] [--only b,c,a,s] [--baseline CLIENT_OF_ANOTHER_BUILD]
+//            [--login-ms MS]
 //   hv_bench --client PATH --fixtures DIR --serve N   (serves N VMs and prints how to run the
 //            client by hand, e.g. under perf, until Enter is pressed)
 #include <fcntl.h>
@@ -20,10 +24,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "engine_simulator/engine_simulator.h"
 #include "shaped_engine.h"
 
 namespace {
@@ -40,7 +47,8 @@ struct Settings {
   std::vector<std::string> reuse;  // empty: the library's default only
   std::string baseline;            // another build's client, run as "library before"
   size_t serve = 0;                // only serve a list of this many VMs, for profiling by hand
-  std::string only = "b,c,a";
+  size_t loginMs = 20;             // what a login costs the simulated engine in scenario s
+  std::string only = "b,c,a,s";
 };
 
 struct Run {
@@ -48,6 +56,7 @@ struct Run {
   double peakMiB = 0;
   size_t connections = 0;
   size_t requests = 0;
+  uint64_t logins = 0;
   bool ok = false;
 };
 
@@ -195,24 +204,34 @@ class Spawner {
   int results_ = -1;
 };
 
+// An engine the runs go to: its network core and its count of logins so far.
+struct Measured {
+  hvtest::TestEngine& engine;
+  std::function<uint64_t()> logins;
+};
+
 // Where the engine's logs stood before a run.
 struct Mark {
   size_t requests;
   size_t connections;
+  uint64_t logins;
 };
 
-Mark MarkOf(const hvtest::TestEngine& engine) {
-  return {engine.requests().size(), engine.acceptedConnections()};
+Mark MarkOf(const Measured& measured) {
+  return {measured.engine.requests().size(), measured.engine.acceptedConnections(),
+          measured.logins()};
 }
 
-// What the engine saw since `mark`: requests, accepted TCP connections, whether all got 2xx.
-void Account(const hvtest::TestEngine& engine, const Mark& mark, Run& run) {
-  const std::vector<hvtest::Request> requests = engine.requests();
+// What the engine saw since `mark`: requests, accepted TCP connections, logins, whether all
+// got 2xx.
+void Account(const Measured& measured, const Mark& mark, Run& run) {
+  const std::vector<hvtest::Request> requests = measured.engine.requests();
   for (size_t i = mark.requests; i < requests.size(); ++i) {
     if (requests[i].status < 200 || requests[i].status > 299) run.ok = false;
   }
   run.requests = requests.size() - mark.requests;
-  run.connections = engine.acceptedConnections() - mark.connections;
+  run.connections = measured.engine.acceptedConnections() - mark.connections;
+  run.logins = measured.logins() - mark.logins;
 }
 
 // A curl config fetching `urls` in one process (so it keeps its connections alive), with the
@@ -256,14 +275,15 @@ struct Scenario {
   std::string mode;  // argument of the client
   size_t vms;        // VMs in the list
   size_t count;      // the client's COUNT
+  bool simulated;    // against the engine simulator (with a login cost) instead
 };
 
 void PrintRow(const Scenario& s, const Row& row, const Row& curl) {
   const Run& first = row.runs.front();
-  std::printf("%-34s %-15s %7.3f %8.3f %7.2fx %7.2fx %9.1f %6zu %8zu%s\n", s.title.c_str(),
+  std::printf("%-44s %-18s %7.3f %8.3f %7.2fx %7.2fx %9.1f %6zu %8zu %7llu%s\n", s.title.c_str(),
               row.side.c_str(), row.Min(), row.Median(), row.Median() / curl.Median(),
               row.Min() / curl.Min(), row.PeakMiB(), first.connections, first.requests,
-              row.AllOk() ? "" : "  FAILED");
+              static_cast<unsigned long long>(first.logins), row.AllOk() ? "" : "  FAILED");
 }
 
 std::vector<std::string> Split(const std::string& text) {
@@ -290,11 +310,12 @@ Settings ParseArgs(int argc, char** argv) {
                         : flag == "--only"     ? &s.only
                         : flag == "--baseline" ? &s.baseline
                                                : nullptr;
-    size_t* number = flag == "--gets"    ? &s.gets
-                     : flag == "--walk"  ? &s.walk
-                     : flag == "--list"  ? &s.list
-                     : flag == "--serve" ? &s.serve
-                                         : nullptr;
+    size_t* number = flag == "--gets"       ? &s.gets
+                     : flag == "--walk"     ? &s.walk
+                     : flag == "--list"     ? &s.list
+                     : flag == "--serve"    ? &s.serve
+                     : flag == "--login-ms" ? &s.loginMs
+                                            : nullptr;
     if (text) {
       *text = value;
     } else if (number) {
@@ -310,8 +331,8 @@ Settings ParseArgs(int argc, char** argv) {
   if (s.client.empty() || s.fixtures.empty()) {
     throw std::runtime_error(
         "usage: hv_bench --client PATH --fixtures DIR [--runs N] [--gets N] "
-        "[--walk N] [--list N] [--reuse 0|1|0,1] [--only b,c,a] "
-        "[--baseline PATH] [--serve N]");
+        "[--walk N] [--list N] [--reuse 0|1|0,1] [--only b,c,a,s] "
+        "[--baseline PATH] [--serve N] [--login-ms MS]");
   }
   return s;
 }
@@ -333,6 +354,9 @@ int main(int argc, char** argv) try {
   hvtest::TestEngine& engine = shaped.engine();
   const std::string server = "localhost:" + std::to_string(engine.port());
   const std::string caFile = engine.caFile();
+  const Measured shapedSide{engine, [&shaped] { return shaped.logins(); }};
+  // Built when a scenario wants it: the simulator generates its inventory up front.
+  std::unique_ptr<hvsim::EngineSimulator> simulator;
 
   if (settings.serve > 0) {
     shaped.setVmCount(settings.serve);
@@ -347,29 +371,62 @@ int main(int argc, char** argv) try {
   }
 
   const std::vector<Scenario> scenarios = {
-      {"b", "(b) " + std::to_string(settings.gets) + " GETs of one VM", "get", 1, settings.gets},
+      {"b", "(b) " + std::to_string(settings.gets) + " GETs of one VM", "get", 1, settings.gets,
+       false},
       {"c", "(c) walk of " + std::to_string(settings.walk) + " VMs, 2 disks each", "walk",
-       settings.walk, settings.walk},
+       settings.walk, settings.walk, false},
       {"a", "(a) list of " + std::to_string(settings.list) + " VMs", "list", settings.list,
-       settings.list},
+       settings.list, false},
+      {"s",
+       "(c) walk of " + std::to_string(settings.walk) + " VMs, simulator 4.5, login " +
+           std::to_string(settings.loginMs) + " ms",
+       "walk", settings.walk, settings.walk, true},
   };
   // "x curl": the library's time over curl's, of the medians and of the minimums.
-  std::printf("%-34s %-15s %7s %8s %8s %8s %9s %6s %8s\n", "scenario", "side", "min s", "median s",
-              "x median", "x min", "peak MiB", "conns", "requests");
+  std::printf("%-44s %-18s %7s %8s %8s %8s %9s %6s %8s %7s\n", "scenario", "side", "min s",
+              "median s", "x median", "x min", "peak MiB", "conns", "requests", "logins");
   bool allOk = true;
   for (const std::string& key : Split(settings.only)) {
     for (const Scenario& s : scenarios) {
       if (s.key != key) continue;
-      shaped.setVmCount(s.vms);
       struct Variant {
-        std::string side, client, reuse;
+        std::string side, client, reuse, session;
       };
       std::vector<Variant> variants;
-      if (!settings.baseline.empty()) variants.push_back({"library before", settings.baseline, ""});
-      for (const std::string& r : settings.reuse) {
-        variants.push_back({"library reuse=" + r, settings.client, r});
+      std::string target = server;
+      std::string trusted = caFile;
+      const Measured* measured = &shapedSide;
+      std::unique_ptr<Measured> simulatedSide;
+      if (s.simulated) {
+        if (!simulator) {
+          hvsim::SimulatorOptions options;
+          options.generation = "4.5";
+          options.generate.vms = static_cast<unsigned>(s.vms);
+          options.generate.disksPerVm = 2;
+          options.generate.proxyVm = "";
+          options.server.password = kPassword;
+          options.server.maxConnections = 4096;
+          options.sessions.loginCost = std::chrono::milliseconds(settings.loginMs);
+          simulator = std::make_unique<hvsim::EngineSimulator>(options);
+        }
+        hvsim::EngineSimulator* sim = simulator.get();
+        simulatedSide = std::make_unique<Measured>(
+            Measured{sim->engine(), [sim] { return sim->sessionStats().logins; }});
+        measured = simulatedSide.get();
+        target = "localhost:" + std::to_string(sim->port());
+        trusted = sim->engine().caFile();
+        variants.push_back({"library session=1", settings.client, "1", "1"});
+        variants.push_back({"library session=0", settings.client, "1", "0"});
+      } else {
+        shaped.setVmCount(s.vms);
+        if (!settings.baseline.empty()) {
+          variants.push_back({"library before", settings.baseline, "", ""});
+        }
+        for (const std::string& r : settings.reuse) {
+          variants.push_back({"library reuse=" + r, settings.client, r, ""});
+        }
+        if (settings.reuse.empty()) variants.push_back({"library", settings.client, "", ""});
       }
-      if (settings.reuse.empty()) variants.push_back({"library", settings.client, ""});
       std::vector<Row> rows;
       std::vector<std::string> urls;
       for (const Variant& v : variants) {
@@ -377,26 +434,27 @@ int main(int argc, char** argv) try {
         for (int i = 0; i < settings.runs; ++i) {
           std::vector<std::string> args = {v.client,
                                            s.mode,
-                                           server,
+                                           target,
                                            passwordFile,
-                                           caFile,
+                                           trusted,
                                            std::to_string(s.count),
                                            hvbench::ShapedEngine::vmId(0)};
           if (!v.reuse.empty()) args.push_back(v.reuse);
-          const Mark mark = MarkOf(engine);
+          if (!v.session.empty()) args.push_back(v.session);
+          const Mark mark = MarkOf(*measured);
           Run run = spawner.run(args, errors);
-          Account(engine, mark, run);
-          if (urls.empty()) urls = UrlsSince(engine, mark.requests);
+          Account(*measured, mark, run);
+          if (urls.empty()) urls = UrlsSince(measured->engine, mark.requests);
           row.runs.push_back(run);
         }
         rows.push_back(row);
       }
-      WriteCurlConfig(curlConfig, urls, caFile);
+      WriteCurlConfig(curlConfig, urls, trusted);
       Row curl{"curl", {}};
       for (int i = 0; i < settings.runs; ++i) {
-        const Mark mark = MarkOf(engine);
+        const Mark mark = MarkOf(*measured);
         Run run = spawner.run({"/usr/bin/curl", "-K", curlConfig}, errors);
-        Account(engine, mark, run);
+        Account(*measured, mark, run);
         curl.runs.push_back(run);
       }
       PrintRow(s, curl, curl);
@@ -407,10 +465,10 @@ int main(int argc, char** argv) try {
       allOk = allOk && curl.AllOk();
       if (s.key == "a") {
         const double bodyMiB = shaped.listBodyBytes() / 1048576.0;
-        std::printf("%-34s body %.1f MiB; library peak / body = %.2f\n", "", bodyMiB,
+        std::printf("%-44s body %.1f MiB; library peak / body = %.2f\n", "", bodyMiB,
                     rows.back().PeakMiB() / bodyMiB);
       }
-      engine.clearRequests();
+      measured->engine.clearRequests();
     }
   }
   std::remove(curlConfig.c_str());

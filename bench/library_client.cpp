@@ -1,11 +1,11 @@
 // The library's side of the benchmark: one process per run, driven through the public facade
 // only, so its wall time and peak memory compare with a curl process fetching the same URLs.
 //
-//   hv_bench_client get|walk|list SERVER PASSWORD_FILE CA_FILE COUNT [VM_ID] [REUSE]
+//   hv_bench_client get|walk|list SERVER PASSWORD_FILE CA_FILE COUNT [VM_ID] [REUSE] [SESSION]
 //
 // get: COUNT reads of the VM VM_ID; walk: the VM list with each VM's disks (mask 0x10),
 // expecting COUNT VMs of two disks; list: the VM list alone (mask 0), expecting COUNT VMs.
-// REUSE, when given, is set as "nRhevReuseConnections".
+// REUSE, when given, is set as "nRhevReuseConnections"; SESSION as "nRhevPersistentAuth".
 #include <hypervale/hypervale.h>
 
 #include <cstdio>
@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
   if (argc < 6) {
     std::fprintf(stderr,
                  "usage: hv_bench_client get|walk|list SERVER PASSWORD_FILE CA_FILE COUNT "
-                 "[VM_ID] [REUSE]\n");
+                 "[VM_ID] [REUSE] [SESSION]\n");
     return 2;
   }
   const std::string scenario = argv[1];
@@ -52,6 +52,7 @@ int main(int argc, char** argv) {
   Hypervale::SetLogThreshold(0);
   Hypervale::SetConfigValue("VirtualServer", "sRhevCAFile", argv[4]);
   if (argc > 7) Hypervale::SetConfigValue("VirtualServer", "nRhevReuseConnections", argv[7]);
+  if (argc > 8) Hypervale::SetConfigValue("VirtualServer", "nRhevPersistentAuth", argv[8]);
   bool ok = false;
   {
     Hypervale::TzHypervale hv;

@@ -113,6 +113,14 @@ ShapedEngine::ShapedEngine(const std::string& fixtureDir, const std::string& pas
 
   hvtest::Options options;
   options.password = password;
+  sessions_ = std::make_unique<hvsim::Sessions>(
+      *hvsim::Generation::parse("4.5"), hvsim::SessionOptions(), nullptr,
+      [this](const std::string& user, const std::string& given) {
+        return engine_->validCredentials(user, given);
+      });
+  options.authorizer = [this](const hvtest::Request& request) {
+    return sessions_->authorize(request);
+  };
   options.maxConnections = 4096;  // a client without reuse opens one per request
   options.idleTimeout = std::chrono::milliseconds(60000);
   options.ioTimeout = std::chrono::milliseconds(60000);

@@ -2,7 +2,8 @@
 // in tests/fixtures: every VM is the recorded vm.xml (about 9.7 KB) under its own id and name,
 // with two disks. It answers what an inventory read asks for: the VM list, one VM, a VM's disk
 // attachments, one disk, and the cluster, host, data center and storage domain a name lookup
-// reads.
+// reads. It keeps engine sessions as a real engine does, so the logins a client costs are
+// counted.
 #pragma once
 
 #include <atomic>
@@ -11,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "engine_simulator/sessions.h"
 #include "test_engine/test_engine.h"
 
 namespace hvbench {
@@ -27,6 +29,7 @@ class ShapedEngine {
   static std::string vmId(size_t index);
 
   hvtest::TestEngine& engine() { return *engine_; }
+  uint64_t logins() const { return sessions_->stats().logins; }
 
  private:
   std::optional<hvtest::Answer> answer(const hvtest::Request& request) const;
@@ -41,6 +44,7 @@ class ShapedEngine {
 
   mutable std::mutex listMutex_;
   std::shared_ptr<const std::string> list_;
+  std::unique_ptr<hvsim::Sessions> sessions_;
   std::unique_ptr<hvtest::TestEngine> engine_;  // last: stops before the bodies go away
 };
 

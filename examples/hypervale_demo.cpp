@@ -303,6 +303,8 @@ int main(int argc, char** argv) {
       std::printf("Engine simulator %s on 127.0.0.1:%u, VM %s, proxy %s\n\n", s.generation.c_str(),
                   simulator.port(), s.vm.c_str(), s.proxyVm.c_str());
       status = RunDemo(s, "localhost:" + std::to_string(simulator.port()), "demo-only");
+      // What the demo cost the engine: on a real engine every login is real work.
+      std::printf("%s\n", hvsim::describe(simulator.sessionStats()).c_str());
     }
   } catch (const std::exception& e) {
     std::fprintf(stderr, "hypervale-demo: %s\n", e.what());

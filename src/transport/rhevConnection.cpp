@@ -161,8 +161,7 @@ void TzRhevConnection::EndSession() {
   std::string url;
   computeUrl(server, kApiRootPath, url);
   TzLibCurl client;
-  // Its own connection: a kept one belongs to requests that may still follow.
-  if (client.TzLibCurlInit(kContentType, true, false, nullptr) &&
+  if (InitClient(client) &&
       client.TzLibCurlAppendHeader(HTTP_HDR_LINE, "Accept: application/xml") &&
       client.TzLibCurlAppendHeader(HTTP_HDR_SESSION, sessionCookie.c_str()) &&
       client.TzLibCurlSetAdditionalOptionsIntValue(
