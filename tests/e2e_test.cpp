@@ -275,6 +275,16 @@ TEST_F(EndToEnd, CreationRefusedWithA401IsSentOnceMoreAfterANewLogin) {
   EXPECT_EQ(sim->sessionStats().logins, 2u);
 }
 
+TEST_F(EndToEnd, SessionEndTheEngineDoesNotAnswerChangesNothingForTheCaller) {
+  startEngine("4.0.2");
+  sim->dropConnections("GET", "/ovirt-engine/api", 1);  // the old session's end, at re-connect
+  ASSERT_TRUE(hv.connect("localhost:" + std::to_string(sim->port()), "admin", kPassword))
+      << logs.all();
+  EXPECT_TRUE(logs.contains("not ended"));
+  EXPECT_TRUE(hv.checkVMExistence(sim->idOf(hvsim::Kind::Vm, "web01")));
+  EXPECT_EQ(sim->sessionStats().logins, 2u);
+}
+
 TEST_F(EndToEnd, FacadesOnTwoThreadsKeepASessionEach) {
   startEngine("4.4");
   TzHypervale other;
