@@ -51,10 +51,13 @@ void RunAgent(const std::string& server, size_t index, std::int32_t schemaVersio
   }
   ASSERT_TRUE(hv.DetachSnappedDisksFromProxy(proxy.id, vm.id, snapshot.id) &&
               hv.deleteVMSnapshot(vm.name, vm.id, snapshot.id));
-  // A failure of this facade's own: its error text is about its own last request.
-  const std::string missing = "missing-" + std::to_string(index);
-  EXPECT_FALSE(hv.getVMInfo("", missing, vm, 0));
-  EXPECT_NE(hv.getLastError().find(missing), std::string::npos) << hv.getLastError();
+  // A failure of this facade's own: its error text is about its own last request (the engine
+  // names the unknown cluster in its fault).
+  SVMInfoLib orphan;
+  orphan.name = "orphan-" + std::to_string(index);
+  orphan.clusterId = "0badc0de-0000-4000-8000-00000000000" + std::to_string(index);
+  EXPECT_FALSE(hv.createVM(orphan));
+  EXPECT_NE(hv.getLastError().find(orphan.clusterId), std::string::npos) << hv.getLastError();
 }
 
 TEST(ConcurrencyTest, FacadesOnSeveralThreadsKeepTheirOwnState) {

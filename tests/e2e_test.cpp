@@ -21,9 +21,11 @@ constexpr UINT64 kVmDisks = 0x10;
 
 class EndToEnd : public ::testing::Test {
  protected:
-  void startEngine(const std::string& generation, hvsim::SessionOptions sessions = {}) {
+  void startEngine(const std::string& generation, const hvsim::Timing& timing = hvsim::Timing(),
+                   hvsim::SessionOptions sessions = {}) {
     hvsim::SimulatorOptions options;
     options.generation = generation;
+    options.timing = timing;
     options.sessions = sessions;
     options.seedFile = std::string(HV_SIMULATOR_SEED_DIR) + "/example.seed";
     options.server.password = kPassword;
@@ -187,7 +189,46 @@ TEST_P(EveryGeneration, DiskMigrationFollowedToCompletion) {
 
 // A failure names the generation as the test's parameter.
 INSTANTIATE_TEST_SUITE_P(Generations, EveryGeneration,
-                         ::testing::Values("3.6", "4.0.0", "4.0.1", "4.0.2", "4.1", "4.2"));
+                         ::testing::Values("3.6", "4.0.0", "4.0.1", "4.0.2", "4.1", "4.2", "4.3",
+                                           "4.4", "4.5.0", "4.5.1"));
+
+// A snapshot whose storage work outlasts the library's status wait (21 reads ten seconds apart)
+// is followed through its job, which the engine finds by the request's correlation id from 4.2.
+class LongSnapshot : public EndToEnd {
+ protected:
+  bool create(const std::string& description) {
+    hvsim::Timing timing;
+    timing.snapshotCreate = hvsim::Delay{1, std::chrono::minutes(10)};
+    startEngine("4.2", timing);
+    SVMInfoLib vm = vmNamed("web01", 0);
+    SSnapshotInfoLib snapshot;
+    snapshot.description = description;
+    std::string ovf;
+    return hv.createVMSnapshot(vm, snapshot, ovf);
+  }
+};
+
+// Known library fault: it follows a job only when the job's description holds the correlation
+// id, which an engine's never does ("Creating VM Snapshot ... for VM ...").
+TEST_F(LongSnapshot, DISABLED_IsFollowedThroughItsJob) {
+  EXPECT_TRUE(create("_QZ_BACKUP_web01_nightly_1")) << logs.all();
+}
+
+// Known library fault: it searches jobs by the correlation id as it sent it, while the engine
+// keeps only [0-9a-zA-Z_-] of it (at most 36): no job is found.
+TEST_F(LongSnapshot, DISABLED_WithAnyDescriptionIsFollowedThroughItsJob) {
+  EXPECT_TRUE(create("_QZ_BACKUP_web01_night.ly full_1")) << logs.all();
+}
+
+// Known library fault: a lookup answered 404 without a body, as engines answer an unknown id,
+// leaves getLastError() empty.
+TEST_F(EndToEnd, DISABLED_UnknownIdIsNamedInTheLastError) {
+  startEngine("4.1");
+  const std::string missing = "0badc0de-0000-4000-8000-000000000000";
+  SVMInfoLib vm;
+  EXPECT_FALSE(hv.getVMInfo("", missing, vm, 0));
+  EXPECT_NE(hv.getLastError().find(missing), std::string::npos) << hv.getLastError();
+}
 
 TEST_F(EndToEnd, RequestsThatCannotBeWrittenAreNotSent) {
   startEngine("4.1");
@@ -248,7 +289,7 @@ TEST_F(EndToEnd, SessionThatRunsOutOfIdleTimeIsReplacedByOneLogin) {
 TEST_F(EndToEnd, EngineThatKeepsNoSessionIsUsedWithBasicOnEveryRequest) {
   hvsim::SessionOptions sessions;
   sessions.persistentAuth = false;
-  startEngine("4.1", sessions);
+  startEngine("4.1", hvsim::Timing(), sessions);
   backupCycle();
   size_t warnings = 0;
   for (const std::string& line : logs.errors())

@@ -49,19 +49,31 @@ struct Engine {
     return found;
   }
   // A request under the API with the engine's credentials.
-  CurlReply send(const std::string& method, const std::string& tail, const std::string& body = "") {
-    return client.send(CurlAsk{method, sim.apiUrl() + "/" + tail, body, {}, kUser, kPassword});
+  CurlReply send(const std::string& method, const std::string& tail, const std::string& body = "",
+                 const std::string& header = "") {
+    CurlAsk ask{method, sim.apiUrl() + "/" + tail, body, {}, kUser, kPassword};
+    if (!header.empty()) ask.headers.push_back(header);
+    CurlReply reply = client.send(ask);
+    // The creation status the last answer links, for {creation}.
+    const size_t link = reply.body.find("\" rel=\"creation_status\"");
+    if (link != std::string::npos) {
+      const size_t from = reply.body.rfind("/ovirt-engine/api/", link) + 18;
+      creation = reply.body.substr(from, link - from);
+    }
+    return reply;
   }
 
   hvsim::ManualClock clock;
   hvsim::EngineSimulator sim;
   hvtest::CurlClient client;
+  std::string creation;
 };
 
 // "METHOD target" under the API, with {vm:NAME}, {disk:NAME}, {cluster:NAME}, {sd:NAME},
-// {dc:NAME}, {profile:NAME}, {snapshot} (web01's seeded one) and {ovf} (its OVF, escaped)
-// filled in.
-CurlReply call(Engine& e, const std::string& request, const std::string& body) {
+// {dc:NAME}, {profile:NAME}, {snapshot} (web01's seeded one), {ovf} (its OVF, escaped) and
+// {creation} (the creation status an earlier answer linked) filled in.
+CurlReply call(Engine& e, const std::string& request, const std::string& body,
+               const std::string& header) {
   static const std::map<std::string, Kind> kinds = {
       {"vm", Kind::Vm},           {"dc", Kind::DataCenter},    {"disk", Kind::Disk},
       {"cluster", Kind::Cluster}, {"sd", Kind::StorageDomain}, {"profile", Kind::VnicProfile}};
@@ -73,6 +85,8 @@ CurlReply call(Engine& e, const std::string& request, const std::string& body) {
       std::string value;
       if (colon != std::string::npos) {
         value = e.id(kinds.at(key.substr(0, colon)), key.substr(colon + 1));
+      } else if (key == "creation") {
+        value = e.creation;
       } else {  // {snapshot} or {ovf}
         const hvsim::Snapshot seeded = e.sim.vm(e.id(Kind::Vm, "web01"))->snapshots.at(1);
         if (key == "snapshot") value = seeded.id;
@@ -84,11 +98,13 @@ CurlReply call(Engine& e, const std::string& request, const std::string& body) {
     return text;
   };
   const size_t blank = request.find(' ');
-  return e.send(request.substr(0, blank), expand(request.substr(blank + 1)), expand(body));
+  return e.send(request.substr(0, blank), expand(request.substr(blank + 1)), expand(body), header);
 }
 
-// Requests a real engine refuses, or takes otherwise than a lenient server would, and the
-// searches clients use, in order per generation: later rows see what earlier rows changed.
+// Requests a real engine refuses, or takes otherwise than a lenient server would, the searches
+// clients use, and the answers that differ by generation, in order per generation: later rows
+// see what earlier rows changed. Up to 4.2 the engines finish their work at once; the later ones
+// after a poll and two seconds, which never pass here.
 TEST(SimulatorStrictnessTest, RequestsAreTakenAsAnEngineTakesThem) {
   // A network of another data center: its profile cannot serve a VM of "Default".
   const std::string remote =
@@ -98,7 +114,26 @@ TEST(SimulatorStrictnessTest, RequestsAreTakenAsAnEngineTakesThem) {
   for (const char* generation : {"3.6", "4.1", "4.2"}) {
     engines[generation] = std::make_unique<Engine>(generation, Timing::instant(), remote);
   }
+  for (const char* generation : {"4.4.1", "4.4.2", "4.5.0", "4.5.1"}) {
+    engines[generation] = std::make_unique<Engine>(generation);
+  }
+  const std::string unknown = "0badc0de-0000-4000-8000-000000000000";
+  const char* noBody = "!<";
   const std::string cluster = "<cluster><name>Default</name></cluster>";
+  auto fromOvf = [&](const std::string& name) {
+    return "<vm><name>" + name + "</name>" + cluster +
+           "<initialization><regenerate_ids>true</regenerate_ids><configuration><type>ovf</type>"
+           "<data>{ovf}</data></configuration></initialization></vm>";
+  };
+  auto newDisk = [](const std::string& name) {
+    return "<disk><name>" + name + "</name><format>cow</format><provisioned_size>1024" +
+           "</provisioned_size><storage_domains><storage_domain><name>data1</name>" +
+           "</storage_domain></storage_domains></disk>";
+  };
+  const std::string attachFloating =
+      "<disk_attachment><disk id=\"{disk:floating}\"/><interface>virtio</interface><active>false"
+      "</active></disk_attachment>";
+  const std::string waiting = "X-Ovirt-Expect: 201-created";
   const std::string snapshot = "vms/{vm:web01}/snapshots/{snapshot}";
   const std::string jobs = "GET jobs?search=correlation_id%3Dbackup-7";
   const std::string correlated = "POST vms/{vm:WEB01}/snapshots?correlation_id=backup-7";
@@ -108,6 +143,7 @@ TEST(SimulatorStrictnessTest, RequestsAreTakenAsAnEngineTakesThem) {
     std::string request, body;
     long status;
     const char* marks;  // texts the answer holds ("!text": does not), separated by '|'
+    std::string header = "";
   };
   const Row rows[] = {
       {"4.1", "POST vms", "<vm id=\"\"><name>a</name>" + cluster + "</vm>", 400, "UUID"},
@@ -117,7 +153,9 @@ TEST(SimulatorStrictnessTest, RequestsAreTakenAsAnEngineTakesThem) {
        201, "<name>nightly backup</name>"},
       // Searches match without regard to letter case, after percent-decoding.
       {"4.1", "GET vms?search=name%3Dweb01", "", 200, "<name>web01<|<name>WEB01<"},
-      {"4.1", "GET vms?search=name%3Dweb01&case_sensitive=true", "", 200, "web01|!WEB01"},
+      {"4.1", "GET vms?search=name%3Dweb01&case_sensitive=true", "", 200,
+       "web01|!WEB01|<start_time>"},
+      {"4.1", "GET vms?search=name%3Dweb01&max=1", "", 200, "<name>web01<|!WEB01"},
       {"4.1", "GET vms?search=name%3Dweb0", "", 200, "!<vm "},  // no prefix without '*'
       {"4.1", "GET vms?search=name=Nightly+Backup", "", 200, "nightly backup|!web01"},
       {"4.1", "GET vms?search=cluster%3Ddefault%20and%20status%3Dup", "", 200,
@@ -139,11 +177,30 @@ TEST(SimulatorStrictnessTest, RequestsAreTakenAsAnEngineTakesThem) {
       {"4.1", "POST vms/{vm:web01}/nics",
        "<nic><name>n</name><vnic_profile id=\"{profile:remote}\"/></nic>", 409, "Network"},
       {"4.1", "DELETE storagedomains/{sd:data1}?host=host1&destroy=true", "", 409, "active"},
-      {"4.1", "POST vms/{vm:web01}/start", "<action/>", 409, "<status>failed</status>"},
+      {"4.1", "POST vms/{vm:web01}/start", "<action/>", 409,
+       "<action>|<reason>Operation Failed</reason>|<status>failed</status>"},
       {"4.1", "GET vms/{vm:web01}/disks", "", 404, ""},
+      // An id of the path that names nothing: no document at all ("!<"), but an action on it
+      // fails validation, and a sub-collection of it is listed empty.
+      {"4.1", "GET vms/" + unknown, "", 404, noBody},
+      {"4.1", "DELETE disks/not-a-uuid", "", 404, noBody},
+      {"4.1", "POST vms/" + unknown + "/start", "<action/>", 400,
+       "<status>failed</status>|VM is not found"},
+      {"4.1", "GET vms/" + unknown + "/snapshots", "", 200, "<snapshots|!<snapshot "},
+      {"4.1", "GET vms/{vm:web01}?follow=snapshots", "", 200, "!<snapshot "},  // from 4.2
       {"4.1", "GET " + snapshot, "", 200, "!<data>"},
       {"4.1", "POST vms/{vm:web01}/stop", "<action/>", 200, ""},
       {"4.1", jobs, "", 200, "Stopping VM web01"},  // the search is ignored
+      {"4.2", "GET vms?search=name%3Dproxy&follow=disk_attachments.disk,snapshots", "", 200,
+       "<disk_attachments>|<provisioned_size>|<snapshots>|<snapshot_type>active<|<start_time>"},
+      {"4.2", "GET vms/{vm:proxy}/diskattachments?follow=disk", "", 200, "<provisioned_size>"},
+      {"4.2", "GET vms?follow=colour", "", 400, "<fault>"},
+      // Correlation ids keep [0-9a-zA-Z_-], at most 36 of them.
+      {"4.2", "POST vms/{vm:proxy}/stop", "<action/>", 200, "",
+       "Correlation-Id: night.ly/0123456789012345678901234567890123456789"},
+      {"4.2", "GET jobs?search=correlation_id%3Dnightly01234567890123456789012345678", "", 200,
+       "Stopping VM proxy"},
+      {"4.2", "GET vms/{vm:proxy}", "", 200, "<status>down<|!<start_time>"},
       {"4.2", "POST vms/{vm:web01}/stop", "<action/>", 200, ""},
       {"4.2", correlated, nightly, 201, ""},
       // Descriptions never hold the correlation id.
@@ -155,13 +212,33 @@ TEST(SimulatorStrictnessTest, RequestsAreTakenAsAnEngineTakesThem) {
       {"3.6", "PUT vms/{vm:web01}/disks/{disk:web01_Disk2}", "<disk><alias/></disk>", 200, ""},
       {"3.6", "DELETE vms/{vm:web01}/disks/{disk:web01_Disk1}", "", 409, "plugged"},
       {"3.6", "DELETE vms/{vm:WEB01}/disks/{disk:WEB01_Disk1}", "", 200, ""},
+      // A create whose storage work runs answers 202 with its creation status; one made to wait
+      // (or an OVF import from 4.5.0.6) 201.
+      {"4.5.0", "POST vms", fromOvf("restored"), 202,
+       "<status>image_locked<|<creation_status>pending<|/creation_status/"},
+      {"4.5.0", "GET {creation}", "", 200, "<creation href=\"/ovirt-engine/api/vms/|pending"},
+      {"4.5.0", "DELETE vms/{vm:restored}", "", 409,
+       "<reason>Operation Failed</reason>|<detail>[Cannot remove VM: VM is locked. Please try "
+       "again in a few minutes.]</detail>"},
+      {"4.5.0", "POST vms", fromOvf("waited"), 201, "<status>down<|!creation_status", waiting},
+      {"4.5.1", "POST vms", fromOvf("restored"), 201, "<status>down<|!creation_status"},
+      {"4.4.2", "POST disks", newDisk("new"), 202, "<status>locked<|<creation_status>pending<"},
+      {"4.4.2", "POST disks", newDisk("waited"), 201, "<status>ok<", waiting},
+      {"4.4.2", "POST vms/{vm:proxy}/diskattachments",
+       "<disk_attachment>" + newDisk("attached") +
+           "<interface>virtio</interface><active>false</active></disk_attachment>",
+       202, "<creation_status>pending<|/creation_status/"},
+      // Up to 4.4.1 the added attachment's href names the VM "null".
+      {"4.4.1", "POST vms/{vm:proxy}/diskattachments", attachFloating, 201,
+       "href=\"/ovirt-engine/api/vms/null/diskattachments/"},
+      {"4.4.2", "POST vms/{vm:proxy}/diskattachments", attachFloating, 201, "!/null/"},
   };
   Engine& v3 = *engines["3.6"];
   const std::string blanked = v3.id(Kind::Disk, "web01_Disk2");
   const std::string deleted = v3.id(Kind::Disk, "WEB01_Disk1");
   for (const Row& row : rows) {
     SCOPED_TRACE(std::string(row.generation) + " " + row.request + " " + row.body);
-    CurlReply reply = call(*engines[row.generation], row.request, row.body);
+    CurlReply reply = call(*engines[row.generation], row.request, row.body, row.header);
     EXPECT_EQ(reply.status, row.status) << reply.body;
     std::istringstream marks(row.marks);
     for (std::string mark; std::getline(marks, mark, '|');) {
@@ -176,6 +253,7 @@ TEST(SimulatorStrictnessTest, RequestsAreTakenAsAnEngineTakesThem) {
 
 TEST(SimulatorStrictnessTest, ApiOnlyOverHttpsWithCredentialsAndItsOwnVersion) {
   Engine v4("4.1");
+  Engine v44("4.4");
   Engine v3("3.6");
   struct Row {
     Engine& engine;
@@ -183,18 +261,26 @@ TEST(SimulatorStrictnessTest, ApiOnlyOverHttpsWithCredentialsAndItsOwnVersion) {
     bool credentials;
     const char* header;
     long status;
+    const char* below = "";  // the path below the API's
   };
   const Row rows[] = {
       {v4, true, false, "", 403},  // plain HTTP is refused before any login
       {v4, true, true, "", 403},
       {v4, false, false, "", 401},
-      {v4, false, true, "Version: 3", 400},  // a 4.x engine serves its own API only
+      {v4, false, true, "Version: 3", 400},  // a 4.x engine serves its own API only here
+      {v4, false, true, "", 400, "/v3"},
+      {v44, false, true, "Version: 3", 405},  // 4.4 removed API v3
+      {v44, false, true, "", 405, "/v3/vms"},
+      {v44, false, true, "Version: 5", 400},
       {v3, false, true, "Version: 4", 200},  // and 3.x ignores the header
+      // The web server in front of the engine takes no expectation but 100-continue.
+      {v4, false, true, "Expect: 201-created", 417},
+      {v4, false, true, "Expect: 100-continue", 200},
   };
   for (const Row& row : rows) {
     const std::string base =
         row.plainHttp ? row.engine.sim.engine().httpUrl() : row.engine.sim.engine().httpsUrl();
-    CurlAsk ask{"GET", base + "/ovirt-engine/api"};
+    CurlAsk ask{"GET", base + "/ovirt-engine/api" + row.below};
     ask.user = row.credentials ? kUser : nullptr;
     ask.password = row.credentials ? kPassword : nullptr;
     if (*row.header) ask.headers.push_back(row.header);
@@ -208,9 +294,11 @@ TEST(SimulatorTimingTest, ProgressNeedsPollsAndTime) {
     Delay delay;
     std::chrono::milliseconds pause;  // the client's pause between polls
     unsigned lockedPolls;             // polls that still show the snapshot locked (10: all)
+    const char* poll = "/snapshots";  // what the client reads below the VM
   };
   const Case cases[] = {
       {Delay::afterPolls(3), 0ms, 3},
+      {Delay::afterPolls(3), 0ms, 3, "?follow=snapshots"},  // as a GET of the snapshots
       {Delay{1, 2000ms}, 0ms, 10},  // polling without pausing finishes nothing sooner
       {Delay{1, 2000ms}, 1000ms, 2},
       {Delay::after(2000ms), 500ms, 4},
@@ -219,13 +307,14 @@ TEST(SimulatorTimingTest, ProgressNeedsPollsAndTime) {
     SCOPED_TRACE(&c - cases);
     Timing timing;
     timing.snapshotCreate = c.delay;
-    Engine e("4.0.1", timing);
-    const std::string snapshots = "vms/" + e.id(Kind::Vm, "WEB01") + "/snapshots";
-    ASSERT_EQ(e.send("POST", snapshots, "<snapshot><description>s</description></snapshot>").status,
+    Engine e("4.2", timing);
+    const std::string vm = "vms/" + e.id(Kind::Vm, "WEB01");
+    ASSERT_EQ(e.send("POST", vm + "/snapshots", "<snapshot><description>s</description></snapshot>")
+                  .status,
               201);
     unsigned locked = 0;
     // The other snapshots of the VM are "ok".
-    while (locked < 10 && e.send("GET", snapshots).body.find("locked") != std::string::npos) {
+    while (locked < 10 && e.send("GET", vm + c.poll).body.find("locked") != std::string::npos) {
       ++locked;
       e.clock.advance(c.pause);
     }

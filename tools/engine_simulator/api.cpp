@@ -43,6 +43,7 @@ const std::vector<Api::Route>& Api::routes() {
       {"GET", "vms", &Api::listVms},
       {"POST", "vms", &Api::createVm},
       {"GET", "vms/*", &Api::getVm},
+      {"GET", "vms/*/creation_status/*", &Api::getVmCreation},
       {"DELETE", "vms/*", &Api::deleteVm},
       {"POST", "vms/*/start", &Api::startVm},
       {"POST", "vms/*/stop", &Api::stopVm},
@@ -63,16 +64,19 @@ const std::vector<Api::Route>& Api::routes() {
       {"DELETE", "vms/*/disks/*", &Api::deleteVmDisk, Served::VmDisks},
       {"POST", "vms/*/disks/*/activate", &Api::activateVmDisk, Served::VmDisks},
       {"POST", "vms/*/disks/*/deactivate", &Api::deactivateVmDisk, Served::VmDisks},
+      {"GET", "vms/*/disks/*/creation_status/*", &Api::getAttachedDiskCreation, Served::VmDisks},
       {"GET", "vms/*/diskattachments", &Api::listAttachments, Served::DiskAttachments},
       {"POST", "vms/*/diskattachments", &Api::addAttachment, Served::DiskAttachments},
       {"GET", "vms/*/diskattachments/*", &Api::getAttachment, Served::DiskAttachments},
       {"DELETE", "vms/*/diskattachments/*", &Api::deleteAttachment, Served::DiskAttachments},
+      {"GET", "vms/*/diskattachments/*/creation_status/*", &Api::getAttachedDiskCreation,
+       Served::DiskAttachments},
       {"GET", "disks", &Api::listDisks},
       {"POST", "disks", &Api::createDisk},
       {"GET", "disks/*", &Api::getDisk},
       {"DELETE", "disks/*", &Api::deleteDisk},
       {"POST", "disks/*/move", &Api::moveDisk},
-      {"GET", "disks/*/creation_status/*", &Api::getCreation},
+      {"GET", "disks/*/creation_status/*", &Api::getDiskCreation},
       {"GET", "storagedomains", &Api::listStorageDomains},
       {"POST", "storagedomains", &Api::createStorageDomain},
       {"GET", "storagedomains/*", &Api::getStorageDomain},
@@ -125,6 +129,68 @@ bool asksAllContent(const hvtest::Request& request, const QueryParams& query,
   return generation.v4() && parameter && hvtest::equalsIgnoreCase(*parameter, "true");
 }
 
+// The links a GET of VMs (or of a VM's disk attachments) can follow, and what each brings.
+struct FollowLink {
+  bool ofVm;  // else of disk attachments
+  const char* link;
+  Follow brings;
+};
+const FollowLink kFollowLinks[] = {
+    {true, "disk_attachments", {true, false, false, false}},
+    {true, "disk_attachments.disk", {true, true, false, false}},
+    {true, "snapshots", {false, false, true, false}},
+    {true, "nics", {false, false, false, true}},
+    {false, "disk", {false, true, false, false}},
+};
+
+// The comma-separated links of "follow"; 400 for one the route cannot follow.
+Follow parseFollow(const std::string& pattern, const std::string& text) {
+  const bool ofVm = pattern == std::string("vms") || pattern == std::string("vms/*");
+  const bool ofAttachments = pattern == std::string("vms/*/diskattachments") ||
+                             pattern == std::string("vms/*/diskattachments/*");
+  Follow follow;
+  size_t from = 0;
+  while (from <= text.size()) {
+    size_t comma = text.find(',', from);
+    if (comma == std::string::npos) comma = text.size();
+    const std::string link = trim(text.substr(from, comma - from));
+    from = comma + 1;
+    if (link.empty()) continue;
+    const FollowLink* known = nullptr;
+    for (const FollowLink& each : kFollowLinks) {
+      if (link == each.link && (each.ofVm ? ofVm : ofAttachments)) known = &each;
+    }
+    if (!known) throw Failure::badValue("The link '" + link + "' cannot be followed here");
+    follow.diskAttachments |= known->brings.diskAttachments;
+    follow.disks |= known->brings.disks;
+    follow.snapshots |= known->brings.snapshots;
+    follow.nics |= known->brings.nics;
+  }
+  return follow;
+}
+
+// Actions are POSTs to a verb below the object they act on.
+bool isAction(const std::string& segment) {
+  for (const char* verb : {"start", "stop", "shutdown", "activate", "deactivate", "move"}) {
+    if (segment == verb) return true;
+  }
+  return false;
+}
+
+// An id of the path that names nothing. Reads, updates and removals look it up and answer 404
+// without a body, as for a malformed id. A POST goes to the engine's validation, which refuses
+// an unknown object as bad input: 400, as an action's failure for actions.
+Failure unknownInPath(const Failure& unknown, const Call& call) {
+  if (call.request.method != "POST" || !isUuid(unknown.id)) return unknown;
+  const std::string& last = call.segments.back();
+  const bool action = isAction(last);
+  const std::string& kind = unknown.detail;
+  return Failure{400, "Operation Failed",
+                 "[Cannot " + (action ? last : std::string("add")) + " " + kind + ". " + kind +
+                     " is not found.]",
+                 action ? Failure::Form::Action : Failure::Form::Fault};
+}
+
 }  // namespace
 
 std::optional<hvtest::Answer> Api::handle(const hvtest::Request& request) {
@@ -136,6 +202,7 @@ std::optional<hvtest::Answer> Api::handle(const hvtest::Request& request) {
   call.query = parseQuery(request.query);
   call.number = ++requestCounter_;
   call.allContent = asksAllContent(request, call.query, renderer_.generation());
+  call.waitForCreation = request.header("X-Ovirt-Expect").find("201-created") != std::string::npos;
   std::lock_guard<std::mutex> lock(mutex_);
   call.now = clock_();
   tasks_.sweep(inventory_, call.now);
@@ -165,7 +232,18 @@ hvtest::Answer Api::dispatch(Call& call) {
     std::optional<Params> params = match(route.pattern, call.segments);
     if (!params) continue;
     pathKnown = true;
-    if (call.request.method == route.method) return (this->*route.handler)(call, *params);
+    if (call.request.method != route.method) continue;
+    // Below 4.2 no resource declares "follow": the REST layer ignores it.
+    std::optional<std::string> follow = queryValue(call.query, "follow");
+    if (follow && call.request.method == "GET" && renderer_.generation().follows()) {
+      call.follow = parseFollow(route.pattern, *follow);
+    }
+    try {
+      return (this->*route.handler)(call, *params);
+    } catch (const Failure& f) {
+      if (f.form != Failure::Form::Unknown) throw;
+      throw unknownInPath(f, call);
+    }
   }
   if (pathKnown) {
     throw Failure{405, "Method Not Allowed",
@@ -203,8 +281,16 @@ void Api::seen(Call& call, const std::string& key) {
 }
 
 std::string Api::correlationId(const Call& call) const {
-  if (std::optional<std::string> id = queryValue(call.query, "correlation_id")) return *id;
-  return call.request.header("Correlation-Id");
+  std::string given =
+      queryValue(call.query, "correlation_id").value_or(call.request.header("Correlation-Id"));
+  // The engine keeps letters, digits, '_' and '-' and at most 36 of them.
+  std::string kept;
+  for (char c : given) {
+    const bool allowed = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') ||
+                         (c >= 'A' && c <= 'Z') || c == '_' || c == '-';
+    if (allowed && kept.size() < 36) kept += c;
+  }
+  return kept;
 }
 
 std::string Api::startJob(Call& call, const std::string& description) {
@@ -241,6 +327,24 @@ std::optional<Search> Api::search(const Call& call) {
   return parsed;
 }
 
+Api::Listing Api::listing(const Call& call) {
+  Listing listing;
+  listing.search = search(call);
+  if (std::optional<std::string> max = queryValue(call.query, "max")) {
+    const bool digits = !max->empty() && max->size() < 10 &&
+                        max->find_first_not_of("0123456789") == std::string::npos;
+    if (!digits && *max != "-1") throw Failure::badValue("Invalid value for max: '" + *max + "'");
+    if (digits) listing.left = std::stoul(*max);
+  }
+  return listing;
+}
+
+bool Api::shows(Listing& listing, const FieldValues& values) {
+  if (!passes(listing.search, values) || listing.left == 0) return false;
+  --listing.left;
+  return true;
+}
+
 bool Api::passes(const std::optional<Search>& search, const FieldValues& values) {
   if (!search) return true;
   std::string unknown;
@@ -261,6 +365,27 @@ hvtest::Answer Api::created(std::string body, const std::string& location) const
   return answer;
 }
 
+hvtest::Answer Api::createdOrAccepted(bool pending, std::string body,
+                                      const std::string& location) const {
+  if (pending) return xml(202, std::move(body));
+  return created(std::move(body), location);
+}
+
+Delay Api::creationDelay(const Call& call, Delay usual) const {
+  return call.waitForCreation ? Delay::instant() : usual;
+}
+
+hvtest::Answer Api::creationStatus(Call& call, const std::string& ownerTail,
+                                   const std::string& creationId, const std::string& diskId) {
+  // Read after the poll, which may end the creation.
+  seen(call, watch::creation(creationId));
+  const Disk* made = diskId.empty() ? nullptr : inventory_.disks.find(diskId);
+  const char* state = made && made->creationFailed               ? "failed"
+                      : tasks_.busy(watch::creation(creationId)) ? "pending"
+                                                                 : "complete";
+  return xml(200, renderer_.creation(ownerTail, creationId, state));
+}
+
 hvtest::Answer Api::actionDone(const std::string& jobId) const {
   ActionAnswer answer;
   if (!behaviour_.actionsNameNoJob) answer.jobId = jobId;
@@ -269,32 +394,54 @@ hvtest::Answer Api::actionDone(const std::string& jobId) const {
 
 DataCenter& Api::dataCenter(const std::string& id) {
   if (DataCenter* dc = inventory_.dataCenters.find(id)) return *dc;
-  throw Failure::notFound(id);
+  throw Failure::unknown("Data Center", id);
 }
 
 StorageDomain& Api::storageDomain(const std::string& id) {
   if (StorageDomain* sd = inventory_.storageDomains.find(id)) return *sd;
-  throw Failure::notFound(id);
+  throw Failure::unknown("Storage Domain", id);
 }
 
 Vm& Api::vm(const std::string& id) {
   if (Vm* found = inventory_.vms.find(id)) return *found;
-  throw Failure::notFound(id);
+  throw Failure::unknown("VM", id);
+}
+
+Vm* Api::listedVm(const std::string& id) {
+  if (!isUuid(id)) throw Failure::unknown("VM", id);
+  return inventory_.vms.find(id);
+}
+
+void Api::seenFollowed(Call& call, const Vm& shown) {
+  const Follow& follow = call.follow;
+  std::vector<std::string> keys;
+  for (const DiskAttachment& att : shown.attachments) {
+    if (follow.diskAttachments) keys.push_back(watch::attachment(shown.id, att.diskId));
+    if (follow.disks) keys.push_back(watch::disk(att.diskId));
+  }
+  for (const Snapshot& s : shown.snapshots) {
+    if (follow.snapshots) keys.push_back(watch::snapshot(s.id));
+  }
+  for (const Nic& nic : shown.nics) {
+    if (follow.nics) keys.push_back(watch::nic(nic.id));
+  }
+  // Collected first: completing a task may change the lists.
+  for (const std::string& key : keys) seen(call, key);
 }
 
 Disk& Api::disk(const std::string& id) {
   if (Disk* found = inventory_.disks.find(id)) return *found;
-  throw Failure::notFound(id);
+  throw Failure::unknown("Disk", id);
 }
 
 Snapshot& Api::snapshot(Vm& owner, const std::string& id) {
   if (Snapshot* found = Inventory::findSnapshot(owner, id)) return *found;
-  throw Failure::notFound(id);
+  throw Failure::unknown("Snapshot", id);
 }
 
 DiskAttachment& Api::attachment(Vm& owner, const std::string& diskId) {
   if (DiskAttachment* found = Inventory::findAttachment(owner, diskId)) return *found;
-  throw Failure::notFound(diskId);
+  throw Failure::unknown("Disk", diskId);
 }
 
 template <class T>

@@ -49,6 +49,9 @@ struct Call {
   uint64_t number = 0;  // sequence number, so that a GET counts once per task
   Clock::time_point now;
   bool allContent = false;  // the client asked for all content (a snapshot's OVF)
+  // "X-Ovirt-Expect: 201-created": a create is answered once its work is done.
+  bool waitForCreation = false;
+  Follow follow;  // links the GET follows (from 4.2)
   std::optional<XmlNode> parsedBody;
   bool bodyParsed = false;
 };
@@ -96,8 +99,25 @@ class Api {
   std::optional<Search> search(const Call& call);
   // Whether a record passes the request's search; throws Failure for unknown fields.
   bool passes(const std::optional<Search>& search, const FieldValues& values);
+  // Which records a collection GET shows: those that pass its search, at most `max` of them.
+  struct Listing {
+    std::optional<Search> search;
+    size_t left = SIZE_MAX;
+  };
+  Listing listing(const Call& call);
+  bool shows(Listing& listing, const FieldValues& values);
   hvtest::Answer xml(int status, std::string body) const;
   hvtest::Answer created(std::string body, const std::string& location) const;
+  // A create whose work still runs is answered 202 (its body then shows the creation status),
+  // one whose work is done 201.
+  hvtest::Answer createdOrAccepted(bool pending, std::string body,
+                                   const std::string& location) const;
+  // The delay of a create's work: none when the client waits for it.
+  Delay creationDelay(const Call& call, Delay usual) const;
+  // The creation status of `ownerTail` ("disks/{id}"), pending while its creation runs; failed
+  // when the disk `diskId` (if any) could not be made.
+  hvtest::Answer creationStatus(Call& call, const std::string& ownerTail,
+                                const std::string& creationId, const std::string& diskId);
   hvtest::Answer actionDone(const std::string& jobId = std::string()) const;
   std::string correlationId(const Call& call) const;
 
@@ -105,6 +125,11 @@ class Api {
   DataCenter& dataCenter(const std::string& id);
   StorageDomain& storageDomain(const std::string& id);
   Vm& vm(const std::string& id);
+  // The VM whose sub-collection is listed; null when there is none, because the engine lists
+  // a sub-collection without looking its VM up. A malformed id is still unknown.
+  Vm* listedVm(const std::string& id);
+  // Counts the GET as a poll of what the followed links show.
+  void seenFollowed(Call& call, const Vm& vm);
   Disk& disk(const std::string& id);
   Snapshot& snapshot(Vm& vm, const std::string& id);
   DiskAttachment& attachment(Vm& vm, const std::string& diskId);
@@ -139,6 +164,7 @@ class Api {
   hvtest::Answer listVms(Call&, const Params&);
   hvtest::Answer getVm(Call&, const Params&);
   hvtest::Answer createVm(Call&, const Params&);
+  hvtest::Answer getVmCreation(Call&, const Params&);
   hvtest::Answer deleteVm(Call&, const Params&);
   hvtest::Answer startVm(Call&, const Params&);
   hvtest::Answer stopVm(Call&, const Params&);
@@ -160,7 +186,10 @@ class Api {
   hvtest::Answer createDisk(Call&, const Params&);
   hvtest::Answer deleteDisk(Call&, const Params&);
   hvtest::Answer moveDisk(Call&, const Params&);
-  hvtest::Answer getCreation(Call&, const Params&);
+  hvtest::Answer getDiskCreation(Call&, const Params&);
+  hvtest::Answer getAttachedDiskCreation(Call&, const Params&);
+  // The creation status id of a disk still being created, else "".
+  std::string pendingCreation(const std::string& diskId);
   hvtest::Answer listVmDisks(Call&, const Params&);
   hvtest::Answer getVmDisk(Call&, const Params&);
   hvtest::Answer attachVmDisk(Call&, const Params&);

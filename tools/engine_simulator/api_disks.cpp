@@ -1,4 +1,4 @@
-// Disks: the top-level collection, creation (with the API v3 creation status), moves, and a
+// Disks: the top-level collection, creation (with its creation status), moves, and a
 // VM's disks through its per-VM "disks" collection and its disk attachments.
 #include <algorithm>
 
@@ -45,10 +45,10 @@ void Api::listDisksOn(XmlOut& x, Call& call, const StorageDomain& sd, const std:
 }
 
 hvtest::Answer Api::listDisks(Call& call, const Params&) {
-  std::optional<Search> s = search(call);
+  Listing s = listing(call);
   std::vector<std::string> ids;
   for (const auto& d : inventory_.disks.items()) {
-    bool keep = passes(s, [&](const std::string& f) -> Values {
+    bool keep = shows(s, [&](const std::string& f) -> Values {
       if (f == "name" || f == "alias") return Values{{d->name}};
       if (f == "id") return Values{{d->id}};
       if (f == "status") return Values{{d->status}};
@@ -105,14 +105,13 @@ Disk& Api::newDisk(Call& call, const XmlNode& element) {
                      .value_or(d.sparse ? kEmptySparseImageBytes : d.provisionedSize);
   d.imageId = inventory_.newId(IdKind::Image);
   d.status = "locked";
-  if (renderer_.v3()) d.creationId = inventory_.newId(IdKind::Creation);
+  d.creationId = inventory_.newId(IdKind::Creation);
   Disk& added = inventory_.disks.add(std::move(d));
   std::string id = added.id;
   Task task;
   task.name = "disk create";
-  task.watch = {watch::disk(id)};
-  if (!added.creationId.empty()) task.watch.push_back(watch::creation(added.creationId));
-  task.delay = timing_.diskCreate;
+  task.watch = {watch::disk(id), watch::creation(added.creationId)};
+  task.delay = creationDelay(call, timing_.diskCreate);
   task.jobId = startJob(call, "Adding Disk " + added.name);
   task.finish = [id](Inventory& inv) {
     if (Disk* found = inv.disks.find(id); found && found->status == "locked") found->status = "ok";
@@ -130,21 +129,17 @@ Disk& Api::newDisk(Call& call, const XmlNode& element) {
 hvtest::Answer Api::createDisk(Call& call, const Params&) {
   const XmlNode& doc = body(call, "disk");
   Disk& added = newDisk(call, doc);
+  // The image is created on storage: until then the answer is 202 with the creation status.
+  const bool pending = !pendingCreation(added.id).empty();
   std::string answer = renderer_.document(
-      [&](XmlOut& x) { renderer_.disk(x, inventory_, added, "disks", nullptr, true); });
-  if (renderer_.v3()) return xml(202, std::move(answer));  // asynchronous: see creation_status
-  return created(std::move(answer), renderer_.href("disks/" + added.id));
+      [&](XmlOut& x) { renderer_.disk(x, inventory_, added, "disks", nullptr, pending); });
+  return createdOrAccepted(pending, std::move(answer), renderer_.href("disks/" + added.id));
 }
 
-hvtest::Answer Api::getCreation(Call& call, const Params& p) {
-  Disk& found = disk(p[0]);
-  if (!renderer_.v3() || found.creationId != p[1]) throw Failure::notFound(p[1]);
-  seen(call, watch::creation(p[1]));
-  const Disk& shown = disk(p[0]);
-  const char* state = shown.creationFailed                 ? "failed"
-                      : tasks_.busy(watch::creation(p[1])) ? "pending"
-                                                           : "complete";
-  return xml(200, renderer_.creation(shown.id, p[1], state));
+hvtest::Answer Api::getDiskCreation(Call& call, const Params& p) {
+  const Disk& found = disk(p[0]);
+  if (found.creationId != p[1]) throw Failure::unknown("Creation", p[1]);
+  return creationStatus(call, "disks/" + found.id, p[1], found.id);
 }
 
 hvtest::Answer Api::deleteDisk(Call& call, const Params& p) {
@@ -215,16 +210,22 @@ hvtest::Answer Api::moveDisk(Call& call, const Params& p) {
 }
 
 hvtest::Answer Api::listVmDisks(Call& call, const Params& p) {
-  Vm& owner = vm(p[0]);
   std::vector<std::string> ids;
-  for (const DiskAttachment& att : owner.attachments) ids.push_back(att.diskId);
+  if (Vm* owner = listedVm(p[0])) {
+    for (const DiskAttachment& att : owner->attachments) ids.push_back(att.diskId);
+  }
   for (const std::string& id : ids) {
     seen(call, watch::disk(id));
-    seen(call, watch::attachment(owner.id, id));
+    seen(call, watch::attachment(p[0], id));
   }
+  Vm* owner = listedVm(p[0]);
   return xml(200, renderer_.document([&](XmlOut& x) {
     x.open("disks");
-    for (const DiskAttachment& att : owner.attachments) renderer_.vmDisk(x, inventory_, owner, att);
+    if (owner) {
+      for (const DiskAttachment& att : owner->attachments) {
+        renderer_.vmDisk(x, inventory_, *owner, att);
+      }
+    }
     x.close();
   }));
 }
@@ -346,9 +347,26 @@ hvtest::Answer Api::attachVmDisk(Call& call, const Params& p) {
     plug(call, owner, doc, doc, false);
   }
   const DiskAttachment& att = attachment(owner, diskId);
-  return created(
-      renderer_.document([&](XmlOut& x) { renderer_.vmDisk(x, inventory_, owner, att); }),
-      renderer_.href("vms/" + owner.id + "/disks/" + diskId));
+  const std::string creationId = pendingCreation(diskId);
+  return createdOrAccepted(!creationId.empty(), renderer_.document([&](XmlOut& x) {
+    renderer_.vmDisk(x, inventory_, owner, att, creationId);
+  }),
+                           renderer_.href("vms/" + owner.id + "/disks/" + diskId));
+}
+
+std::string Api::pendingCreation(const std::string& diskId) {
+  const Disk& d = disk(diskId);
+  return tasks_.busy(watch::creation(d.creationId)) ? d.creationId : std::string();
+}
+
+hvtest::Answer Api::getAttachedDiskCreation(Call& call, const Params& p) {
+  const Vm& owner = vm(p[0]);
+  attachment(vm(p[0]), p[1]);
+  const Disk& d = disk(p[1]);
+  if (d.creationId != p[2]) throw Failure::unknown("Creation", p[2]);
+  // "disks" (v3) or "diskattachments" (v4), as the request names it.
+  const std::string tail = "vms/" + owner.id + "/" + call.segments[2] + "/" + d.id;
+  return creationStatus(call, tail, p[2], d.id);
 }
 
 hvtest::Answer Api::updateVmDisk(Call& call, const Params& p) {
@@ -444,13 +462,23 @@ hvtest::Answer Api::deactivateVmDisk(Call& call, const Params& p) {
 }
 
 hvtest::Answer Api::listAttachments(Call& call, const Params& p) {
-  Vm& owner = vm(p[0]);
   std::vector<std::string> ids;
-  for (const DiskAttachment& att : owner.attachments) ids.push_back(att.diskId);
-  for (const std::string& id : ids) seen(call, watch::attachment(owner.id, id));
+  if (Vm* owner = listedVm(p[0])) {
+    for (const DiskAttachment& att : owner->attachments) ids.push_back(att.diskId);
+  }
+  for (const std::string& id : ids) {
+    seen(call, watch::attachment(p[0], id));
+    if (call.follow.disks) seen(call, watch::disk(id));
+  }
+  Vm* owner = listedVm(p[0]);
+  const Inventory* diskFrom = call.follow.disks ? &inventory_ : nullptr;
   return xml(200, renderer_.document([&](XmlOut& x) {
     x.open("disk_attachments");
-    for (const DiskAttachment& att : owner.attachments) renderer_.diskAttachment(x, owner, att);
+    if (owner) {
+      for (const DiskAttachment& att : owner->attachments) {
+        renderer_.diskAttachment(x, *owner, att, {diskFrom, "", ""});
+      }
+    }
     x.close();
   }));
 }
@@ -459,8 +487,12 @@ hvtest::Answer Api::getAttachment(Call& call, const Params& p) {
   Vm& owner = vm(p[0]);
   attachment(owner, p[1]);
   seen(call, watch::attachment(owner.id, p[1]));
+  if (call.follow.disks) seen(call, watch::disk(p[1]));
   const DiskAttachment& att = attachment(owner, p[1]);
-  return xml(200, renderer_.document([&](XmlOut& x) { renderer_.diskAttachment(x, owner, att); }));
+  const Inventory* diskFrom = call.follow.disks ? &inventory_ : nullptr;
+  return xml(200, renderer_.document([&](XmlOut& x) {
+    renderer_.diskAttachment(x, owner, att, {diskFrom, "", ""});
+  }));
 }
 
 hvtest::Answer Api::addAttachment(Call& call, const Params& p) {
@@ -480,8 +512,16 @@ hvtest::Answer Api::addAttachment(Call& call, const Params& p) {
     plug(call, owner, *diskElement, doc, true);
   }
   const DiskAttachment& att = attachment(owner, diskId);
-  return created(renderer_.document([&](XmlOut& x) { renderer_.diskAttachment(x, owner, att); }),
-                 renderer_.href("vms/" + owner.id + "/diskattachments/" + diskId));
+  // Up to 4.4.1 the engine built this answer's href before it knew the VM: "vms/null/...".
+  const std::string vmInHref =
+      renderer_.generation().nullVmInAddedAttachment() ? std::string("null") : owner.id;
+  const AttachmentExtras extras{nullptr,
+                                renderer_.href("vms/" + vmInHref + "/diskattachments/" + diskId),
+                                pendingCreation(diskId)};
+  return createdOrAccepted(!extras.pendingCreation.empty(), renderer_.document([&](XmlOut& x) {
+    renderer_.diskAttachment(x, owner, att, extras);
+  }),
+                           extras.self);
 }
 
 hvtest::Answer Api::deleteAttachment(Call& call, const Params& p) {

@@ -47,11 +47,11 @@ hvtest::Answer Api::getRoot(Call&, const Params&) {
 }
 
 hvtest::Answer Api::listDataCenters(Call& call, const Params&) {
-  std::optional<Search> s = search(call);
+  Listing s = listing(call);
   return xml(200, renderer_.document([&](XmlOut& x) {
     x.open("data_centers");
     for (const auto& dc : inventory_.dataCenters.items()) {
-      bool keep = passes(s, [&](const std::string& f) -> Values {
+      bool keep = shows(s, [&](const std::string& f) -> Values {
         if (f == "name") return Values{{dc->name}};
         if (f == "id") return Values{{dc->id}};
         if (f == "status") return Values{{dc->status}};
@@ -69,12 +69,12 @@ hvtest::Answer Api::getDataCenter(Call&, const Params& p) {
 }
 
 std::string Api::clustersDocument(Call& call, const std::string& dataCenterId) {
-  std::optional<Search> s = search(call);
+  Listing s = listing(call);
   return renderer_.document([&](XmlOut& x) {
     x.open("clusters");
     for (const auto& cluster : inventory_.clusters.items()) {
       if (!dataCenterId.empty() && cluster->dataCenterId != dataCenterId) continue;
-      bool keep = passes(s, [&](const std::string& f) -> Values {
+      bool keep = shows(s, [&](const std::string& f) -> Values {
         if (f == "name") return Values{{cluster->name}};
         if (f == "id") return Values{{cluster->id}};
         if (f == "datacenter") return Values{{nameOf(inventory_, cluster->id, true)}};
@@ -96,16 +96,16 @@ hvtest::Answer Api::listClusters(Call& call, const Params&) {
 
 hvtest::Answer Api::getCluster(Call&, const Params& p) {
   const Cluster* cluster = inventory_.clusters.find(p[0]);
-  if (!cluster) throw Failure::notFound(p[0]);
+  if (!cluster) throw Failure::unknown("Cluster", p[0]);
   return xml(200, renderer_.document([&](XmlOut& x) { renderer_.cluster(x, *cluster); }));
 }
 
 hvtest::Answer Api::listHosts(Call& call, const Params&) {
-  std::optional<Search> s = search(call);
+  Listing s = listing(call);
   return xml(200, renderer_.document([&](XmlOut& x) {
     x.open("hosts");
     for (const auto& host : inventory_.hosts.items()) {
-      bool keep = passes(s, [&](const std::string& f) -> Values {
+      bool keep = shows(s, [&](const std::string& f) -> Values {
         if (f == "name") return Values{{host->name}};
         if (f == "id") return Values{{host->id}};
         if (f == "address") return Values{{host->address}};
@@ -123,16 +123,16 @@ hvtest::Answer Api::listHosts(Call& call, const Params&) {
 
 hvtest::Answer Api::getHost(Call&, const Params& p) {
   const Host* host = inventory_.hosts.find(p[0]);
-  if (!host) throw Failure::notFound(p[0]);
+  if (!host) throw Failure::unknown("Host", p[0]);
   return xml(200, renderer_.document([&](XmlOut& x) { renderer_.host(x, *host); }));
 }
 
 hvtest::Answer Api::listNetworks(Call& call, const Params&) {
-  std::optional<Search> s = search(call);
+  Listing s = listing(call);
   return xml(200, renderer_.document([&](XmlOut& x) {
     x.open("networks");
     for (const auto& net : inventory_.networks.items()) {
-      bool keep = passes(s, [&](const std::string& f) -> Values {
+      bool keep = shows(s, [&](const std::string& f) -> Values {
         if (f == "name") return Values{{net->name}};
         if (f == "datacenter") {
           const DataCenter* dc = inventory_.dataCenters.find(net->dataCenterId);
@@ -159,7 +159,7 @@ hvtest::Answer Api::listDataCenterNetworks(Call&, const Params& p) {
 
 hvtest::Answer Api::getNetwork(Call&, const Params& p) {
   const Network* net = inventory_.networks.find(p[0]);
-  if (!net) throw Failure::notFound(p[0]);
+  if (!net) throw Failure::unknown("Network", p[0]);
   return xml(200, renderer_.document([&](XmlOut& x) { renderer_.network(x, *net); }));
 }
 
@@ -173,16 +173,16 @@ hvtest::Answer Api::listVnicProfiles(Call&, const Params&) {
 
 hvtest::Answer Api::getVnicProfile(Call&, const Params& p) {
   const VnicProfile* profile = inventory_.vnicProfiles.find(p[0]);
-  if (!profile) throw Failure::notFound(p[0]);
+  if (!profile) throw Failure::unknown("VNIC Profile", p[0]);
   return xml(200, renderer_.document([&](XmlOut& x) { renderer_.vnicProfile(x, *profile); }));
 }
 
 hvtest::Answer Api::listTags(Call& call, const Params&) {
-  std::optional<Search> s = search(call);
+  Listing s = listing(call);
   return xml(200, renderer_.document([&](XmlOut& x) {
     x.open("tags");
     for (const auto& tag : inventory_.tags.items()) {
-      bool keep = passes(s, [&](const std::string& f) -> Values {
+      bool keep = shows(s, [&](const std::string& f) -> Values {
         if (f == "name") return Values{{tag->name}};
         return std::nullopt;
       });
@@ -194,18 +194,17 @@ hvtest::Answer Api::listTags(Call& call, const Params&) {
 
 hvtest::Answer Api::getTag(Call&, const Params& p) {
   const Tag* tag = inventory_.tags.find(p[0]);
-  if (!tag) throw Failure::notFound(p[0]);
+  if (!tag) throw Failure::unknown("Tag", p[0]);
   return xml(200, renderer_.document([&](XmlOut& x) { renderer_.tag(x, *tag); }));
 }
 
 hvtest::Answer Api::listJobs(Call& call, const Params&) {
-  // Engines before 4.2 cannot search jobs; the parameter is read by no one and the whole list
-  // comes back, oldest first.
-  std::optional<Search> s =
-      renderer_.generation().searchesJobs() ? search(call) : std::optional<Search>();
+  // Engines before 4.2 cannot search jobs; "search" and "max" are read by no one and the whole
+  // list comes back, oldest first.
+  Listing s = renderer_.generation().searchesJobs() ? listing(call) : Listing();
   std::vector<const Job*> shown;
   for (const auto& job : inventory_.jobs.items()) {
-    bool keep = passes(s, [&](const std::string& f) -> Values {
+    bool keep = shows(s, [&](const std::string& f) -> Values {
       if (f == "correlation_id") return Values{{job->correlationId}};
       if (f == "description") return Values{{job->description}};
       if (f == "status") return Values{{job->status}};
@@ -224,7 +223,7 @@ hvtest::Answer Api::listJobs(Call& call, const Params&) {
 }
 
 hvtest::Answer Api::getJob(Call& call, const Params& p) {
-  if (!inventory_.jobs.find(p[0])) throw Failure::notFound(p[0]);
+  if (!inventory_.jobs.find(p[0])) throw Failure::unknown("Job", p[0]);
   seen(call, watch::job(p[0]));
   const Job* job = inventory_.jobs.find(p[0]);
   return xml(200, renderer_.document([&](XmlOut& x) { renderer_.job(x, *job); }));

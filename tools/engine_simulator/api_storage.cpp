@@ -12,10 +12,10 @@ using Values = std::optional<std::vector<std::string>>;
 }  // namespace
 
 hvtest::Answer Api::listStorageDomains(Call& call, const Params&) {
-  std::optional<Search> s = search(call);
+  Listing s = listing(call);
   std::vector<std::string> ids;
   for (const auto& sd : inventory_.storageDomains.items()) {
-    bool keep = passes(s, [&](const std::string& f) -> Values {
+    bool keep = shows(s, [&](const std::string& f) -> Values {
       if (f == "name") return Values{{sd->name}};
       if (f == "id") return Values{{sd->id}};
       if (f == "type") return Values{{sd->type}};
@@ -138,7 +138,7 @@ hvtest::Answer Api::listDomainDisks(Call& call, const Params& p) {
 hvtest::Answer Api::getDomainDisk(Call& call, const Params& p) {
   const StorageDomain& sd = storageDomain(p[0]);
   Disk& found = disk(p[1]);
-  if (found.storageDomainId != sd.id) throw Failure::notFound(p[1]);
+  if (found.storageDomainId != sd.id) throw Failure::unknown("Disk", p[1]);
   seen(call, watch::disk(found.id));
   const Disk& shown = disk(p[1]);
   const DiskAttachment* use = firstUse(shown.id);
@@ -149,17 +149,17 @@ hvtest::Answer Api::getDomainDisk(Call& call, const Params& p) {
 
 StorageDomain& Api::attachedDomain(const DataCenter& dc, const std::string& id) {
   StorageDomain& sd = storageDomain(id);
-  if (sd.dataCenterId != dc.id) throw Failure::notFound(id);
+  if (sd.dataCenterId != dc.id) throw Failure::unknown("Storage Domain", id);
   return sd;
 }
 
 hvtest::Answer Api::listAttachedDomains(Call& call, const Params& p) {
   const DataCenter& dc = dataCenter(p[0]);
-  std::optional<Search> s = search(call);
+  Listing s = listing(call);
   std::vector<std::string> ids;
   for (const auto& sd : inventory_.storageDomains.items()) {
     if (sd->dataCenterId != dc.id) continue;
-    bool keep = passes(s, [&](const std::string& f) -> Values {
+    bool keep = shows(s, [&](const std::string& f) -> Values {
       if (f == "name") return Values{{sd->name}};
       if (f == "id") return Values{{sd->id}};
       if (f == "status") return Values{{sd->dataCenterStatus}};

@@ -27,18 +27,22 @@ bool hasLockedSnapshot(const Vm& vm) {
 }  // namespace
 
 hvtest::Answer Api::listVms(Call& call, const Params&) {
-  std::optional<Search> s = search(call);
+  Listing s = listing(call);
   std::vector<Vm*> shown;
   for (const auto& vm : inventory_.vms.items()) {
-    if (passes(s, vmFields(inventory_, *vm))) shown.push_back(vm.get());
+    if (shows(s, vmFields(inventory_, *vm))) shown.push_back(vm.get());
   }
-  for (Vm* vm : shown) seen(call, watch::vm(vm->id));
+  for (Vm* vm : shown) {
+    seen(call, watch::vm(vm->id));
+    seenFollowed(call, *vm);
+  }
+  const VmExtras extras{&inventory_, call.follow, false};
   std::string out;
   out.reserve(shown.size() * 4096 + 256);
   XmlOut x(out);
   x.declaration();
   x.open("vms");
-  for (Vm* vm : shown) renderer_.vm(x, *vm);
+  for (Vm* vm : shown) renderer_.vm(x, *vm, extras);
   x.close();
   return xml(200, std::move(out));
 }
@@ -46,7 +50,9 @@ hvtest::Answer Api::listVms(Call& call, const Params&) {
 hvtest::Answer Api::getVm(Call& call, const Params& p) {
   Vm& found = vm(p[0]);
   seen(call, watch::vm(found.id));
-  return xml(200, renderer_.document([&](XmlOut& x) { renderer_.vm(x, found); }));
+  seenFollowed(call, found);
+  const VmExtras extras{&inventory_, call.follow, false};
+  return xml(200, renderer_.document([&](XmlOut& x) { renderer_.vm(x, found, extras); }));
 }
 
 hvtest::Answer Api::createVm(Call& call, const Params&) {
@@ -93,6 +99,7 @@ hvtest::Answer Api::createVm(Call& call, const Params&) {
   if (sockets) vm.sockets = sockets;
   if (cores) vm.cores = cores;
   vm.osType = doc.textAt("os/type").value_or(vm.osType);
+  vm.creationId = inventory_.newId(IdKind::Creation);
   vm.creationTime = WallClock::now();
   vm.status = "image_locked";
   Snapshot active;
@@ -104,10 +111,14 @@ hvtest::Answer Api::createVm(Call& call, const Params&) {
   Vm& added = inventory_.vms.add(std::move(vm));
   std::string id = added.id;
 
+  // Only the copy of an OVF's disks is storage work the answer can wait for, and from 4.5.0.6
+  // the engine always waits for it.
+  const bool fromOvf = !ovf.empty();
+  const bool waits = fromOvf && renderer_.generation().waitsForOvfImport();
   Task task;
   task.name = "vm create";
-  task.watch = {watch::vm(id)};
-  task.delay = timing_.vmCreate;
+  task.watch = {watch::vm(id), watch::creation(added.creationId)};
+  task.delay = waits ? Delay::instant() : creationDelay(call, timing_.vmCreate);
   task.jobId =
       startJob(call, "Creating VM " + name + " from Template Blank in Cluster " + cluster->name);
   task.finish = [id](Inventory& inv) {
@@ -115,18 +126,26 @@ hvtest::Answer Api::createVm(Call& call, const Params&) {
   };
   run(call, std::move(task));
   Vm& shown = *inventory_.vms.find(id);
-  return created(renderer_.document([&](XmlOut& x) { renderer_.vm(x, shown); }),
-                 renderer_.href("vms/" + id));
+  const bool pending = fromOvf && tasks_.busy(watch::vm(id));
+  const VmExtras extras{nullptr, Follow(), pending};
+  return createdOrAccepted(pending,
+                           renderer_.document([&](XmlOut& x) { renderer_.vm(x, shown, extras); }),
+                           renderer_.href("vms/" + id));
+}
+
+hvtest::Answer Api::getVmCreation(Call& call, const Params& p) {
+  const Vm& found = vm(p[0]);
+  if (found.creationId != p[1]) throw Failure::unknown("Creation", p[1]);
+  return creationStatus(call, "vms/" + found.id, p[1], std::string());
 }
 
 hvtest::Answer Api::deleteVm(Call& call, const Params& p) {
   Vm& found = vm(p[0]);
   optionalBody(call);
-  if (found.status != "down") {
-    throw Failure::conflict("Cannot remove VM. VM is " +
-                            std::string(found.status == "image_locked" ? "locked" : "running") +
-                            ".");
+  if (found.status == "image_locked") {
+    throw Failure::conflict("Cannot remove VM: VM is locked. Please try again in a few minutes.");
   }
+  if (found.status != "down") throw Failure::conflict("Cannot remove VM. VM is running.");
   if (hasLockedSnapshot(found))
     throw Failure::conflict("Cannot remove VM. VM is during a snapshot.");
   std::string jobId = startJob(call, "Removing VM " + found.name + " from system");
@@ -158,6 +177,7 @@ hvtest::Answer Api::startVm(Call& call, const Params& p) {
   }
   found.status = "powering_up";
   found.hostId = chosen->id;
+  found.startTime = WallClock::now();
   if (found.fqdn.empty()) found.fqdn = found.name + ".example.com";
   std::string id = found.id;
   Task task;
@@ -198,11 +218,15 @@ hvtest::Answer Api::stopVm(Call& call, const Params& p) {
 }
 
 hvtest::Answer Api::listNics(Call& call, const Params& p) {
-  Vm& found = vm(p[0]);
-  for (const Nic& nic : found.nics) seen(call, watch::nic(nic.id));
+  Vm* found = listedVm(p[0]);
+  if (found) {
+    for (const Nic& nic : found->nics) seen(call, watch::nic(nic.id));
+  }
   return xml(200, renderer_.document([&](XmlOut& x) {
     x.open("nics");
-    for (const Nic& nic : found.nics) renderer_.nic(x, found, nic);
+    if (found) {
+      for (const Nic& nic : found->nics) renderer_.nic(x, *found, nic);
+    }
     x.close();
   }));
 }
@@ -215,7 +239,7 @@ hvtest::Answer Api::getNic(Call& call, const Params& p) {
       return xml(200, renderer_.document([&](XmlOut& x) { renderer_.nic(x, found, nic); }));
     }
   }
-  throw Failure::notFound(p[1]);
+  throw Failure::unknown("NIC", p[1]);
 }
 
 hvtest::Answer Api::addNic(Call& call, const Params& p) {
@@ -267,14 +291,17 @@ hvtest::Answer Api::addNic(Call& call, const Params& p) {
 }
 
 hvtest::Answer Api::listSnapshots(Call& call, const Params& p) {
-  Vm& found = vm(p[0]);
   std::vector<std::string> ids;
-  for (const Snapshot& s : found.snapshots) ids.push_back(s.id);
+  if (Vm* found = listedVm(p[0])) {
+    for (const Snapshot& s : found->snapshots) ids.push_back(s.id);
+  }
   for (const std::string& id : ids) seen(call, watch::snapshot(id));
-  Vm& owner = vm(p[0]);
+  Vm* owner = listedVm(p[0]);
   return xml(200, renderer_.document([&](XmlOut& x) {
     x.open("snapshots");
-    for (const Snapshot& s : owner.snapshots) renderer_.snapshot(x, owner, s, call.allContent);
+    if (owner) {
+      for (const Snapshot& s : owner->snapshots) renderer_.snapshot(x, *owner, s, call.allContent);
+    }
     x.close();
   }));
 }
@@ -434,7 +461,7 @@ hvtest::Answer Api::getSnapshotDisk(Call&, const Params& p) {
                  renderer_.document([&](XmlOut& x) { renderer_.snapshotDisk(x, snap, image); }));
     }
   }
-  throw Failure::notFound(p[2]);
+  throw Failure::unknown("Disk", p[2]);
 }
 
 }  // namespace hvsim

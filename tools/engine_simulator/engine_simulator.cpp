@@ -39,6 +39,37 @@ std::string htmlPage(int status) {
          "<address>Apache Server at engine Port 443</address></body></html>\n";
 }
 
+// Requests turned down before the API reads them. The web server in front of the engine takes
+// no expectation but 100-continue. A 4.x engine serves API v4, and v3 (asked for by the header or
+// the /v3 prefix) up to 4.3 only: 4.4 removed it. This simulator serves one form per generation,
+// so it refuses v3 on 4.0 to 4.3 as it does any other unknown version. 3.x ignores the header.
+std::optional<hvtest::Answer> refusedUpFront(const Generation& generation,
+                                             const hvtest::Request& request) {
+  std::optional<std::string> expect = request.headers.get("Expect");
+  if (expect && !hvtest::equalsIgnoreCase(*expect, "100-continue")) {
+    return hvtest::Answer::html(
+        417,
+        "<html><head><title>417 Expectation Failed</title></head><body><h1>Expectation Failed"
+        "</h1><p>The expectation given in the Expect request-header field could not be met by "
+        "this server.</p></body></html>\n");
+  }
+  if (!generation.v4()) return std::nullopt;
+  const std::string path = normalizePath(request.path);
+  const std::string v3Base = std::string(Renderer::kApiBase) + "/v3";
+  const bool v3Path = path == v3Base || path.rfind(v3Base + "/", 0) == 0;
+  std::optional<std::string> version = request.headers.get("Version");
+  if (generation.droppedApiV3() && (v3Path || version == std::string("3"))) {
+    return hvtest::Answer::engineFault(405, "Method Not Allowed",
+                                       "Version 3 of the API is no longer supported");
+  }
+  if (v3Path || (version && *version != "4")) {
+    const std::string asked = v3Path ? std::string("3") : *version;
+    return hvtest::Answer::engineFault(400, "Operation Failed",
+                                       "Version " + asked + " of the API is not served here");
+  }
+  return std::nullopt;
+}
+
 hvtest::Answer plainHttpRefused() {
   return hvtest::Answer::html(
       403,
@@ -89,12 +120,7 @@ std::optional<hvtest::Answer> EngineSimulator::decide(const hvtest::Request& req
   bool caResource = request.path == hvtest::TestEngine::kCaResourcePath;
   if (!request.tls && !caResource) return plainHttpRefused();
   if (generation_.v4() && SsoService::handles(request.path)) return sso_->answer(request);
-  // API v4 engines serve v3 only to clients that ask for it; this simulator serves one form.
-  if (std::optional<std::string> version = request.headers.get("Version");
-      version && generation_.v4() && *version != "4") {
-    return hvtest::Answer::engineFault(400, "Operation Failed",
-                                       "Version " + *version + " of the API is not served here");
-  }
+  if (std::optional<hvtest::Answer> refused = refusedUpFront(generation_, request)) return refused;
   if (!caResource && faults_.takeSessionExpiry()) {
     sessions_->expireAll();
     return Sessions::unauthorized();

@@ -30,7 +30,7 @@ struct Fault {
 enum class FailingTask {
   SnapshotCreate,  // the snapshot disappears; the disks go back to the images they had
   SnapshotRemove,  // the snapshot stays, "ok"
-  DiskCreate,      // the disk turns "illegal" (API v3: its creation status "failed")
+  DiskCreate,      // the disk turns "illegal", its creation status "failed"
   DiskMove,        // the disk is unlocked on its source domain
 };
 

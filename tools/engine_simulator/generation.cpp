@@ -38,7 +38,9 @@ std::string Generation::label() const {
 }
 
 std::string Generation::fullVersion() const {
-  return label() + "." + std::to_string(revision) + (v3() ? "-1.el6" : "-1.el7.centos");
+  // Engines are built for the distribution they run on: 3.x on 6, 4.0 to 4.3 on 7, later on 8.
+  const char* distribution = v3() ? "-1.el6" : code() < 4004000 ? "-1.el7.centos" : "-1.el8";
+  return label() + "." + std::to_string(revision) + distribution;
 }
 
 }  // namespace hvsim

@@ -30,7 +30,8 @@ The manual is tools/engine_simulator/README.md.
 
 Options:
   --generation G      engine release to simulate: 3.6, 4.0.0, 4.0.1, 4.0.2, 4.1 (default),
-                      4.2, or any later 4.x[.y]; 3.x answers in API v3 form
+                      4.2, 4.3, 4.4, 4.5.0, 4.5.1 or any other 4.x[.y[.z]]; 3.x answers in
+                      API v3 form
   --seed FILE         inventory from a seed file (see tools/engine_simulator/seeds/)
   --vms N             generated inventory with N VMs (default 10) when no seed is given
   --polls N           every asynchronous change completes after N polls (default 1)
@@ -39,6 +40,8 @@ Options:
   --request-ms MS     real time every request takes before its answer (default 0)
   --session-idle-sec S
                       engine sessions end after S seconds idle (default 1800)
+  --snapshot-polls N  a snapshot's creation (and its job) needs N polls instead, and
+  --snapshot-delay-ms MS   MS milliseconds: a snapshot that outlasts a client's status wait
   --port N            port to listen on; 0 (default) picks a free one
   --user U            user name for Basic authentication (default admin@internal)
   --password-file F   read the password from file F (trailing newline ignored)
@@ -75,6 +78,8 @@ Args parseArgs(int argc, char** argv) {
   Args args;
   unsigned polls = hvsim::Timing::kDefault.polls;
   auto delayMs = static_cast<unsigned long>(hvsim::Timing::kDefault.time.count());
+  std::optional<unsigned> snapshotPolls;
+  std::optional<unsigned long> snapshotDelayMs;
   for (int i = 1; i < argc; ++i) {
     std::string flag = argv[i];
     std::optional<std::string> inlineValue;
@@ -106,6 +111,10 @@ Args parseArgs(int argc, char** argv) {
       args.options.sessions.requestCost = std::chrono::milliseconds(number(flag, value(), 600000));
     } else if (flag == "--session-idle-sec") {
       args.options.sessions.idleLimit = std::chrono::seconds(number(flag, value(), 86400 * 7));
+    } else if (flag == "--snapshot-polls") {
+      snapshotPolls = static_cast<unsigned>(number(flag, value(), 1000000));
+    } else if (flag == "--snapshot-delay-ms") {
+      snapshotDelayMs = number(flag, value(), 86400000);
     } else if (flag == "--port") {
       args.options.server.port = static_cast<uint16_t>(number(flag, value(), 65535));
     } else if (flag == "--user") {
@@ -131,6 +140,9 @@ Args parseArgs(int argc, char** argv) {
   hvsim::Delay delay = hvsim::Delay::afterPolls(polls);
   delay.time = std::chrono::milliseconds(delayMs);
   args.options.timing = hvsim::Timing::uniform(delay);
+  hvsim::Delay& snapshot = args.options.timing.snapshotCreate;
+  snapshot.polls = snapshotPolls.value_or(snapshot.polls);
+  snapshot.time = std::chrono::milliseconds(snapshotDelayMs.value_or(snapshot.time.count()));
   return args;
 }
 

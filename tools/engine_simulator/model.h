@@ -80,7 +80,7 @@ struct Disk {
   std::string format = "cow";
   bool sparse = true, shareable = false, wipeAfterDelete = false;
   std::string storageType = "image";
-  std::string creationId;  // API v3: id of its creation status while one is known
+  std::string creationId;  // id of its creation status
   bool creationFailed = false;
 };
 
@@ -132,8 +132,10 @@ struct Vm {
   std::string templateId = "00000000-0000-0000-0000-000000000000";
   bool guestAgent = true;  // reports fqdn and disk device names while up
   std::string fqdn;
-  std::string ovf;  // configuration given at creation, if any
+  std::string ovf;         // configuration given at creation, if any
+  std::string creationId;  // id of its creation status
   WallClock::time_point creationTime;
+  WallClock::time_point startTime;  // of the run it is in
   std::vector<std::string> tagIds;
   std::vector<DiskAttachment> attachments;
   std::vector<Snapshot> snapshots;  // the "Active VM" snapshot first

@@ -22,6 +22,28 @@ struct ActionAnswer {
 
 std::string isoTime(WallClock::time_point when);
 
+// Links of a VM, or of its disk attachments, that a GET follows: the objects come inline.
+struct Follow {
+  bool diskAttachments = false;
+  bool disks = false;  // the full disk inside each disk attachment
+  bool snapshots = false;
+  bool nics = false;
+};
+
+// What a disk attachment's representation carries besides the attachment itself.
+struct AttachmentExtras {
+  const Inventory* diskFrom = nullptr;  // the whole disk inline (followed)
+  std::string self;                     // replaces the usual href
+  std::string pendingCreation;          // id of the creation status of a disk still being made
+};
+
+// What a VM's representation carries besides the VM itself.
+struct VmExtras {
+  const Inventory* inventory = nullptr;  // for the followed disks
+  Follow follow;
+  bool creationPending = false;  // the answer to a create whose work still runs
+};
+
 class Renderer {
  public:
   static constexpr const char* kApiBase = "/ovirt-engine/api";
@@ -40,8 +62,9 @@ class Renderer {
   std::string action(const ActionAnswer& answer) const;
   // A refused request in the form its kind takes in this API version; `path` is the request's.
   std::string failure(const Failure& failure, std::string_view path) const;
-  // API v3 creation status of a disk being created: pending, complete or failed.
-  std::string creation(const std::string& diskId, const std::string& creationId,
+  // Creation status of what `ownerTail` ("disks/{id}", "vms/{id}") names: pending, complete or
+  // failed.
+  std::string creation(const std::string& ownerTail, const std::string& creationId,
                        std::string_view state) const;
 
   void dataCenter(XmlOut& x, const DataCenter& dc) const;
@@ -52,7 +75,7 @@ class Renderer {
   void tag(XmlOut& x, const Tag& tag) const;
   void job(XmlOut& x, const Job& job) const;
 
-  void vm(XmlOut& x, const Vm& vm) const;
+  void vm(XmlOut& x, const Vm& vm, const VmExtras& extras = VmExtras()) const;
   void nic(XmlOut& x, const Vm& vm, const Nic& nic) const;
   // The OVF (initialization/configuration/data) only with `allContent`.
   void snapshot(XmlOut& x, const Vm& vm, const Snapshot& snapshot, bool allContent) const;
@@ -61,16 +84,18 @@ class Renderer {
   void storageDomain(XmlOut& x, const StorageDomain& sd, const DataCenter* context) const;
   // A disk at the top level; `hrefBase` is "disks" or "storagedomains/{id}/disks". API v3 shows
   // the flags of the first VM that uses it (`firstUse`, may be null). With withCreationStatus
-  // (API v3 answer to a create) it links its creation status. `inventory` supplies the bytes
-  // its snapshots hold.
+  // (the answer to a create whose work still runs) it links its creation status. `inventory`
+  // supplies the bytes its snapshots hold.
   void disk(XmlOut& x, const Inventory& inventory, const Disk& disk, const std::string& hrefBase,
             const DiskAttachment* firstUse, bool withCreationStatus = false) const;
-  // A disk as a VM sees it (the per-VM "disks" collection): attachment flags included.
-  void vmDisk(XmlOut& x, const Inventory& inventory, const Vm& vm,
-              const DiskAttachment& attachment) const;
+  // A disk as a VM sees it (the per-VM "disks" collection): attachment flags included. With
+  // `creationId`, the answer to creating it while it is still being made.
+  void vmDisk(XmlOut& x, const Inventory& inventory, const Vm& vm, const DiskAttachment& attachment,
+              const std::string& creationId = "") const;
   // A disk as a snapshot holds it.
   void snapshotDisk(XmlOut& x, const Snapshot& snapshot, const SnapshotImage& image) const;
-  void diskAttachment(XmlOut& x, const Vm& vm, const DiskAttachment& attachment) const;
+  void diskAttachment(XmlOut& x, const Vm& vm, const DiskAttachment& attachment,
+                      const AttachmentExtras& extras = AttachmentExtras()) const;
 
   // The device name the guest reports, or "" while it reports none.
   static std::string visibleLogicalName(const Vm& vm, const DiskAttachment& attachment);
@@ -79,6 +104,8 @@ class Renderer {
   void diskCommon(XmlOut& x, const Disk& disk, const std::string& imageId, uint64_t totalSize,
                   bool withVmFields, const DiskAttachment* attachment, const Vm* vm) const;
   void version(XmlOut& x, std::string_view name, unsigned major, unsigned minor) const;
+  // <creation_status> and its link, in an answer to a create whose work still runs.
+  void pendingCreation(XmlOut& x, const std::string& self, const std::string& creationId) const;
 
   Generation generation_;
 };

@@ -164,20 +164,28 @@ std::string Renderer::failure(const Failure& failure, std::string_view path) con
         x.empty("detailedLink", {{"href", path}, {"rel", "add"}});
         x.close();
       });
+    case Failure::Form::Unknown:
+      return std::string();
     case Failure::Form::Fault:
       break;
   }
   return fault(failure.reason, failure.detail);
 }
 
-std::string Renderer::creation(const std::string& diskId, const std::string& creationId,
+std::string Renderer::creation(const std::string& ownerTail, const std::string& creationId,
                                std::string_view state) const {
   return document([&](XmlOut& x) {
-    x.open("creation", {{"href", href("disks/" + diskId + "/creation_status/" + creationId)},
-                        {"id", creationId}});
-    x.status("status", state, true);
+    x.open("creation",
+           {{"href", href(ownerTail + "/creation_status/" + creationId)}, {"id", creationId}});
+    x.status("status", state, v3());
     x.close();
   });
+}
+
+void Renderer::pendingCreation(XmlOut& x, const std::string& self,
+                               const std::string& creationId) const {
+  x.status("creation_status", "pending", v3());
+  x.link(self + "/creation_status/" + creationId, "creation_status");
 }
 
 void Renderer::job(XmlOut& x, const Job& job) const {

@@ -140,10 +140,7 @@ void Renderer::disk(XmlOut& x, const Inventory& inventory, const Disk& disk,
   x.close();
   x.leaf("name", disk.name);
   x.leaf("description", disk.description);
-  if (v3() && withCreationStatus && !disk.creationId.empty()) {
-    x.status("creation_status", "pending", true);
-    x.link(self + "/creation_status/" + disk.creationId, "creation_status");
-  }
+  if (withCreationStatus) pendingCreation(x, self, disk.creationId);
   x.linkUnder(self, "permissions").linkUnder(self, "statistics");
   diskCommon(x, disk, disk.imageId, inventory.totalSize(disk), false, v3() ? firstUse : nullptr,
              nullptr);
@@ -151,7 +148,7 @@ void Renderer::disk(XmlOut& x, const Inventory& inventory, const Disk& disk,
 }
 
 void Renderer::vmDisk(XmlOut& x, const Inventory& inventory, const Vm& vm,
-                      const DiskAttachment& att) const {
+                      const DiskAttachment& att, const std::string& creationId) const {
   const Disk* disk = inventory.disks.find(att.diskId);
   if (!disk) return;
   Disk shown = *disk;
@@ -177,6 +174,7 @@ void Renderer::vmDisk(XmlOut& x, const Inventory& inventory, const Vm& vm,
   x.close();
   x.leaf("name", disk->name);
   x.leaf("description", disk->description);
+  if (!creationId.empty()) pendingCreation(x, self, creationId);
   x.linkUnder(self, "permissions").linkUnder(self, "statistics");
   const uint64_t totalSize = att.snapshotId.empty() ? inventory.totalSize(*disk) : shown.actualSize;
   diskCommon(x, shown, shown.imageId, totalSize, true, &att, &vm);
@@ -220,10 +218,13 @@ void Renderer::snapshotDisk(XmlOut& x, const Snapshot& snapshot, const SnapshotI
   x.close();
 }
 
-void Renderer::diskAttachment(XmlOut& x, const Vm& vm, const DiskAttachment& att) const {
-  std::string self = href("vms/" + vm.id + "/diskattachments/" + att.diskId);
+void Renderer::diskAttachment(XmlOut& x, const Vm& vm, const DiskAttachment& att,
+                              const AttachmentExtras& extras) const {
+  std::string self =
+      extras.self.empty() ? href("vms/" + vm.id + "/diskattachments/" + att.diskId) : extras.self;
   std::string logicalName = visibleLogicalName(vm, att);
   x.open("disk_attachment", {{"href", self}, {"id", att.diskId}});
+  if (!extras.pendingCreation.empty()) pendingCreation(x, self, extras.pendingCreation);
   x.flag("active", att.active);
   x.flag("bootable", att.bootable);
   x.leaf("interface", att.interface);
@@ -231,7 +232,12 @@ void Renderer::diskAttachment(XmlOut& x, const Vm& vm, const DiskAttachment& att
   x.flag("pass_discard", false);
   x.flag("read_only", att.readOnly);
   x.flag("uses_scsi_reservation", false);
-  x.ref("disk", href("disks/" + att.diskId), att.diskId);
+  const Disk* followed = extras.diskFrom ? extras.diskFrom->disks.find(att.diskId) : nullptr;
+  if (followed) {
+    disk(x, *extras.diskFrom, *followed, "disks", nullptr);
+  } else {
+    x.ref("disk", href("disks/" + att.diskId), att.diskId);
+  }
   x.ref("vm", href("vms/" + vm.id), vm.id);
   x.close();
 }

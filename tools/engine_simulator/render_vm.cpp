@@ -9,7 +9,7 @@ bool reportsGuest(const Vm& vm) { return vm.status == "up" && vm.guestAgent; }
 
 }  // namespace
 
-void Renderer::vm(XmlOut& x, const Vm& vm) const {
+void Renderer::vm(XmlOut& x, const Vm& vm, const VmExtras& extras) const {
   std::string self = href("vms/" + vm.id);
   x.open("vm", {{"href", self}, {"id", vm.id}});
   x.open("actions");
@@ -20,6 +20,7 @@ void Renderer::vm(XmlOut& x, const Vm& vm) const {
   x.close();
   x.leaf("name", vm.name);
   x.leaf("description", vm.description);
+  if (extras.creationPending) pendingCreation(x, self, vm.creationId);
   std::string sockets = std::to_string(vm.sockets), cores = std::to_string(vm.cores),
               threads = std::to_string(vm.threads);
   std::string clusterHref = href("clusters/" + vm.clusterId);
@@ -77,12 +78,31 @@ void Renderer::vm(XmlOut& x, const Vm& vm) const {
     x.open("os").open("boot").open("devices").leaf("device", "hd").close().close();
     x.leaf("type", vm.osType).close();
     x.open("placement_policy").leaf("affinity", "migratable").close();
+    if (running) x.leaf("start_time", isoTime(vm.startTime));
     x.flag("stateless", false);
     x.leaf("type", vm.type);
     x.ref("cluster", clusterHref, vm.clusterId);
     x.leaf("status", vm.status);
     if (running) x.ref("host", href("hosts/" + vm.hostId), vm.hostId);
     x.ref("template", templateHref, vm.templateId);
+  }
+  const Follow& follow = extras.follow;
+  if (follow.diskAttachments) {
+    x.open("disk_attachments");
+    for (const DiskAttachment& att : vm.attachments) {
+      diskAttachment(x, vm, att, {follow.disks ? extras.inventory : nullptr, "", ""});
+    }
+    x.close();
+  }
+  if (follow.nics) {
+    x.open("nics");
+    for (const Nic& each : vm.nics) nic(x, vm, each);
+    x.close();
+  }
+  if (follow.snapshots) {
+    x.open("snapshots");
+    for (const Snapshot& each : vm.snapshots) snapshot(x, vm, each, false);
+    x.close();
   }
   x.close();
 }

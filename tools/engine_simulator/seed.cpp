@@ -142,6 +142,7 @@ class Builder {
     if (!on) throw SeedError("VM " + vm.name + " is up but its cluster has no host that is up");
     vm.status = "up";
     vm.hostId = on->id;
+    vm.startTime = WallClock::now();
     if (vm.fqdn.empty()) vm.fqdn = vm.name + ".example.com";
   }
 

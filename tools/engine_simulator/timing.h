@@ -56,7 +56,7 @@ struct Timing {
   Delay vmStop = kDefault;                   // powering_down -> down
   Delay snapshotCreate = kDefault;           // locked -> ok; its job -> finished
   Delay snapshotRemove = kDefault;           // locked -> gone (404); its job
-  Delay diskCreate = kDefault;               // locked -> ok; v3 creation -> complete
+  Delay diskCreate = kDefault;               // locked -> ok; creation status -> complete
   Delay diskMove = kDefault;                 // locked -> ok on the target domain
   Delay diskActivation = kDefault;           // activate/deactivate -> active flag
   Delay logicalName = kDefault;              // active attachment -> logical_name
