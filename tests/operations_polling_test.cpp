@@ -105,29 +105,40 @@ TEST_F(PollingTest, JobWaitEndsOnAnEndStateOrNotFoundBeyondTheUnreadableAllowanc
   }
 }
 
-TEST_F(PollingTest, CorrelationSearchFollowsOnlyAMatchingFirstJob) {
+// From 4.2 the search answers the request's own jobs, which engines describe in their own
+// words: the first is followed. Before 4.2 every job comes back, so none is followed.
+TEST_F(PollingTest, CorrelationSearchFollowsTheFirstJobFrom42) {
   const std::string search = "GET jobs?search=correlation_id=A1_5";
-  const std::string started = JobXml("j1", "Snapshot A1_5 of vm7", "started");
-  const std::string other = JobXml("j1", "other", "started"), j2 = JobXml("j2", "A1_5", "started");
-  const Exchange running = {"GET jobs/j1", Ok(started)};
-  const Exchange finished = {"GET jobs/j1", Ok(JobXml("j1", "A1_5", "finished"))};
+  const std::string api42 = ApiXml(4, 2, 0);
+  const std::string described = JobXml("j1", "Creating VM Snapshot nightly for VM vm7", "started");
+  const std::string j2 = JobXml("j2", "A1_5", "started");
+  const Exchange running = {"GET jobs/j1", Ok(described)};
+  const Exchange finished = {"GET jobs/j1", Ok(JobXml("j1", "x", "finished"))};
   auto jobs = [](const std::vector<std::string>& listed) { return Ok(ListXml("jobs", listed)); };
   // The correlation id, the flow of its wait and what it logs.
   using Case = std::tuple<const char*, Flow, const char*>;
   const Case cases[] = {
-      {"A1_5", {{{search, jobs({})}}, true}, "no job found for correlation Id [A1_5]"},
-      {"A1_5", {{{search, jobs({other, started})}}, true}, "does not match with job [other][j1]"},
-      {"A1_5", {{{search, jobs({started, j2})}, running, finished}, true}, nullptr},
-      {"A1_5", {{{search, Fault(500)}}, false}, nullptr},
+      {"A1_5", {{{search, jobs({})}}, true, {}, api42}, "no job found for correlation Id [A1_5]"},
+      {"A1_5", {{{search, jobs({described, j2})}, running, finished}, true, {}, api42}, nullptr},
+      {"A1_5",
+       {{{search, jobs({described})}, {"GET jobs/j1", Ok(JobXml("j1", "x", "aborted"))}},
+        false,
+        {},
+        api42},
+       "ended in state [aborted]"},
+      {"A1_5", {{{search, Fault(500)}}, false, {}, api42}, nullptr},
       // The id is built from the caller's description: it stays one query value.
-      {"a&b+1_5", {{{"GET jobs?search=correlation_id=a%26b%2B1_5", jobs({})}}, true}, nullptr},
+      {"a&b+1_5",
+       {{{"GET jobs?search=correlation_id=a%26b%2B1_5", jobs({})}}, true, {}, api42},
+       nullptr},
+      {"A1_5", {{}, true}, "Engine cannot search jobs"},
   };
   for (const auto& [id, flow, error] : cases) {
     expectFlow(flow, [&, id = id] {
       return ops->pollVMSnapshotStatus(SVMInfoLib(), SSnapshotInfoLib(), id);
     });
     if (error) {
-      EXPECT_TRUE(logs.containsError(error));
+      EXPECT_TRUE(logs.contains(error)) << logs.all();
     }
   }
 }

@@ -15,12 +15,16 @@ const std::string kSnapshot = "GET vms/v1/snapshots/s1";
 const std::string kDelete = "DELETE vms/v1/snapshots/s1";
 
 TEST(CorrelationIdTest, MiddlePartOfTheDescriptionAndTheTime) {
-  const char* const cases[][3] = {
+  const std::string cases[][3] = {
       {"vm7", "_QZ_BACKUP_vm7_A1_B2", "A1_1700000000"},
       {"vm7", "_QZ_BACKUP_vm7_A1", "A1_1700000000"},  // no further underscore
       {"vm7", "_QZ_BACKUP_vm7_A_1_B2", "A_1_1700000000"},
       {"my_vm", "_QZ_BACKUP_my_vm_X_Y", "X_1700000000"},
       {"vm7", "short", "_1700000000"},  // shorter than the prefix: empty middle part
+      // Sent as the engine keeps it, [0-9a-zA-Z_-] and at most 36, the time always whole.
+      {"vm7", "_QZ_BACKUP_vm7_night.ly full/è_B2", "nightlyfull_1700000000"},
+      {"vm7", "_QZ_BACKUP_vm7_" + std::string(40, 'x') + "_B2",
+       std::string(25, 'x') + "_1700000000"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(TzRhevOperations::MakeCorrelationId(c[0], c[1], 1700000000L), c[2]) << c[1];
@@ -30,12 +34,11 @@ TEST(CorrelationIdTest, MiddlePartOfTheDescriptionAndTheTime) {
 // The request carries the correlation id, the job found under it is followed, the snapshot
 // waited for until unlocked and read once more; it must have come out a regular one.
 TEST_F(SnapshotOperationsTest, CreateFollowsTheCorrelatedJobThenTheUnlock) {
-  // The job describes itself with the correlation id of the request.
+  connectAs(ApiXml(4, 2, 0));  // the engine answers the job search with the request's own job
   engine->setFallback([](const Request& request) -> std::optional<Answer> {
     const std::string key = "search=correlation_id=";
     if (request.path != "/ovirt-engine/api/jobs" || request.query.rfind(key, 0) != 0) return {};
-    const std::string id = request.query.substr(key.size());
-    return Ok(ListXml("jobs", {JobXml("j1", "Snapshot " + id, "started")}));
+    return Ok(ListXml("jobs", {JobXml("j1", "Creating VM Snapshot x for VM y", "started")}));
   });
   for (const char* type : {"regular", "active"}) {
     serve({{"GET vms/v1", Ok(VmXml("v1", "up"))},

@@ -12,7 +12,26 @@ const unsigned long kDefaultJobMaxWaitSec = 21600;
 
 }  // namespace
 
+unsigned long TzRhevOperations::JobMaxWaitSec() const {
+  // Read per wait so that a changed limit applies to the next one.
+  unsigned long maxWaitSec = kDefaultJobMaxWaitSec;
+  TzPlatformInfo().getNumber("VirtualServer", "nRhevJobMaxWaitSec", &maxWaitSec);
+  return maxWaitSec;
+}
+
+TzRhevOperations::WaitPolicy TzRhevOperations::LongTaskWait() const {
+  WaitPolicy policy = ConfiguredWait();
+  policy.extraChecks = std::numeric_limits<std::uint64_t>::max();
+  policy.maxWaitMs = static_cast<std::uint64_t>(JobMaxWaitSec()) * 1000;
+  return policy;
+}
+
 bool TzRhevOperations::pollOnStatus(const std::string& link, bool& flag, checkerCbk checker) {
+  return PollOnStatusWithin(ConfiguredWait(), link, flag, checker);
+}
+
+bool TzRhevOperations::PollOnStatusWithin(const WaitPolicy& policy, const std::string& link,
+                                          bool& flag, checkerCbk checker) {
   const char* function = HV_FUNC;
   if (!checker) {
     Error(function, "No status checker given for link [%s]", link.c_str());
@@ -21,7 +40,7 @@ bool TzRhevOperations::pollOnStatus(const std::string& link, bool& flag, checker
   // A snapshot is read with all its content, as every read of one snapshot is.
   const bool allContent = checker == &TzRhevOperations::checkSnapshotStatusCallBack;
   std::string response;
-  const Poll result = PollUntil(ConfiguredWait(), [&](std::uint64_t remaining) {
+  const Poll result = PollUntil(policy, [&](std::uint64_t remaining) {
     const bool got = allContent ? queries->getAllContentFromLink(link, response, false)
                                 : queries->getFromLink(link, response, false);
     if (!got) {
@@ -150,13 +169,9 @@ bool TzRhevOperations::pollForRhevJobCompletion(const std::string& jobId) {
     Error(function, "No job id to wait for");
     return false;
   }
-  // Unbounded in polls: the time bound and the allowance for failed reads end the wait. The
-  // bound is read per wait so that a changed limit applies to the next job.
-  unsigned long maxWaitSec = kDefaultJobMaxWaitSec;
-  TzPlatformInfo().getNumber("VirtualServer", "nRhevJobMaxWaitSec", &maxWaitSec);
-  WaitPolicy policy = ConfiguredWait();
-  policy.extraChecks = std::numeric_limits<std::uint64_t>::max();
-  policy.maxWaitMs = static_cast<std::uint64_t>(maxWaitSec) * 1000;
+  // Unbounded in polls: the time bound and the allowance for failed reads end the wait.
+  WaitPolicy policy = LongTaskWait();
+  const unsigned long maxWaitSec = static_cast<unsigned long>(policy.maxWaitMs / 1000);
   policy.unreadableAllowed = retryCount;
 
   const std::string link = paths::Job(jobId);
@@ -202,8 +217,15 @@ bool TzRhevOperations::pollForRhevJobCompletion(const std::string& jobId) {
 }
 
 bool TzRhevOperations::pollVMSnapshotStatus(const SVMInfoLib& /*vm*/,
-                                            const SSnapshotInfoLib& /*snapshot*/,
+                                            const SSnapshotInfoLib& snapshot,
                                             const std::string& correlationId) {
+  // Before 4.2 the engine ignores the job search and lists every job it knows: none can be
+  // told to be this request's, so the snapshot's own status decides.
+  if (parser->getSchemaVersion() < schema::kJobSearch) {
+    Debug(HV_FUNC, "Engine cannot search jobs; the status of snapshot [%s] decides",
+          snapshot.id.c_str());
+    return true;
+  }
   const std::string url = paths::JobsCorrelated(correlationId);
   std::string response;
   if (!connection->get(url, response, true)) return false;
@@ -212,25 +234,32 @@ bool TzRhevOperations::pollVMSnapshotStatus(const SVMInfoLib& /*vm*/,
     Error(HV_FUNC, "Failed to read the jobs of correlation Id [%s]", correlationId.c_str());
     return false;
   }
-  // No job, or one of another operation, leaves the caller to its own checks.
   if (jobs.empty()) {
-    Error(HV_FUNC, "no job found for correlation Id [%s]", correlationId.c_str());
+    Error(HV_FUNC, "no job found for correlation Id [%s]; the status of snapshot [%s] decides",
+          correlationId.c_str(), snapshot.id.c_str());
     return true;
   }
-  const SJobInfoLib& first = jobs.front();
-  if (first.description.find(correlationId) == std::string::npos) {
-    Error(HV_FUNC, "Correlation Id [%s] does not match with job [%s][%s]", correlationId.c_str(),
-          first.description.c_str(), first.id.c_str());
-    return true;
-  }
-  return pollForRhevJobCompletion(first.id);
+  // The search answers this request's own job; engines describe it in words of their own
+  // ("Creating VM Snapshot ... for VM ..."), never by the correlation id.
+  return pollForRhevJobCompletion(jobs.front().id);
 }
 
 bool TzRhevOperations::WaitForUnlockSnapshot(const std::string& vmId,
                                              const std::string& snapshotId) {
+  // Snapshots of large disks, or with memory, stay locked far longer than a status wait: the
+  // bound is the one for engine jobs.
   const std::string link = paths::VmSnapshot(vmId, snapshotId);
   bool unlocked = false;
-  return pollOnStatus(link, unlocked, &TzRhevOperations::checkSnapshotStatusCallBack) && unlocked;
+  if (PollOnStatusWithin(LongTaskWait(), link, unlocked,
+                         &TzRhevOperations::checkSnapshotStatusCallBack) &&
+      unlocked) {
+    return true;
+  }
+  Error(HV_FUNC,
+        "Snapshot [%s] of VM [%s] did not become usable within [%lu] seconds "
+        "(nRhevJobMaxWaitSec); it may still be locked on the engine and need removing",
+        snapshotId.c_str(), vmId.c_str(), JobMaxWaitSec());
+  return false;
 }
 
 }  // namespace Hypervale

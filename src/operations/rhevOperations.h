@@ -104,6 +104,12 @@ class TzRhevOperations : public KwDebug {
   };
   // The configured wait: `sleepInterval` (its low 32 bits) between `retryCount` + 1 checks.
   WaitPolicy ConfiguredWait() const;
+  // The wait for engine work that may take hours: pauses of `sleepInterval` until
+  // "nRhevJobMaxWaitSec" (read now) has passed in pauses, however many checks that takes.
+  WaitPolicy LongTaskWait() const;
+  unsigned long JobMaxWaitSec() const;
+  bool PollOnStatusWithin(const WaitPolicy& policy, const std::string& link, bool& flag,
+                          checkerCbk checker);
 
   // The one wait loop: runs `check` (given the checks left after this one) as `policy` allows.
   // Returns what ended the wait: kDone or kFailed as a check decided, kUnreadable when a check

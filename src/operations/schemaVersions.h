@@ -10,6 +10,8 @@ namespace schema {
 constexpr std::int32_t kApiV4 = 4000000;            // API v4 starts at 4.0.0
 constexpr std::int32_t kDiskAttachments = 4000002;  // disk attachments replace a VM's disks
                                                     // (and activate what is attached)
+constexpr std::int32_t kJobSearch = 4002000;  // jobs?search=correlation_id= answers that
+                                              // request's jobs only (before: every job)
 
 }  // namespace schema
 }  // namespace Hypervale

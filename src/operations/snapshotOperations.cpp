@@ -1,10 +1,16 @@
 // Taking and deleting VM snapshots, each followed through its engine job.
+#include <cctype>
 #include <ctime>
 #include <limits>
 
 #include "operations/operationsInternal.h"
 
 namespace Hypervale {
+namespace {
+
+const std::string::size_type kMaxCorrelationIdLength = 36;
+
+}  // namespace
 
 std::string TzRhevOperations::MakeCorrelationId(const std::string& vmName,
                                                 const std::string& description, long now) {
@@ -19,9 +25,16 @@ std::string TzRhevOperations::MakeCorrelationId(const std::string& vmName,
                  ? description.substr(prefixLength)
                  : description.substr(prefixLength, last - prefixLength);
   }
+  // The engine keeps only [0-9a-zA-Z_-] of a correlation id, at most 36 of them, and searches
+  // jobs by what it kept: the id is sent as the engine will keep it, the time always whole.
+  std::string time;
+  FormatString(time, "_%ld", now);
   std::string id;
-  FormatString(id, "%s_%ld", middle.c_str(), now);
-  return id;
+  for (const char c : middle) {
+    if (id.size() + time.size() >= kMaxCorrelationIdLength) break;
+    if (std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-') id += c;
+  }
+  return (id + time).substr(0, kMaxCorrelationIdLength);
 }
 
 bool TzRhevOperations::createVMSnapshot(SVMInfoLib& vm, SSnapshotInfoLib& snapshot) {
