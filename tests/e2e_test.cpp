@@ -233,14 +233,65 @@ INSTANTIATE_TEST_SUITE_P(
                       SnapshotRow{"4.5.0", "_QZ_BACKUP_web01_nightly_1", "aborted", false},
                       SnapshotRow{"4.1", "_QZ_BACKUP_web01_nightly_1", "locked", false}));
 
-// Known library fault: a lookup answered 404 without a body, as engines answer an unknown id,
-// leaves getLastError() empty.
-TEST_F(EndToEnd, DISABLED_UnknownIdIsNamedInTheLastError) {
+// Engines answer an unknown id with a bare 404: the last error still names what was asked.
+TEST_F(EndToEnd, UnknownIdIsNamedInTheLastError) {
   startEngine("4.1");
   const std::string missing = "0badc0de-0000-4000-8000-000000000000";
   SVMInfoLib vm;
   EXPECT_FALSE(hv.getVMInfo("", missing, vm, 0));
   EXPECT_NE(hv.getLastError().find(missing), std::string::npos) << hv.getLastError();
+}
+
+// After a 401 the re-connect's own answer (a 404 from the API root while the engine restarts)
+// is no "not found" of the resource: no delete reports an object that exists as gone.
+TEST_F(EndToEnd, DeletesAfterAFailedReconnectFail) {
+  startEngine("4.2");
+  const std::string server = "localhost:" + std::to_string(sim->port());
+  const SVMInfoLib web01 = vmNamed("web01", 0);
+  SSnapshotInfoLib seeded;
+  seeded.id = sim->vm(web01.id)->snapshots.at(1).id;
+  SDiskInfoLib floating;
+  floating.id = sim->idOf(hvsim::Kind::Disk, "floating");
+  SStorageDomainInfoLib spare;  // empty, so the delete goes as far as destroying it
+  spare.name = "spare";
+  spare.hostName = "host1";
+  const std::string spareId = sim->idOf(hvsim::Kind::StorageDomain, "spare");
+  bool flag = false;
+  // Each delete, the request of it that gets the 401, and how many of those pass before.
+  using Delete = std::tuple<const char*, std::string, unsigned, std::function<bool()>>;
+  const Delete deletes[] = {
+      {"deleteVM", "/ovirt-engine/api/vms/*", 0,
+       [&] { return hv.deleteVM("WEB01", sim->idOf(hvsim::Kind::Vm, "WEB01")); }},
+      {"deleteDisk", "/ovirt-engine/api/disks/*", 0, [&] { return hv.deleteDisk(floating); }},
+      {"deleteVMSnapshot", "/ovirt-engine/api/vms/" + web01.id + "/snapshots/" + seeded.id, 0,
+       [&] { return hv.deleteVMSnapshot(web01, seeded, flag); }},
+      // The removal's own read of the domain, after the emptiness check.
+      {"deleteStorageDomain", "/ovirt-engine/api/storagedomains/" + spareId, 0,
+       [&] { return hv.deleteStorageDomain(spare, flag); }},
+  };
+  for (const auto& [name, refused, passing, remove] : deletes) {
+    SCOPED_TRACE(name);
+    hvsim::Fault pass, expired, restarting;
+    pass.kind = hvsim::Fault::Kind::Slow;  // the real answer, at once
+    expired.status = 401;
+    restarting.status = 404;
+    if (passing) sim->injectFault("GET", refused, pass, passing);
+    sim->injectFault("*", refused, expired);
+    sim->injectFault("GET", "/ovirt-engine/api", restarting);
+    EXPECT_FALSE(remove());
+    EXPECT_EQ(sim->pendingFaults(), 0u);
+    ASSERT_TRUE(hv.connect(server, "admin", kPassword));
+  }
+  EXPECT_TRUE(sim->vm(sim->idOf(hvsim::Kind::Vm, "WEB01")));
+  EXPECT_TRUE(sim->disk(floating.id));
+  EXPECT_EQ(sim->vm(web01.id)->snapshots.size(), 2u);
+  EXPECT_TRUE(sim->storageDomain(spareId));
+
+  // The VM read of a snapshot delete answered 409 (the VM locked) is a conflict too.
+  sim->conflictBurst("GET", "/ovirt-engine/api/vms/" + web01.id, 4);
+  bool conflict = false;
+  EXPECT_FALSE(hv.deleteVMSnapshot(web01, seeded, conflict));
+  EXPECT_TRUE(conflict);
 }
 
 TEST_F(EndToEnd, RequestsThatCannotBeWrittenAreNotSent) {

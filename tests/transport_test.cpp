@@ -68,6 +68,14 @@ TEST_F(ConnectionTest, ConflictsAreWaitedOutAndUnauthorizedReconnectsOnce) {
   EXPECT_EQ(count("GET", "/ovirt-engine/api"), 2u);
   EXPECT_EQ(connection.getLastErrorCode(), 401);
 
+  // A re-connect the API root answers 404 (an engine restarting) fails the request: the
+  // resource's own answer was the 401, never a "not found".
+  engine->answer("GET", "/ovirt-engine/api", Answer::xml(404, ""));
+  EXPECT_FALSE(connection.del(kVmsPath, "", response));
+  EXPECT_EQ(connection.getLastErrorCode(), 401);
+  EXPECT_EQ(connection.getLastError().rfind("Re-connecting to [", 0), 0u);
+  serveApiRoot("v4/api.xml");
+
   // The session and the password are gone: the failed re-connect leaves the connection down.
   engine->setPassword("changed");
   EXPECT_FALSE(connection.get("ovirt-engine/api/tags", response, true));
@@ -97,9 +105,12 @@ TEST_F(ConnectionTest, ConnectionsTheEngineClosedWhileIdleAreReplaced) {
 TEST_F(ConnectionTest, EngineFaultsBecomeTheLastErrorOfTheLatestAttempt) {
   const std::tuple<Answer, const char*, bool> cases[] = {
       // answer, last error, unreadable
-      {Answer::xml(500, ""), "", false},
-      {Answer::html(502, "<html><body><h1>Proxy Error</h1></body></html>"), "", true},
-      {Answer::xml(500, "<usage_message><message>m</message></usage_message>"), "", true},
+      // Without a fault text the last error names the request the engine refused.
+      {Answer::xml(500, ""), "The engine answered 500 to POST [ovirt-engine/api/vms]", false},
+      {Answer::html(502, "<html><body><h1>Proxy Error</h1></body></html>"),
+       "The engine answered 502 to POST [ovirt-engine/api/vms]", true},
+      {Answer::xml(500, "<usage_message><message>m</message></usage_message>"),
+       "The engine answered 500 to POST [ovirt-engine/api/vms]", true},
       {Answer::xml(404, Fixture("v4/fault.xml")), "Vm [name] required for add", false},
       {Answer::xml(400, Fixture("v4/action-with-fault.xml")), "mydetail", false},
       {Answer::xml(500, Fixture("v3/action-with-fault.xml")),

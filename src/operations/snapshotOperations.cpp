@@ -104,6 +104,8 @@ bool TzRhevOperations::deleteVMSnapshot(const std::string& vmName, const std::st
   }
   SVMInfoLib vm;
   if (!queries->getVMInfo(vmName, vmId, vm, 0)) {
+    // A VM the engine holds locked (a snapshot being taken, a disk moving) answers 409 too.
+    if (connection->getLastErrorCode() == 409) conflict = true;
     Error(function, "Invalid vm name[%s] id[%s]", vmName.c_str(), vmId.c_str());
     return false;
   }

@@ -4,6 +4,7 @@
 
 #include "host/platformInfo.h"
 #include "host/ubSleep.h"
+#include "host/ubString.h"
 #include "xml/rhevParser.h"
 
 namespace Hypervale {
@@ -224,7 +225,14 @@ bool TzRhevConnection::sendReq(HTTP_REQ_TYPE method, const std::string& path,
       UBSLEEP(kReconnectWaitMs, __FILE__, __LINE__);
       Error(HV_FUNC, "Re-connecting to [%s] ...", server.c_str());
       std::string scratch;
-      if (!_connect(scratch)) return false;
+      if (!_connect(scratch)) {
+        // The request's own answer was the 401; what the re-connect got (a 404 from the API
+        // root while the engine restarts, say) says nothing of the resource it named.
+        lastErrorCode = 401;
+        lastError = "Re-connecting to [" + server + "] after an expired session failed" +
+                    (lastError.empty() ? std::string() : ": " + lastError);
+        return false;
+      }
       Error(HV_FUNC, "Re-submitting the request: [%s][%s]", TzLibCurl::GetHttpReqTypeString(method),
             path.c_str());
       reconnected = true;
@@ -265,6 +273,12 @@ bool TzRhevConnection::_sendReq(HTTP_REQ_TYPE method, const std::string& path,
   if (reportErrors) {
     ResponseText(client, response);
     SetLastErrorFromResponse(response);
+    // Engines answer an unknown id with a bare 404: the request itself is what went wrong.
+    if (lastError.empty() && client.GetHttpErrorCode() != 0) {
+      FormatString(lastError, "The engine answered %d to %s [%s]",
+                   static_cast<int>(client.GetHttpErrorCode()),
+                   TzLibCurl::GetHttpReqTypeString(method), path.c_str());
+    }
     Error(HV_FUNC, "Error: %d. %s [%s]", static_cast<int>(client.GetHttpErrorCode()),
           TzLibCurl::GetHttpReqTypeString(method), url.c_str());
     if (!body.empty()) Error(HV_FUNC, "  Req: [%s]", body.c_str());
