@@ -128,9 +128,21 @@ TEST_F(DiskOperationsTest, CreateWaitsForTheV3CreationStatusThenTheUnlock) {
       // A disk the engine failed to create ends "illegal": no disk to use.
       {{{post, locked, Get("disks/d1", DiskXml("d1", "Illegal", false))}, false}, "sd7"},
       {{{{"POST disks", Ok(DiskXml("d1", "locked", false))}, unlocked}, true, {}, V3Api()}, "sd1"},
+      // Accepted (202) without the disk: the one of exactly that name is followed; an answer
+      // naming no disk otherwise is a failure, never a wait on the collection.
+      {{{{"POST disks", Answer::xml(202, "")},
+         Get("disks?search=name=restored_Disk1",
+             ListXml("disks", {"<disk id=\"d0\"><name>RESTORED_Disk1</name></disk>",
+                               "<disk id=\"d1\"><name>restored_Disk1</name></disk>"})),
+         locked,
+         unlocked},
+        true},
+       "sd7"},
+      {{{{"POST disks", Ok("<disk><status>locked</status></disk>")}}, false}, "sd7"},
   };
   for (const auto& [flow, domainId] : cases) {
     SDiskInfoLib disk;
+    disk.name = "restored_Disk1";
     disk.storageDomainName = "data1";
     disk.storageDomainId = domainId;
     expectFlow(flow, [&] { return ops->createDisk(disk); });

@@ -27,12 +27,25 @@ TEST_F(VmOperationsTest, CreateTakesTheClusterFromIdNameOrHostThenWaitsForDown) 
     lookups.push_back({"GET vms/new", Ok(VmXml("new", "Down"))});
     return Flow{lookups, true, {{"POST vms", sent}, {"POST vms", "!c9"}}};
   };
+  auto accepted = [](const std::vector<std::string>& named) {
+    Exchanges flow = {{"POST vms", Answer::xml(202, "")},
+                      {"GET vms?search=name=vm7", Ok(ListXml("vms", named))}};
+    if (named.size() > 1 && named[1].find(">vm7<") != std::string::npos) return Flow{flow, false};
+    flow.push_back({"GET vms/new", Ok(VmXml("new", "image_locked"))});
+    flow.push_back({"GET vms/new", Ok(VmXml("new", "Down"))});
+    return Flow{flow, true};
+  };
   // The cluster id, cluster name and host id of the VM, and the flow of its creation.
   using Case = std::tuple<const char*, const char*, const char*, Flow>;
   const Case cases[] = {
       {"c1", "", "h1", created({}, "id=\"c1\"")},  // the host is not looked up
       {"", "Prod", "", created({cluster}, "<name>Prod</name>")},
       {"", "", "h1", created({host}, "id=\"c7\"")},
+      // Accepted (202) without the VM: the one of exactly that name is followed, if one.
+      {"c1", "", "",
+       accepted({"<vm id=\"new\"><name>vm7</name></vm>", "<vm id=\"up\"><name>VM7</name></vm>"})},
+      {"c1", "", "",
+       accepted({"<vm id=\"new\"><name>vm7</name></vm>", "<vm id=\"two\"><name>vm7</name></vm>"})},
       {"", "", "", {{}, false}},
   };
   for (const auto& [clusterId, clusterName, hostId, flow] : cases) {

@@ -185,6 +185,12 @@ bool TzRhevOperations::createDisk(SDiskInfoLib& disk) {
   }
   Debug(HV_FUNC, "createDisk returned success: Disk ID[%s] Name[%s]", disk.id.c_str(),
         disk.name.c_str());
+  if (!FindAccepted(HV_FUNC, disk, [&](std::vector<SDiskInfoLib>& listed) {
+        return queries->getDiskInfoListFromLink(paths::Search(paths::kDisks, "name", disk.name),
+                                                listed, 0);
+      })) {
+    return false;
+  }
 
   bool flag = false;
   if (parser->getSchemaVersion() < schema::kApiV4) {

@@ -149,6 +149,10 @@ class TzRhevOperations : public KwDebug {
                   bool (TzRhevParser::*read)(const std::string&, Record&), const char* answerName,
                   const std::function<void(const std::string& request)>& sending = nullptr,
                   const char* writeFailure = nullptr);
+  // The created object's id is the answer's; when the engine accepted the create (202)
+  // without naming it, the one object `find` lists under exactly the record's name, or none.
+  template <typename Record, typename Find>
+  bool FindAccepted(const char* function, Record& record, const Find& find);
   // False, after saying which is missing, unless both the VM and the disk are named.
   bool NamesVmAndDisk(const char* function, const std::string& vmId, const SDiskInfoLib& disk);
 

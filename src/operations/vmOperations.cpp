@@ -35,12 +35,14 @@ bool TzRhevOperations::createVM(SVMInfoLib& vm) {
   }
   Debug(function, "createVM API returned success: VM ID[%s] Name[%s]", vm.id.c_str(),
         vm.name.c_str());
-  const std::string id = vm.id;
-  const std::string name = vm.name;
-  if (id.empty()) {
-    Error(function, "createVM response names no VM id [%s]", answer.c_str());
+  if (!FindAccepted(function, vm, [&](std::vector<SVMInfoLib>& listed) {
+        return queries->getVMInfoListFromLink(paths::Search(paths::kVms, "name", vm.name), listed,
+                                              0);
+      })) {
     return false;
   }
+  const std::string id = vm.id;
+  const std::string name = vm.name;
 
   const std::string link = paths::Vm(id);
   const Poll result = PollUntil(ConfiguredWait(), [&](std::uint64_t) {

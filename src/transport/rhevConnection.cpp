@@ -264,6 +264,7 @@ bool TzRhevConnection::_sendReq(HTTP_REQ_TYPE method, const std::string& path,
 
   const bool answered =
       client.TzLibCurlSendHttpReq(method, url.c_str(), body.data(), body.size(), false, nullptr);
+  lastStatus = client.GetHttpErrorCode();
   KeepSessionCookie(client);
   if (answered) {
     ResponseText(client, response);

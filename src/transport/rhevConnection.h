@@ -50,6 +50,8 @@ class TzRhevConnection : public KwDebug {
 
   std::string getLastError() const { return lastError; }
   std::int64_t getLastErrorCode() const { return lastErrorCode; }
+  // The HTTP status of the last answer, success or not; 0 when none arrived.
+  std::int64_t getLastStatus() const { return lastStatus; }
   bool isConnected() const { return connected; }
   const std::string& getUser() const { return user; }
   const std::string& getApiVersion() const { return apiVersion; }
@@ -78,6 +80,7 @@ class TzRhevConnection : public KwDebug {
   bool connected;
   std::string lastError;
   std::int64_t lastErrorCode;
+  std::int64_t lastStatus = 0;
   TzRhevParser* parser;
   // Connections and TLS sessions the requests share ("nRhevReuseConnections"); created on
   // the first request that reuses, dropped at every (re-)connect.
