@@ -97,6 +97,11 @@ TEST_F(StorageOperationsTest,
       // Attached, but its data center cannot tell the status; or no status shown at all.
       {"", {{kAttached, {"GET datacenters/dc1", Fault(500)}}, false}},
       {"", {{kNoStatus}, false}},
+      // Attached to two data centers: which one the caller means cannot be told.
+      {"",
+       {{{kSelf, Ok("<storage_domain id=\"sd1\"><name>data1</name><data_centers><data_center "
+                    "id=\"dc1\"/><data_center id=\"dc2\"/></data_centers></storage_domain>")}},
+        false}},
   };
   for (const auto& [dataCenter, flow] : cases) {
     SStorageDomainInfoLib domain = Domain(dataCenter);
@@ -112,6 +117,10 @@ TEST_F(StorageOperationsTest,
 TEST_F(StorageOperationsTest, DestroyRequiresCompleteAndTheDomainGone) {
   const std::pair<Exchanges, const char*> cases[] = {
       {{kDestroyed, kNoStatus}, "Storage domain [data1][sd1] still exist after destroy"},
+      // Only the engine's 404 proves it destroyed; an error or a broken answer does not.
+      {{kDestroyed, {kSelf, Fault(500)}}, "Storage domain [data1][sd1] still exist after destroy"},
+      {{kDestroyed, {kSelf, Ok("<html/>")}},
+       "Storage domain [data1][sd1] still exist after destroy"},
       {{{kDestroy, Ok(ActionXml("failed"))}},
        "Destroy Storage domain [data1] has not completed, returned state: failed"},
   };

@@ -69,6 +69,11 @@ TEST_F(VmOperationsTest, DeleteCountsOnlyTheEnginesNotFoundAsAlreadyDeleted) {
       {"", {{found, {del, Ok(ActionXml("pending"))}}, false}},
       {"", {{{"GET vms/v1", Fault(404)}}, true}},
       {"vm-v1", {{{"GET vms?search=name=vm-v1", Ok("<vms/>")}}, true}},
+      // Two of exactly that name: which one is meant cannot be told, so nothing is deleted.
+      {"vm-v1",
+       {{{"GET vms?search=name=vm-v1",
+          Ok(ListXml("vms", {VmXml("v1", "down"), VmXml("v1", "down")}))}},
+        false}},
       {"", {{{"GET vms/v1", Ok("<html/>")}}, false}},
       {"", {{found, deleted}, true, {{del, "<async>false</async>"}, {del, "!detach"}}}},
   };

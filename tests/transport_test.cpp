@@ -276,6 +276,13 @@ TEST_F(ConnectionTest, NetworkFailuresEndCleanly) {
     EXPECT_EQ(count("*", kVms), sends);
     EXPECT_TRUE(logs.containsError(reason)) << logs.all();
   }
+  // A body of exactly the limit is taken; one byte more is not.
+  const std::string limit = "<vms>" + std::string(1000 - 11, ' ') + "</vms>";
+  engine->answer("GET", kVms, Answer::xml(200, limit));
+  EXPECT_TRUE(connection.get(kVmsPath, response, true));
+  EXPECT_EQ(response.size(), 1000u);
+  engine->answer("GET", kVms, Answer::xml(200, limit + " "));
+  EXPECT_FALSE(connection.get(kVmsPath, response, true));
 }
 
 }  // namespace
