@@ -57,8 +57,8 @@ const char kUsage[] =
     "  --storage-domain NAME     storage domain of the restored VM's disk (default data1)\n"
     "  --vnic-profile NAME       vNIC profile of the restored VM's NIC (default ovirtmgmt)\n"
     "  --no-restore              run the backup cycle only\n"
-    "  --generation G            simulated engine: 3.6, 4.0.0, 4.0.1, 4.0.2, 4.1 (default)\n"
-    "                            or 4.2\n"
+    "  --generation G            simulated engine: 3.6, 4.0.0, 4.0.1, 4.0.2, 4.1 (default),\n"
+    "                            4.2, 4.3, 4.4, 4.5.0 or 4.5.1\n"
     "  --log FILE                write the library's log there (default: not shown)\n"
     "  --help                    this text\n";
 
