@@ -110,6 +110,13 @@ class EndToEnd : public ::testing::Test {
 class EveryGeneration : public EndToEnd, public ::testing::WithParamInterface<const char*> {
  protected:
   void SetUp() override { startEngine(GetParam()); }
+  // Whatever a case does, one facade costs the engine one login.
+  void TearDown() override {
+    EndToEnd::TearDown();
+    if (sim) {
+      EXPECT_EQ(sim->sessionStats().logins, 1u) << hvsim::describe(sim->sessionStats());
+    }
+  }
 };
 
 // --- Per generation -------------------------------------------------------------------------
