@@ -21,12 +21,12 @@ constexpr UINT64 kVmDisks = 0x10;
 
 class EndToEnd : public ::testing::Test {
  protected:
-  void startEngine(const std::string& generation, const hvsim::Timing& timing = hvsim::Timing(),
-                   hvsim::SessionOptions sessions = {}) {
+  // `adjust`, when given, changes the simulator's options before it starts.
+  void startEngine(const std::string& generation,
+                   const std::function<void(hvsim::SimulatorOptions&)>& adjust = nullptr) {
     hvsim::SimulatorOptions options;
     options.generation = generation;
-    options.timing = timing;
-    options.sessions = sessions;
+    if (adjust) adjust(options);
     options.seedFile = std::string(HV_SIMULATOR_SEED_DIR) + "/example.seed";
     options.server.password = kPassword;
     options.clock = clock.source();
@@ -209,10 +209,10 @@ class SnapshotFollowedToItsEnd : public EndToEnd,
 
 TEST_P(SnapshotFollowedToItsEnd, WhateverItTakes) {
   const auto& [generation, description, ending, created] = GetParam();
-  hvsim::Timing timing;
-  timing.snapshotCreate = hvsim::Delay{1, std::chrono::minutes(5)};
   config.set("nRhevJobMaxWaitSec", "600");
-  startEngine(generation, timing);
+  startEngine(generation, [](hvsim::SimulatorOptions& options) {
+    options.timing.snapshotCreate = hvsim::Delay{1, std::chrono::minutes(5)};
+  });
   const std::string end = ending;
   if (end == "failed" || end == "aborted")
     sim->failTasks(hvsim::FailingTask::SnapshotCreate, 1, end);
@@ -358,9 +358,8 @@ TEST_F(EndToEnd, SessionThatRunsOutOfIdleTimeIsReplacedByOneLogin) {
 }
 
 TEST_F(EndToEnd, EngineThatKeepsNoSessionIsUsedWithBasicOnEveryRequest) {
-  hvsim::SessionOptions sessions;
-  sessions.persistentAuth = false;
-  startEngine("4.1", hvsim::Timing(), sessions);
+  startEngine("4.1",
+              [](hvsim::SimulatorOptions& options) { options.sessions.persistentAuth = false; });
   backupCycle();
   size_t warnings = 0;
   for (const std::string& line : logs.errors())
@@ -395,6 +394,39 @@ TEST_F(EndToEnd, SessionEndTheEngineDoesNotAnswerChangesNothingForTheCaller) {
   EXPECT_TRUE(logs.contains("not ended"));
   EXPECT_TRUE(hv.checkVMExistence(sim->idOf(hvsim::Kind::Vm, "web01")));
   EXPECT_EQ(sim->sessionStats().logins, 2u);
+}
+
+// --- Connections: what a facade keeps open at the engine's front end ----------------------
+
+// Waits (boundedly) for the engine to see connections the client has closed.
+size_t OpenConnectionsSettled(const hvtest::TestEngine& engine, size_t atMost) {
+  for (int wait = 0; wait < 200 && engine.openConnections() > atMost; ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return engine.openConnections();
+}
+
+TEST_F(EndToEnd, AFacadeKeepsAtMostTwoConnectionsAtRest) {
+  startEngine("4.2");
+  backupCycle();  // POSTs go over fresh connections of their own
+  SVMInfoLib vm;
+  vm.name = "rest";
+  vm.clusterName = "Default";
+  ASSERT_TRUE(hv.createVM(vm)) << logs.all();
+  EXPECT_GT(sim->engine().acceptedConnections(), 2u);
+  EXPECT_LE(OpenConnectionsSettled(sim->engine(), 2), 2u);
+}
+
+// A front end closes kept-alive connections left idle: the next requests go over new ones
+// without failing.
+TEST_F(EndToEnd, ConnectionsClosedWhileIdleAreReplaced) {
+  startEngine("4.4", [](hvsim::SimulatorOptions& options) {
+    options.server.idleTimeout = std::chrono::milliseconds(30);
+  });
+  const size_t before = sim->engine().acceptedConnections();
+  backupCycle([this] { OpenConnectionsSettled(sim->engine(), 0); });
+  EXPECT_EQ(OpenConnectionsSettled(sim->engine(), 0), 0u);
+  EXPECT_GT(sim->engine().acceptedConnections(), before + 1);
 }
 
 TEST_F(EndToEnd, FacadesOnTwoThreadsKeepASessionEach) {

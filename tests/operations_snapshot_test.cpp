@@ -95,7 +95,8 @@ TEST_F(SnapshotOperationsTest, DeleteRefusesBusyStatesFollowsTheJobAndWaitsForNo
       {"up", {ok, ok}, false, 1, true, nullptr, true, 0},
       {"up", {ok, Fault(404)}, true, 0, true, nullptr, true, 0},
       // A failed job: only the engine's 404 says the snapshot went all the same.
-      {"up", {ok, Fault(503)}, false, 0, true, "Unable to parse job xml", true, 2, "failed"},
+      {"up", {ok, Fault(503)}, false, 0, true, "the snapshot could not be read", true, 2,
+       "failed"},
       {"up", {ok, Fault(404)}, true, 0, true, nullptr, true, 2, "failed"},
   };
   for (const auto& c : cases) {

@@ -61,4 +61,23 @@ TEST(TestEngineTest, KeptAliveConnectionsAreCountedAndCanBeClosedWhenIdle) {
   }
 }
 
+// Beyond its worker limit a front end lets connections wait, it does not reset them; a
+// kept-alive connection left idle is closed after the idle time, which frees a place.
+TEST(TestEngineTest, ConnectionsBeyondTheWorkerLimitWaitTheirTurn) {
+  hvtest::Options options;
+  options.requireAuth = false;
+  options.maxConnections = 1;
+  options.idleTimeout = std::chrono::milliseconds(100);
+  TestEngine engine(options);
+  engine.answer("GET", "/a", Answer::xml(200, "a"));
+  CurlClient first(engine.caFile()), second(engine.caFile());
+  EXPECT_EQ(first.get(engine.httpsUrl() + "/a").body, "a");
+  EXPECT_EQ(engine.openConnections(), 1u);  // kept alive, idle
+  const hvtest::CurlReply waited = second.get(engine.httpsUrl() + "/a");
+  EXPECT_EQ(waited.code, CURLE_OK);
+  EXPECT_EQ(waited.body, "a");
+  EXPECT_EQ(engine.acceptedConnections(), 2u);
+  EXPECT_LE(engine.openConnections(), 1u);
+}
+
 }  // namespace

@@ -27,6 +27,16 @@ class ConnectionTest : public hvtest::EngineTest {
     connectWorkers(connection, parser);
   }
 
+  // A request that got no answer leaves code 0 and a reason naming the engine and the
+  // request, never a secret.
+  void expectTransportReason() {
+    const std::string reason = connection.getLastError();
+    EXPECT_EQ(connection.getLastErrorCode(), 0);
+    EXPECT_EQ(reason.rfind("No answer from the engine at [" + server() + "] to ", 0), 0u) << reason;
+    EXPECT_GT(reason.size(), reason.find("]: ") + 3) << reason;
+    EXPECT_EQ(reason.find(hvtest::TestPassword()), std::string::npos);
+  }
+
   TzRhevParser parser;
   TzRhevConnection connection;
   std::string response;
@@ -275,6 +285,7 @@ TEST_F(ConnectionTest, NetworkFailuresEndCleanly) {
     EXPECT_EQ(connection.getLastErrorCode(), 0);  // no answer: not retried
     EXPECT_EQ(count("*", kVms), sends);
     EXPECT_TRUE(logs.containsError(reason)) << logs.all();
+    expectTransportReason();
   }
   // A body of exactly the limit is taken; one byte more is not.
   const std::string limit = "<vms>" + std::string(1000 - 11, ' ') + "</vms>";
@@ -283,6 +294,10 @@ TEST_F(ConnectionTest, NetworkFailuresEndCleanly) {
   EXPECT_EQ(response.size(), 1000u);
   engine->answer("GET", kVms, Answer::xml(200, limit + " "));
   EXPECT_FALSE(connection.get(kVmsPath, response, true));
+  // An engine that went away: the connection is refused.
+  engine->stop();
+  EXPECT_FALSE(connection.get(kVmsPath, response, true));
+  expectTransportReason();
 }
 
 }  // namespace

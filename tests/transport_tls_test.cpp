@@ -92,6 +92,12 @@ TEST_F(ConnectTest, UnknownCertificateAuthorityIsRefused) {
   ASSERT_TRUE(connect());
   config.set("sRhevCAFile", "");  // only the system store, which does not know the engine's CA
   EXPECT_FALSE(connection.checkConnection());
+  // No answer: code 0, and the reason for the caller (the TLS failure), without secrets.
+  EXPECT_EQ(connection.getLastErrorCode(), 0);
+  EXPECT_EQ(connection.getLastError().rfind("No answer from the engine at [" + server() + "]", 0),
+            0u)
+      << connection.getLastError();
+  EXPECT_NE(connection.getLastError().find("certificate"), std::string::npos);
   EXPECT_FALSE(connect());
   EXPECT_FALSE(connection.isConnected());
   EXPECT_EQ(count("GET", "/ovirt-engine/api"), 1u);  // the later ones were refused at the handshake

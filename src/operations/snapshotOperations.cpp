@@ -152,8 +152,13 @@ bool TzRhevOperations::deleteVMSnapshot(const std::string& vmName, const std::st
     Debug(function, "No job named for the delete of snapshotId [%s] for vm [%s]",
           snapshotId.c_str(), vm.id.c_str());
   } else if (!pollForRhevJobCompletion(action.jobId)) {
-    if (queries->FetchLink(link, body, false) == Lookup::kNotFound) return true;
-    Error(function, "Cannot poll - Unable to parse job xml [%s]", body.c_str());
+    // The job failed, or could not be followed: only the engine's 404 says the snapshot went.
+    const Lookup after = queries->FetchLink(link, body, false);
+    if (after == Lookup::kNotFound) return true;
+    Error(function,
+          "The delete of snapshotId [%s] for vm [%s] did not finish (job [%s]); the snapshot %s",
+          snapshotId.c_str(), vm.id.c_str(), action.jobId.c_str(),
+          after == Lookup::kFound ? "is still there" : "could not be read");
     return false;
   }
 

@@ -15,6 +15,7 @@ namespace Hypervale {
 namespace {
 
 const char kSection[] = "VirtualServer";
+const long kMaxPooledConnections = 2;
 
 // Overwrites a secret before its memory goes back to the allocator.
 void Wipe(std::string& secret) {
@@ -259,6 +260,9 @@ bool TzLibCurl::ApplyRequestOptions(HTTP_REQ_TYPE method, const std::string& url
   set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(settings_.maxResponseBytes));
   if (pool_) {
     set(CURLOPT_SHARE, pool_->share());
+    // A facade makes one call at a time: the connection in use and one spare are plenty, and
+    // every idle connection more is load on the engine's front end for nothing.
+    set(CURLOPT_MAXCONNECTS, kMaxPooledConnections);
     // libcurl sends a request again when a reused connection closes before any byte of the
     // answer (the engine closed it while idle). A POST is not idempotent and must never reach
     // the engine twice: it goes over a new connection, where no such resend happens.

@@ -271,6 +271,13 @@ bool TzRhevConnection::_sendReq(HTTP_REQ_TYPE method, const std::string& path,
     LogResponse(method, url, response);
     return true;
   }
+  if (client.GetHttpErrorCode() == 0) {
+    // No answer at all (refused, reset, TLS failure, time-out): the caller learns why, without
+    // credentials, which never stand in a URL here.
+    lastError = "No answer from the engine at [" + server + "] to " +
+                TzLibCurl::GetHttpReqTypeString(method) + " [" + path + "]: " +
+                client.GetTransportError();
+  }
   if (reportErrors) {
     ResponseText(client, response);
     SetLastErrorFromResponse(response);

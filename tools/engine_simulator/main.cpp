@@ -42,6 +42,8 @@ Options:
                       engine sessions end after S seconds idle (default 1800)
   --snapshot-polls N  a snapshot's creation (and its job) needs N polls instead, and
   --snapshot-delay-ms MS   MS milliseconds: a snapshot that outlasts a client's status wait
+  --workers N         connections served at once (default 256); more wait their turn
+  --idle-ms MS        a kept-alive connection idle this long is closed (default 5000)
   --port N            port to listen on; 0 (default) picks a free one
   --user U            user name for Basic authentication (default admin@internal)
   --password-file F   read the password from file F (trailing newline ignored)
@@ -115,6 +117,11 @@ Args parseArgs(int argc, char** argv) {
       snapshotPolls = static_cast<unsigned>(number(flag, value(), 1000000));
     } else if (flag == "--snapshot-delay-ms") {
       snapshotDelayMs = number(flag, value(), 86400000);
+    } else if (flag == "--workers") {
+      args.options.server.maxConnections = number(flag, value(), 100000);
+      if (args.options.server.maxConnections == 0) usageError("--workers needs at least 1");
+    } else if (flag == "--idle-ms") {
+      args.options.server.idleTimeout = std::chrono::milliseconds(number(flag, value(), 3600000));
     } else if (flag == "--port") {
       args.options.server.port = static_cast<uint16_t>(number(flag, value(), 65535));
     } else if (flag == "--user") {

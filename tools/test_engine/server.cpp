@@ -32,10 +32,14 @@ void check(const boost::system::error_code& ec, const std::string& what) {
 struct Server::Core {
   void accept();
   void accepted(tcp::socket socket);
+  // Accepting stops while every worker place is taken, and goes on when one comes free.
+  void pauseIfFull();
+  void resume();
   void run();
 
   SessionContext context;
   std::atomic<size_t> acceptedCount{0};
+  std::atomic<bool> paused{false};
   uint64_t nextId = 1;                // accept handler only
   std::optional<net::io_context> io;  // destroyed by stop(), and with it every connection
   std::optional<tcp::acceptor> acceptor;
@@ -49,18 +53,30 @@ void Server::Core::accept() {
                          [this](boost::system::error_code ec, tcp::socket socket) {
                            if (ec == net::error::operation_aborted) return;
                            if (!ec) accepted(std::move(socket));
-                           accept();
+                           pauseIfFull();
                          });
 }
 
 void Server::Core::accepted(tcp::socket socket) {
   ++acceptedCount;
-  // Past the limit the socket closes as it goes out of scope.
-  if (context.open.load() >= context.options.maxConnections) return;
   // Answers go out whole; holding back their last segment only delays the client.
   boost::system::error_code ignored;
   socket.set_option(tcp::no_delay(true), ignored);
   serveConnection(std::move(socket), nextId++, context);
+}
+
+void Server::Core::pauseIfFull() {
+  if (context.open.load() < context.options.maxConnections) {
+    accept();
+    return;
+  }
+  paused.store(true);
+  // A connection that ended meanwhile found nothing paused: take its place back here.
+  if (context.open.load() < context.options.maxConnections && paused.exchange(false)) accept();
+}
+
+void Server::Core::resume() {
+  if (paused.exchange(false)) net::post(acceptor->get_executor(), [this] { accept(); });
 }
 
 void Server::Core::run() {
@@ -78,6 +94,7 @@ Server::Server(ServerOptions options, SSL_CTX* tls, Handler handler)
     : core_(std::make_unique<Core>()) {
   core_->context.options = options;
   core_->context.handler = std::move(handler);
+  core_->context.released = [core = core_.get()] { core->resume(); };
   if (tls != nullptr && SSL_CTX_up_ref(tls) == 1) core_->context.tls.emplace(tls);
   try {
     core_->io.emplace(static_cast<int>(kThreads));
@@ -104,6 +121,8 @@ Server::~Server() { stop(); }
 
 size_t Server::acceptedConnections() const { return core_->acceptedCount.load(); }
 
+size_t Server::openConnections() const { return core_->context.open.load(); }
+
 void Server::closeNextIdleConnection() { core_->context.closeNextIdle.store(true); }
 
 void Server::stop() {
@@ -113,6 +132,8 @@ void Server::stop() {
   if (core_->io) core_->io->stop();
   for (std::thread& t : core_->threads) t.join();
   core_->threads.clear();
+  // Connections destroyed from here on must not start accepting again.
+  core_->context.released = nullptr;
   // Destroying the operations still pending destroys every connection and closes its socket.
   core_->acceptor.reset();
   core_->io.reset();

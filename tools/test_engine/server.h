@@ -29,7 +29,9 @@ struct ServerOptions {
   uint16_t port = 0;  // 0: ephemeral
   WireLimits limits;
   WireTimeouts timeouts;
-  size_t maxConnections = 64;  // further connections are closed at once
+  // Connections served at once, as a front end's worker limit: further ones wait in the
+  // listen queue until one ends, as they do at a real engine's web server.
+  size_t maxConnections = 256;
   // How long a closing connection still reads what the client sends, so that the client gets
   // the last answer instead of a reset; also bounds the TLS close exchange.
   std::chrono::milliseconds linger{250};
@@ -49,8 +51,10 @@ class Server {
   Server& operator=(const Server&) = delete;
 
   uint16_t port() const { return port_; }
-  // TCP connections accepted so far, including those closed at once for being too many.
+  // TCP connections accepted so far.
   size_t acceptedConnections() const;
+  // Connections open now (being served, or kept alive between requests).
+  size_t openConnections() const;
   // The next answer that would keep its connection open is sent as such (with "Connection:
   // keep-alive"), then the connection is closed, as an engine closes one whose keep-alive time
   // ran out.

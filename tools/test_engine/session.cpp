@@ -25,20 +25,23 @@ using PlainStream = beast::tcp_stream;
 using TlsStream = beast::ssl_stream<beast::tcp_stream>;
 using Response = http::response<http::string_body>;
 
-// Keeps the server's count of open connections while a connection is served.
+// Keeps the server's count of open connections while a connection is served, and tells the
+// server when a place comes free.
 class OpenSlot {
  public:
-  explicit OpenSlot(std::atomic<size_t>& open) : open_(&open) { ++*open_; }
+  explicit OpenSlot(SessionContext& context) : context_(&context) { ++context_->open; }
   ~OpenSlot() {
-    if (open_ != nullptr) --*open_;
+    if (context_ == nullptr) return;
+    --context_->open;
+    if (context_->released) context_->released();
   }
-  OpenSlot(OpenSlot&& other) noexcept : open_(std::exchange(other.open_, nullptr)) {}
+  OpenSlot(OpenSlot&& other) noexcept : context_(std::exchange(other.context_, nullptr)) {}
   OpenSlot(const OpenSlot&) = delete;
   OpenSlot& operator=(const OpenSlot&) = delete;
   OpenSlot& operator=(OpenSlot&&) = delete;
 
  private:
-  std::atomic<size_t>* open_;
+  SessionContext* context_;
 };
 
 bool asksToClose(const Answer& answer) {
@@ -269,7 +272,7 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
 class Detector : public std::enable_shared_from_this<Detector> {
  public:
   Detector(tcp::socket socket, uint64_t id, SessionContext& context)
-      : context_(context), id_(id), slot_(context.open), stream_(std::move(socket)) {}
+      : context_(context), id_(id), slot_(context), stream_(std::move(socket)) {}
 
   void start() {
     stream_.expires_after(context_.options.timeouts.idle);

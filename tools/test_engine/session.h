@@ -7,6 +7,7 @@
 #include <boost/asio/ssl/context.hpp>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 #include "test_engine/server.h"
@@ -20,6 +21,7 @@ struct SessionContext {
   std::optional<boost::asio::ssl::context> tls;  // none: TLS connections close at once
   std::atomic<size_t> open{0};                   // connections being served
   std::atomic<bool> closeNextIdle{false};
+  std::function<void()> released;  // after a connection ended; set before serving starts
 };
 
 // Serves the connection on the socket's executor until it ends; counts itself in `open`.

@@ -226,6 +226,8 @@ bool TestEngine::waitForRequests(size_t n, std::chrono::milliseconds timeout) co
 
 size_t TestEngine::acceptedConnections() const { return server_->acceptedConnections(); }
 
+size_t TestEngine::openConnections() const { return server_->openConnections(); }
+
 void TestEngine::closeNextIdleConnection() { server_->closeNextIdleConnection(); }
 
 void TestEngine::log(const Request& request) {

@@ -46,13 +46,14 @@ struct Options {
   std::string user = "admin@internal";
   std::string password = "hypervale";
   bool requireAuth = true;
-  uint16_t port = 0;                            // 0: ephemeral
-  std::chrono::milliseconds idleTimeout{5000};  // keep-alive connection without a request
-  std::chrono::milliseconds ioTimeout{5000};    // any single read or write
-  size_t maxHeaderBytes = 64 * 1024;            // larger heads get 400
-  size_t maxBodyBytes = 64 * 1024 * 1024;       // larger bodies get 413
-  size_t maxConnections = 64;
-  Authorizer authorizer;  // optional
+  uint16_t port = 0;  // 0: ephemeral
+  // A kept-alive connection without a request is closed after this, as a front end does.
+  std::chrono::milliseconds idleTimeout{5000};
+  std::chrono::milliseconds ioTimeout{5000};  // any single read or write
+  size_t maxHeaderBytes = 64 * 1024;          // larger heads get 400
+  size_t maxBodyBytes = 64 * 1024 * 1024;     // larger bodies get 413
+  size_t maxConnections = 256;                // served at once; further connections wait their turn
+  Authorizer authorizer;                      // optional
 };
 
 // User and password of the request's Basic authorization, if it carries a well-formed one.
@@ -114,6 +115,8 @@ class TestEngine {
 
   // TCP connections accepted so far (a client reusing its connections adds none).
   size_t acceptedConnections() const;
+  // Connections open now, kept-alive idle ones included.
+  size_t openConnections() const;
   // The next answer that would keep its connection open is sent as such ("Connection:
   // keep-alive"), then the connection is closed, as an engine closes a kept-alive connection
   // whose idle time ran out.
