@@ -82,6 +82,8 @@ TEST_F(PollingTest, JobWaitEndsOnAnEndStateOrNotFoundBeyondTheUnreadableAllowanc
       {{Ok(kBroken), job("finished")}, true, 2},
       {{Fault(500), cut, job("finished")}, true, 3},
       {{Fault(500), cut, Ok(kBroken)}, false, 3, "Failed to read job [j1] - giving up"},
+      // A body of another kind (a proxy's, an engine restarting) is no job: unreadable.
+      {{Ok(SnapshotStateXml("s1", "ok"))}, false, 3, "expected [job]"},
       // A state taken for a running one ends the wait once the pauses reach the maximum.
       {{job("started")}, false, 4, "has not ended within [3] seconds", "3", 1000},
       {{job("started")}, false, 1, "has not ended within [0] seconds", "0", 1000},
