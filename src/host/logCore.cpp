@@ -85,8 +85,9 @@ struct LogState {
 };
 
 LogState& Logging() {
-  static LogState state;
-  return state;
+  // Never destroyed, for the same reason as the configuration: facades may log at exit.
+  static LogState* const state = new LogState;
+  return *state;
 }
 
 }  // namespace

@@ -41,8 +41,10 @@ class ConfigStore {
 };
 
 ConfigStore& Store() {
-  static ConfigStore store;
-  return store;
+  // Never destroyed: a facade the host keeps in a static object still reads its settings
+  // while it ends its engine session at exit.
+  static ConfigStore* const store = new ConfigStore;
+  return *store;
 }
 
 std::optional<unsigned long> ParseUnsigned(std::string text) {
