@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "host/utf8.h"
+
 namespace Hypervale {
 namespace xml {
 namespace {
@@ -14,37 +16,16 @@ bool StartsWith(const std::string& body, size_t pos, const char* prefix, size_t 
   return body.compare(pos, length, prefix, length) == 0;
 }
 
-// Offset of the first byte that does not belong to a well-formed UTF-8 sequence (shortest
-// form, no surrogates, at most U+10FFFF), or npos.
+// Offset of the first byte that does not belong to a well-formed UTF-8 sequence, or npos.
 size_t FirstInvalidUtf8(const std::string& text) {
   const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  const size_t size = text.size();
-  size_t i = 0;
-  while (i < size) {
-    const unsigned char lead = bytes[i];
-    if (lead < 0x80) {
+  for (size_t i = 0; i < text.size();) {
+    if (bytes[i] < 0x80) {
       ++i;
       continue;
     }
-    size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;  // bounds of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-      length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      length = 3;
-      if (lead == 0xE0) low = 0xA0;   // overlong
-      if (lead == 0xED) high = 0x9F;  // surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      length = 4;
-      if (lead == 0xF0) low = 0x90;   // overlong
-      if (lead == 0xF4) high = 0x8F;  // above U+10FFFF
-    } else {
-      return i;
-    }
-    if (i + length > size || bytes[i + 1] < low || bytes[i + 1] > high) return i;
-    for (size_t k = 2; k < length; ++k) {
-      if ((bytes[i + k] & 0xC0) != 0x80) return i;
-    }
+    const size_t length = utf8::SequenceLength(bytes + i, text.size() - i);
+    if (length == 0) return i;
     i += length;
   }
   return std::string::npos;
