@@ -7,6 +7,8 @@
 #include <xercesc/util/XMLString.hpp>
 #include <xercesc/util/XMLUniDefs.hpp>
 
+#include "host/xmlText.h"
+
 namespace Hypervale {
 namespace xml {
 namespace {
@@ -14,33 +16,100 @@ namespace {
 using namespace xercesc;
 
 const XMLCh kTextName[] = {chPound, chLatin_t, chLatin_e, chLatin_x, chLatin_t, chNull};
-const XMLCh kEmpty[] = {chNull};
+const XMLCh kNoChars[] = {chNull};
+const char kNoText[] = "";
 
 [[noreturn]] void NotSupported() {
   throw DOMException(DOMException::NOT_SUPPORTED_ERR, 0, XMLPlatformUtils::fgMemoryManager);
 }
 
-}  // namespace
+bool IsHighSurrogate(XMLCh c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(XMLCh c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
-void TreeAttributes::add(TreeNode* attribute) {
-  if (last_) {
-    last_->setNextAttribute(attribute);
+void AppendCodePoint(std::string& out, unsigned long code) {
+  if (code < 0x80) {
+    out += static_cast<char>(code);
+  } else if (code < 0x800) {
+    out += static_cast<char>(0xC0 | code >> 6);
+    out += static_cast<char>(0x80 | (code & 0x3F));
+  } else if (code < 0x10000) {
+    out += static_cast<char>(0xE0 | code >> 12);
+    out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
   } else {
-    first_ = attribute;
+    out += static_cast<char>(0xF0 | code >> 18);
+    out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
+    out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (code & 0x3F));
   }
-  last_ = attribute;
-  ++count_;
 }
 
+// UTF-16 to UTF-8. A surrogate pair may be split between two pieces of one text: a high
+// surrogate at the end waits in `pending`. A surrogate without its pair (XML allows none)
+// becomes U+FFFD.
+void AppendUtf16(std::string& out, const XMLCh* chars, size_t length, XMLCh& pending) {
+  for (size_t i = 0; i < length; ++i) {
+    const XMLCh c = chars[i];
+    if (pending) {
+      if (IsLowSurrogate(c)) {
+        AppendCodePoint(out, 0x10000 + ((pending - 0xD800ul) << 10) + (c - 0xDC00ul));
+        pending = 0;
+        continue;
+      }
+      AppendCodePoint(out, 0xFFFD);
+      pending = 0;
+    }
+    if (IsHighSurrogate(c)) {
+      pending = c;
+    } else if (IsLowSurrogate(c)) {
+      AppendCodePoint(out, 0xFFFD);
+    } else {
+      AppendCodePoint(out, c);
+    }
+  }
+}
+
+// UTF-8 made by AppendUtf16 (so well-formed) back to UTF-16.
+XmlChars ToUtf16(const std::string& text) {
+  XmlChars out;
+  out.reserve(text.size());
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  for (size_t i = 0; i < text.size();) {
+    unsigned long code = bytes[i];
+    size_t length = 1;
+    if (code >= 0xF0) {
+      code &= 0x07;
+      length = 4;
+    } else if (code >= 0xE0) {
+      code &= 0x0F;
+      length = 3;
+    } else if (code >= 0xC0) {
+      code &= 0x1F;
+      length = 2;
+    }
+    for (size_t k = 1; k < length && i + k < text.size(); ++k)
+      code = code << 6 | (bytes[i + k] & 0x3F);
+    i += length;
+    if (code >= 0x10000) {
+      code -= 0x10000;
+      out += static_cast<XMLCh>(0xD800 + (code >> 10));
+      out += static_cast<XMLCh>(0xDC00 + (code & 0x3FF));
+    } else {
+      out += static_cast<XMLCh>(code);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
 DOMNode* TreeAttributes::item(XMLSize_t index) const {
-  TreeNode* attribute = first_;
-  for (; attribute && index > 0; --index) attribute = attribute->nextAttribute();
-  return attribute;
+  return index < count_ ? first_ + index : nullptr;
 }
 
 DOMNode* TreeAttributes::getNamedItem(const XMLCh* name) const {
-  for (TreeNode* attribute = first_; attribute; attribute = attribute->nextAttribute()) {
-    if (XMLString::equals(attribute->getNodeName(), name)) return attribute;
+  for (XMLSize_t i = 0; i < count_; ++i) {
+    if (XMLString::equals(first_[i].getNodeName(), name)) return first_ + i;
   }
   return nullptr;
 }
@@ -51,10 +120,13 @@ DOMNode* TreeAttributes::setNamedItemNS(DOMNode*) { NotSupported(); }
 DOMNode* TreeAttributes::removeNamedItem(const XMLCh*) { NotSupported(); }
 DOMNode* TreeAttributes::removeNamedItemNS(const XMLCh*, const XMLCh*) { NotSupported(); }
 
-TreeNode::TreeNode(NodeType type, const XMLCh* name, const XMLCh* value)
+TreeNode::TreeNode(NodeType type, const XMLCh* name, const char* text, size_t length)
     : type_(type),
       name_(type == TEXT_NODE || !name ? kTextName : name),
-      value_(value ? value : kEmpty) {}
+      text_(text ? text : kNoText),
+      textLength_(text ? length : 0) {}
+
+TreeNode::~TreeNode() = default;
 
 void TreeNode::attach(TreeNode* child) {
   child->parent_ = this;
@@ -67,9 +139,35 @@ void TreeNode::attach(TreeNode* child) {
   lastChild_ = child;
 }
 
+std::string TreeNode::utf8Text() const {
+  if (type_ != ELEMENT_NODE) return std::string(text_, textLength_);
+  // The common case, an element holding one text, is one copy.
+  if (firstChild_ && firstChild_ == lastChild_ && firstChild_->type_ == TEXT_NODE) {
+    return firstChild_->utf8Text();
+  }
+  std::string text;
+  AppendUtf8(text);
+  return text;
+}
+
+void TreeNode::AppendUtf8(std::string& out) const {
+  for (const TreeNode* child = firstChild_; child; child = child->nextSibling_) {
+    if (child->type_ == TEXT_NODE) {
+      out.append(child->text_, child->textLength_);
+    } else {
+      child->AppendUtf8(out);
+    }
+  }
+}
+
+const XMLCh* TreeNode::Utf16() const {
+  if (!utf16_) utf16_ = std::make_unique<XmlChars>(ToUtf16(utf8Text()));
+  return utf16_->c_str();
+}
+
 const XMLCh* TreeNode::getNodeName() const { return name_; }
 
-const XMLCh* TreeNode::getNodeValue() const { return type_ == ELEMENT_NODE ? nullptr : value_; }
+const XMLCh* TreeNode::getNodeValue() const { return type_ == ELEMENT_NODE ? nullptr : Utf16(); }
 
 DOMNamedNodeMap* TreeNode::getAttributes() const {
   // As in Xerces: elements have a (possibly empty) map, other nodes none.
@@ -77,27 +175,7 @@ DOMNamedNodeMap* TreeNode::getAttributes() const {
 }
 
 const XMLCh* TreeNode::getTextContent() const {
-  if (type_ != ELEMENT_NODE) return value_;
-  // The common case, an element holding one text, needs no copy.
-  if (!firstChild_) return kEmpty;
-  if (firstChild_ == lastChild_ && firstChild_->type_ == TEXT_NODE) {
-    return firstChild_->value_;
-  }
-  if (!textContentKnown_) {
-    AppendTextContent(textContent_);
-    textContentKnown_ = true;
-  }
-  return textContent_.c_str();
-}
-
-void TreeNode::AppendTextContent(XmlChars& out) const {
-  for (const TreeNode* child = firstChild_; child; child = child->nextSibling_) {
-    if (child->type_ == TEXT_NODE) {
-      out += child->value_;
-    } else {
-      child->AppendTextContent(out);
-    }
-  }
+  return type_ == ELEMENT_NODE && !firstChild_ ? kNoChars : Utf16();
 }
 
 DOMNodeList* TreeNode::getChildNodes() const { NotSupported(); }
@@ -121,78 +199,105 @@ bool TreeNode::isDefaultNamespace(const XMLCh*) const { return false; }
 const XMLCh* TreeNode::lookupNamespaceURI(const XMLCh*) const { return nullptr; }
 void* TreeNode::getFeature(const XMLCh*, const XMLCh*) const { return nullptr; }
 
+std::string TextOf(const DOMNode* node) {
+  if (!node) return std::string();
+  if (const TreeNode* own = dynamic_cast<const TreeNode*>(node)) return own->utf8Text();
+  return ToUtf8(node->getNodeType() == DOMNode::ELEMENT_NODE ? node->getTextContent()
+                                                             : node->getNodeValue());
+}
+
 namespace {
 
 constexpr size_t kFirstNodeChunk = 32;
 constexpr size_t kLargestNodeChunk = 512;
 constexpr size_t kFirstTextChunk = 1024;
 constexpr size_t kLargestTextChunk = 16 * 1024;
-static_assert(alignof(TreeNode) <= __STDCPP_DEFAULT_NEW_ALIGNMENT__,
-              "node chunks come from plain new[]");
+// Longer texts are not copied into a chunk but kept in the string they were gathered in.
+constexpr size_t kLargeText = kLargestTextChunk / 4;
 
 }  // namespace
 
 XmlTree::~XmlTree() { clear(); }
 
-TreeNode* XmlTree::NewNode(DOMNode::NodeType type, const XMLCh* name, const XMLCh* value) {
-  if (nodeChunksUsed_ == 0 ||
-      nodeChunks_[nodeChunksUsed_ - 1].used == nodeChunks_[nodeChunksUsed_ - 1].capacity) {
-    if (nodeChunksUsed_ == nodeChunks_.size()) {
-      const size_t capacity = nodeChunks_.empty()
-                                  ? kFirstNodeChunk
-                                  : std::min(nodeChunks_.back().capacity * 2, kLargestNodeChunk);
-      nodeChunks_.push_back(
-          {std::unique_ptr<unsigned char[]>(new unsigned char[capacity * sizeof(TreeNode)]),
-           capacity, 0});
+template <typename T>
+T* XmlTree::Take(Chunks<T>& pool, size_t room, size_t count, size_t first, size_t largest) {
+  // Kept chunks too small are skipped; a new one is made large enough.
+  while (pool.inUse == 0 ||
+         pool.chunks[pool.inUse - 1].used + room > pool.chunks[pool.inUse - 1].capacity) {
+    if (pool.inUse == pool.chunks.size()) {
+      size_t capacity =
+          pool.chunks.empty() ? first : std::min(pool.chunks.back().capacity * 2, largest);
+      capacity = std::max(capacity, room);
+      pool.chunks.push_back({std::unique_ptr<T[]>(new T[capacity]), capacity, 0});
+      Count(capacity * sizeof(T));
     }
-    ++nodeChunksUsed_;
+    ++pool.inUse;
   }
-  NodeChunk& chunk = nodeChunks_[nodeChunksUsed_ - 1];
-  TreeNode* node = new (chunk.at(chunk.used)) TreeNode(type, name, value);
-  ++chunk.used;
-  return node;
+  Chunk<T>& chunk = pool.chunks[pool.inUse - 1];
+  T* taken = chunk.items.get() + chunk.used;
+  chunk.used += count;
+  return taken;
 }
 
-const XMLCh* XmlTree::Store(const XMLCh* text, XMLSize_t length) {
-  XMLCh* copy = nullptr;
-  const size_t need = length + 1;
-  if (need > kLargestTextChunk / 4) {
-    largeTexts_.push_back(std::unique_ptr<XMLCh[]>(new XMLCh[need]));
-    copy = largeTexts_.back().get();
-  } else {
-    // Kept chunks too small for this text are skipped; a new one is made large enough.
-    while (textChunksUsed_ == 0 || textUsed_ + need > textChunks_[textChunksUsed_ - 1].capacity) {
-      if (textChunksUsed_ == textChunks_.size()) {
-        size_t capacity = textChunks_.empty()
-                              ? kFirstTextChunk
-                              : std::min(textChunks_.back().capacity * 2, kLargestTextChunk);
-        capacity = std::max(capacity, need);
-        textChunks_.push_back({std::unique_ptr<XMLCh[]>(new XMLCh[capacity]), capacity});
-      }
-      ++textChunksUsed_;
-      textUsed_ = 0;
-    }
-    copy = textChunks_[textChunksUsed_ - 1].chars.get() + textUsed_;
-    textUsed_ += need;
-  }
+void* XmlTree::NodeSlot(size_t room) {
+  return Take(nodes_, room, 1, kFirstNodeChunk, kLargestNodeChunk);
+}
+
+const XMLCh* XmlTree::StoreName(const XMLCh* name) {
+  const size_t length = XMLString::stringLen(name);
+  XMLCh* copy = Take(names_, length + 1, length + 1, kFirstTextChunk, kLargestTextChunk);
+  std::copy(name, name + length + 1, copy);
+  return copy;
+}
+
+const char* XmlTree::StoreText(const char* text, size_t length) {
+  textBytes_ += length;
+  if (length == 0) return kNoText;
+  char* copy = Take(texts_, length + 1, length + 1, kFirstTextChunk, kLargestTextChunk);
   std::copy(text, text + length, copy);
-  copy[length] = chNull;
+  copy[length] = '\0';
   return copy;
 }
 
 void XmlTree::FlushText() {
+  if (pendingSurrogate_) {
+    AppendCodePoint(pendingText_, 0xFFFD);
+    pendingSurrogate_ = 0;
+  }
   if (pendingText_.empty()) return;
-  if (open_) {
-    open_->attach(
-        NewNode(DOMNode::TEXT_NODE, nullptr, Store(pendingText_.data(), pendingText_.size())));
+  if (open_ && !overBudget()) {
+    const char* text = nullptr;
+    const size_t length = pendingText_.size();
+    if (length > kLargeText) {
+      // One copy of a long text: the string it was gathered in is kept as it is (moving a
+      // string this long keeps its characters where they are).
+      largeTexts_.push_back(std::move(pendingText_));
+      pendingText_ = std::string();
+      RecountPending();
+      Count(largeTexts_.back().capacity());
+      textBytes_ += length;
+      text = largeTexts_.back().c_str();
+    } else {
+      text = StoreText(pendingText_.data(), length);
+    }
+    open_->attach(new (NodeSlot(1)) TreeNode(DOMNode::TEXT_NODE, nullptr, text, length));
   }
   pendingText_.clear();
 }
 
-void XmlTree::openElement(const XMLCh* name) {
+void XmlTree::RecountPending() {
+  used_ = used_ - pendingCounted_ + pendingText_.capacity();
+  pendingCounted_ = pendingText_.capacity();
+}
+
+void XmlTree::openElement(const XMLCh* name, XMLSize_t attributes) {
   FlushText();
+  if (overBudget()) return;
+  const XMLCh* stored = StoreName(name);
+  // The element and its attributes side by side.
   TreeNode* element =
-      NewNode(DOMNode::ELEMENT_NODE, Store(name, XMLString::stringLen(name)), nullptr);
+      new (NodeSlot(1 + attributes)) TreeNode(DOMNode::ELEMENT_NODE, stored, nullptr, 0);
+  element->attributes().start(element + 1);
   if (open_) {
     open_->attach(element);
   } else if (!root_) {
@@ -202,9 +307,17 @@ void XmlTree::openElement(const XMLCh* name) {
 }
 
 void XmlTree::addAttribute(const XMLCh* name, const XMLCh* value) {
-  TreeNode* attribute = NewNode(DOMNode::ATTRIBUTE_NODE, Store(name, XMLString::stringLen(name)),
-                                Store(value, XMLString::stringLen(value)));
-  open_->addAttribute(attribute);
+  if (!open_ || overBudget()) return;
+  const XMLCh* storedName = StoreName(name);
+  std::string utf8;
+  XMLCh unpaired = 0;
+  AppendUtf16(utf8, value, XMLString::stringLen(value), unpaired);
+  if (unpaired) AppendCodePoint(utf8, 0xFFFD);
+  const char* text = StoreText(utf8.data(), utf8.size());
+  // Taken without further room: openElement set aside the slots of every attribute.
+  new (Take(nodes_, 1, 1, kFirstNodeChunk, kLargestNodeChunk))
+      TreeNode(DOMNode::ATTRIBUTE_NODE, storedName, text, utf8.size());
+  open_->attributes().added();
 }
 
 void XmlTree::closeElement() {
@@ -213,20 +326,31 @@ void XmlTree::closeElement() {
 }
 
 void XmlTree::addText(const XMLCh* chars, XMLSize_t length) {
-  if (open_) pendingText_.append(chars, length);
+  if (!open_ || overBudget()) return;
+  AppendUtf16(pendingText_, chars, length, pendingSurrogate_);
+  RecountPending();
 }
 
 void XmlTree::clear() {
-  for (size_t c = 0; c < nodeChunksUsed_; ++c) {
-    NodeChunk& chunk = nodeChunks_[c];
-    for (size_t i = 0; i < chunk.used; ++i) chunk.at(i)->~TreeNode();
-    chunk.used = 0;
+  for (size_t c = 0; c < nodes_.inUse; ++c) {
+    Chunk<RawNode>& chunk = nodes_.chunks[c];
+    for (size_t i = 0; i < chunk.used; ++i) {
+      std::launder(reinterpret_cast<TreeNode*>(chunk.items[i].bytes))->~TreeNode();
+    }
   }
-  nodeChunksUsed_ = 0;
-  textChunksUsed_ = 0;
-  textUsed_ = 0;
+  const auto reset = [](auto& pool) {
+    for (size_t c = 0; c < pool.inUse; ++c) pool.chunks[c].used = 0;
+    pool.inUse = 0;
+  };
+  reset(nodes_);
+  reset(names_);
+  reset(texts_);
+  for (const std::string& text : largeTexts_) used_ -= text.capacity();
   largeTexts_.clear();
-  pendingText_.clear();
+  pendingText_ = std::string();
+  RecountPending();
+  pendingSurrogate_ = 0;
+  textBytes_ = 0;
   root_ = nullptr;
   open_ = nullptr;
 }
