@@ -200,15 +200,17 @@ TEST_F(HostileEngineTest, EveryHostileAnswerEndsBoundedAndNamesNoOtherResource) 
        },
        true, [&](TzHypervale& hv) { return hv.getVMInfo("", "W", vm, 0); }, true,
        [&] { EXPECT_EQ(vm.id, "W"); }},
-      {"control bytes and a forged line in an unreadable answer are escaped",
+      {"a megabyte unreadable answer is logged once, cut, its control bytes escaped",
        [&] {
          engine->answer("GET", "/ovirt-engine/api",
-                        Answer::html(500, "oops\n2024-01-01 00:00:00.000 ERROR forged\x1b[2J\x07"));
+                        Answer::html(500, "oops\n2024-01-01 00:00:00.000 ERROR forged\x1b[2J\x07" +
+                                              std::string(1u << 20, 'x')));
        },
        true, [&](TzHypervale& hv) { return hv.checkConnection(); }, false,
        [&] {
          EXPECT_TRUE(
              logs.containsError("oops\\n2024-01-01 00:00:00.000 ERROR forged\\x1b[2J\\x07"));
+         EXPECT_LT(logBytes(), 16u * 1024);
        }},
       {"a megabyte fault is logged once per send, cut, and cut as the last error",
        [&] {
