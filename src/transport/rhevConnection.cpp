@@ -21,7 +21,7 @@ const int kMaxSends = 4;
 const unsigned long kConflictWaitMs = 5000;
 const unsigned long kReconnectWaitMs = 2000;
 // The certificate probe and the end of a session get the connect time-out and these seconds.
-const unsigned long kSmallAnswerExtraSec = 5;
+const unsigned long kSmallAnswerExtraSec = 3;
 // Engine texts (fault details, bodies) in an error line or the last error.
 const size_t kFaultExcerptBytes = 4096;
 
@@ -332,10 +332,12 @@ bool TzRhevConnection::_sendReq(HTTP_REQ_TYPE method, const std::string& path,
 bool TzRhevConnection::setCommonCurlHeaders(TzLibCurl& client, bool withCredentials) {
   client.TzLibCurlFreeHttpHeaderList();
   if (withCredentials) {
-    std::string credentials = user + ":" + password;
+    std::string credentials;
+    credentials.reserve(user.size() + 1 + password.size());  // no shorter copy left behind
+    credentials.append(user).append(1, ':').append(password);
     const bool credentialsSet =
         client.TzLibCurlAppendHeader(HTTP_HDR_CREDENTIALS, credentials.c_str());
-    std::fill(credentials.begin(), credentials.end(), '\0');
+    Wipe(credentials);
     if (!credentialsSet) {
       Error(HV_FUNC, "Failed to set CURL USERPWD header");
       return false;
