@@ -17,7 +17,6 @@ using namespace xercesc;
 
 const XMLCh kTextName[] = {chPound, chLatin_t, chLatin_e, chLatin_x, chLatin_t, chNull};
 const XMLCh kNoChars[] = {chNull};
-const char kNoText[] = "";
 
 [[noreturn]] void NotSupported() {
   throw DOMException(DOMException::NOT_SUPPORTED_ERR, 0, XMLPlatformUtils::fgMemoryManager);
@@ -26,47 +25,66 @@ const char kNoText[] = "";
 bool IsHighSurrogate(XMLCh c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(XMLCh c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
-void AppendCodePoint(std::string& out, unsigned long code) {
+// The UTF-8 bytes of `code`, written at `out`; how many.
+size_t PutCodePoint(char* out, unsigned long code) {
   if (code < 0x80) {
-    out += static_cast<char>(code);
-  } else if (code < 0x800) {
-    out += static_cast<char>(0xC0 | code >> 6);
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else if (code < 0x10000) {
-    out += static_cast<char>(0xE0 | code >> 12);
-    out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | code >> 18);
-    out += static_cast<char>(0x80 | (code >> 12 & 0x3F));
-    out += static_cast<char>(0x80 | (code >> 6 & 0x3F));
-    out += static_cast<char>(0x80 | (code & 0x3F));
+    out[0] = static_cast<char>(code);
+    return 1;
   }
+  if (code < 0x800) {
+    out[0] = static_cast<char>(0xC0 | code >> 6);
+    out[1] = static_cast<char>(0x80 | (code & 0x3F));
+    return 2;
+  }
+  if (code < 0x10000) {
+    out[0] = static_cast<char>(0xE0 | code >> 12);
+    out[1] = static_cast<char>(0x80 | (code >> 6 & 0x3F));
+    out[2] = static_cast<char>(0x80 | (code & 0x3F));
+    return 3;
+  }
+  out[0] = static_cast<char>(0xF0 | code >> 18);
+  out[1] = static_cast<char>(0x80 | (code >> 12 & 0x3F));
+  out[2] = static_cast<char>(0x80 | (code >> 6 & 0x3F));
+  out[3] = static_cast<char>(0x80 | (code & 0x3F));
+  return 4;
+}
+
+void AppendCodePoint(std::string& out, unsigned long code) {
+  char bytes[4];
+  out.append(bytes, PutCodePoint(bytes, code));
 }
 
 // UTF-16 to UTF-8. A surrogate pair may be split between two pieces of one text: a high
 // surrogate at the end waits in `pending`. A surrogate without its pair (XML allows none)
-// becomes U+FFFD.
+// becomes U+FFFD. The string grows once per piece, by at most three bytes a character.
 void AppendUtf16(std::string& out, const XMLCh* chars, size_t length, XMLCh& pending) {
+  size_t most = 4;  // a pending pair completed, or U+FFFD for it
+  for (size_t i = 0; i < length; ++i) most += chars[i] < 0x80 ? 1 : 3;
+  const size_t start = out.size();
+  out.resize(start + most);
+  char* at = &out[start];
   for (size_t i = 0; i < length; ++i) {
     const XMLCh c = chars[i];
+    if (c < 0x80 && !pending) {
+      *at++ = static_cast<char>(c);
+      continue;
+    }
     if (pending) {
       if (IsLowSurrogate(c)) {
-        AppendCodePoint(out, 0x10000 + ((pending - 0xD800ul) << 10) + (c - 0xDC00ul));
+        at += PutCodePoint(at, 0x10000 + ((pending - 0xD800ul) << 10) + (c - 0xDC00ul));
         pending = 0;
         continue;
       }
-      AppendCodePoint(out, 0xFFFD);
+      at += PutCodePoint(at, 0xFFFD);
       pending = 0;
     }
     if (IsHighSurrogate(c)) {
       pending = c;
-    } else if (IsLowSurrogate(c)) {
-      AppendCodePoint(out, 0xFFFD);
     } else {
-      AppendCodePoint(out, c);
+      at += PutCodePoint(at, IsLowSurrogate(c) ? 0xFFFD : c);
     }
   }
+  out.resize(static_cast<size_t>(at - out.data()));
 }
 
 // UTF-8 made by AppendUtf16 (so well-formed) back to UTF-16.
@@ -120,11 +138,15 @@ DOMNode* TreeAttributes::setNamedItemNS(DOMNode*) { NotSupported(); }
 DOMNode* TreeAttributes::removeNamedItem(const XMLCh*) { NotSupported(); }
 DOMNode* TreeAttributes::removeNamedItemNS(const XMLCh*, const XMLCh*) { NotSupported(); }
 
-TreeNode::TreeNode(NodeType type, const XMLCh* name, const char* text, size_t length)
+TreeNode::TreeNode(NodeType type, const XMLCh* name, const XMLCh* utf16)
     : type_(type),
       name_(type == TEXT_NODE || !name ? kTextName : name),
-      text_(text ? text : kNoText),
-      textLength_(text ? length : 0) {}
+      utf16_(utf16 ? utf16 : kNoChars),
+      utf8_(nullptr),
+      utf8Length_(0) {}
+
+TreeNode::TreeNode(NodeType type, const char* utf8, size_t length)
+    : type_(type), name_(kTextName), utf16_(nullptr), utf8_(utf8), utf8Length_(length) {}
 
 TreeNode::~TreeNode() = default;
 
@@ -140,7 +162,7 @@ void TreeNode::attach(TreeNode* child) {
 }
 
 std::string TreeNode::utf8Text() const {
-  if (type_ != ELEMENT_NODE) return std::string(text_, textLength_);
+  if (type_ != ELEMENT_NODE) return utf8_ ? std::string(utf8_, utf8Length_) : ToUtf8(utf16_);
   // The common case, an element holding one text, is one copy.
   if (firstChild_ && firstChild_ == lastChild_ && firstChild_->type_ == TEXT_NODE) {
     return firstChild_->utf8Text();
@@ -152,22 +174,27 @@ std::string TreeNode::utf8Text() const {
 
 void TreeNode::AppendUtf8(std::string& out) const {
   for (const TreeNode* child = firstChild_; child; child = child->nextSibling_) {
-    if (child->type_ == TEXT_NODE) {
-      out.append(child->text_, child->textLength_);
-    } else {
+    if (child->type_ != TEXT_NODE) {
       child->AppendUtf8(out);
+    } else if (child->utf8_) {
+      out.append(child->utf8_, child->utf8Length_);
+    } else {
+      out += ToUtf8(child->utf16_);
     }
   }
 }
 
-const XMLCh* TreeNode::Utf16() const {
-  if (!utf16_) utf16_ = std::make_unique<XmlChars>(ToUtf16(utf8Text()));
-  return utf16_->c_str();
+const XMLCh* TreeNode::Converted() const {
+  if (!converted_) converted_ = std::make_unique<XmlChars>(ToUtf16(utf8Text()));
+  return converted_->c_str();
 }
 
 const XMLCh* TreeNode::getNodeName() const { return name_; }
 
-const XMLCh* TreeNode::getNodeValue() const { return type_ == ELEMENT_NODE ? nullptr : Utf16(); }
+const XMLCh* TreeNode::getNodeValue() const {
+  if (type_ == ELEMENT_NODE) return nullptr;
+  return utf16_ ? utf16_ : Converted();
+}
 
 DOMNamedNodeMap* TreeNode::getAttributes() const {
   // As in Xerces: elements have a (possibly empty) map, other nodes none.
@@ -175,7 +202,12 @@ DOMNamedNodeMap* TreeNode::getAttributes() const {
 }
 
 const XMLCh* TreeNode::getTextContent() const {
-  return type_ == ELEMENT_NODE && !firstChild_ ? kNoChars : Utf16();
+  if (type_ != ELEMENT_NODE) return getNodeValue();
+  if (!firstChild_) return kNoChars;
+  if (firstChild_ == lastChild_ && firstChild_->type_ == TEXT_NODE) {
+    return firstChild_->getNodeValue();
+  }
+  return Converted();
 }
 
 DOMNodeList* TreeNode::getChildNodes() const { NotSupported(); }
@@ -212,8 +244,8 @@ constexpr size_t kFirstNodeChunk = 32;
 constexpr size_t kLargestNodeChunk = 512;
 constexpr size_t kFirstTextChunk = 1024;
 constexpr size_t kLargestTextChunk = 16 * 1024;
-// Longer texts are not copied into a chunk but kept in the string they were gathered in.
-constexpr size_t kLargeText = kLargestTextChunk / 4;
+// A text longer than this many characters is gathered and kept as UTF-8.
+constexpr size_t kLongText = 4 * 1024;
 
 }  // namespace
 
@@ -243,60 +275,60 @@ void* XmlTree::NodeSlot(size_t room) {
   return Take(nodes_, room, 1, kFirstNodeChunk, kLargestNodeChunk);
 }
 
-const XMLCh* XmlTree::StoreName(const XMLCh* name) {
-  const size_t length = XMLString::stringLen(name);
-  XMLCh* copy = Take(names_, length + 1, length + 1, kFirstTextChunk, kLargestTextChunk);
-  std::copy(name, name + length + 1, copy);
-  return copy;
-}
-
-const char* XmlTree::StoreText(const char* text, size_t length) {
-  textBytes_ += length;
-  if (length == 0) return kNoText;
-  char* copy = Take(texts_, length + 1, length + 1, kFirstTextChunk, kLargestTextChunk);
+const XMLCh* XmlTree::Store(const XMLCh* text, size_t length) {
+  XMLCh* copy = nullptr;
+  if (length + 1 > kLargestTextChunk) {
+    largeValues_.push_back(std::unique_ptr<XMLCh[]>(new XMLCh[length + 1]));
+    largeValueBytes_ += (length + 1) * sizeof(XMLCh);
+    Count((length + 1) * sizeof(XMLCh));
+    copy = largeValues_.back().get();
+  } else {
+    copy = Take(texts_, length + 1, length + 1, kFirstTextChunk, kLargestTextChunk);
+  }
   std::copy(text, text + length, copy);
-  copy[length] = '\0';
+  copy[length] = chNull;
   return copy;
 }
 
 void XmlTree::FlushText() {
-  if (pendingSurrogate_) {
-    AppendCodePoint(pendingText_, 0xFFFD);
-    pendingSurrogate_ = 0;
-  }
-  if (pendingText_.empty()) return;
+  if (pendingText_.empty() && pendingUtf8_.empty()) return;
   if (open_ && !overBudget()) {
-    const char* text = nullptr;
-    const size_t length = pendingText_.size();
-    if (length > kLargeText) {
+    TreeNode* text = nullptr;
+    if (pendingUtf8_.empty()) {
+      textBytes_ += pendingText_.size();
+      text = new (NodeSlot(1))
+          TreeNode(DOMNode::TEXT_NODE, nullptr, Store(pendingText_.data(), pendingText_.size()));
+    } else {
+      if (pendingSurrogate_) AppendCodePoint(pendingUtf8_, 0xFFFD);
       // One copy of a long text: the string it was gathered in is kept as it is (moving a
       // string this long keeps its characters where they are).
-      largeTexts_.push_back(std::move(pendingText_));
-      pendingText_ = std::string();
-      RecountPending();
+      textBytes_ += pendingUtf8_.size();
+      largeTexts_.push_back(std::move(pendingUtf8_));
       Count(largeTexts_.back().capacity());
-      textBytes_ += length;
-      text = largeTexts_.back().c_str();
-    } else {
-      text = StoreText(pendingText_.data(), length);
+      text = new (NodeSlot(1))
+          TreeNode(DOMNode::TEXT_NODE, largeTexts_.back().c_str(), largeTexts_.back().size());
     }
-    open_->attach(new (NodeSlot(1)) TreeNode(DOMNode::TEXT_NODE, nullptr, text, length));
+    open_->attach(text);
   }
   pendingText_.clear();
+  pendingUtf8_ = std::string();
+  pendingSurrogate_ = 0;
+  RecountPending();
 }
 
 void XmlTree::RecountPending() {
-  used_ = used_ - pendingCounted_ + pendingText_.capacity();
-  pendingCounted_ = pendingText_.capacity();
+  const size_t held = pendingText_.capacity() * sizeof(XMLCh) + pendingUtf8_.capacity();
+  used_ = used_ - pendingCounted_ + held;
+  pendingCounted_ = held;
 }
 
 void XmlTree::openElement(const XMLCh* name, XMLSize_t attributes) {
   FlushText();
   if (overBudget()) return;
-  const XMLCh* stored = StoreName(name);
+  const XMLCh* stored = Store(name, XMLString::stringLen(name));
   // The element and its attributes side by side.
   TreeNode* element =
-      new (NodeSlot(1 + attributes)) TreeNode(DOMNode::ELEMENT_NODE, stored, nullptr, 0);
+      new (NodeSlot(1 + attributes)) TreeNode(DOMNode::ELEMENT_NODE, stored, nullptr);
   element->attributes().start(element + 1);
   if (open_) {
     open_->attach(element);
@@ -308,15 +340,13 @@ void XmlTree::openElement(const XMLCh* name, XMLSize_t attributes) {
 
 void XmlTree::addAttribute(const XMLCh* name, const XMLCh* value) {
   if (!open_ || overBudget()) return;
-  const XMLCh* storedName = StoreName(name);
-  std::string utf8;
-  XMLCh unpaired = 0;
-  AppendUtf16(utf8, value, XMLString::stringLen(value), unpaired);
-  if (unpaired) AppendCodePoint(utf8, 0xFFFD);
-  const char* text = StoreText(utf8.data(), utf8.size());
+  const XMLCh* storedName = Store(name, XMLString::stringLen(name));
+  const size_t length = XMLString::stringLen(value);
+  textBytes_ += length;
+  const XMLCh* storedValue = Store(value, length);
   // Taken without further room: openElement set aside the slots of every attribute.
   new (Take(nodes_, 1, 1, kFirstNodeChunk, kLargestNodeChunk))
-      TreeNode(DOMNode::ATTRIBUTE_NODE, storedName, text, utf8.size());
+      TreeNode(DOMNode::ATTRIBUTE_NODE, storedName, storedValue);
   open_->attributes().added();
 }
 
@@ -327,7 +357,16 @@ void XmlTree::closeElement() {
 
 void XmlTree::addText(const XMLCh* chars, XMLSize_t length) {
   if (!open_ || overBudget()) return;
-  AppendUtf16(pendingText_, chars, length, pendingSurrogate_);
+  if (pendingUtf8_.empty() && pendingText_.size() + length <= kLongText) {
+    pendingText_.append(chars, length);
+  } else {
+    // Long: gathered as UTF-8 from now on, so it is kept once, at its own size.
+    if (!pendingText_.empty()) {
+      AppendUtf16(pendingUtf8_, pendingText_.data(), pendingText_.size(), pendingSurrogate_);
+      pendingText_ = XmlChars();
+    }
+    AppendUtf16(pendingUtf8_, chars, length, pendingSurrogate_);
+  }
   RecountPending();
 }
 
@@ -343,11 +382,14 @@ void XmlTree::clear() {
     pool.inUse = 0;
   };
   reset(nodes_);
-  reset(names_);
   reset(texts_);
   for (const std::string& text : largeTexts_) used_ -= text.capacity();
   largeTexts_.clear();
-  pendingText_ = std::string();
+  used_ -= largeValueBytes_;
+  largeValueBytes_ = 0;
+  largeValues_.clear();
+  pendingText_ = XmlChars();
+  pendingUtf8_ = std::string();
   RecountPending();
   pendingSurrogate_ = 0;
   textBytes_ = 0;

@@ -3,9 +3,11 @@
 // a Xerces document. Building it costs a fraction of a Xerces DOM (whose every insertion goes
 // through several dynamic casts), which matters for lists of thousands of VMs.
 //
-// Texts and attribute values are kept once, as UTF-8, the form the readers want (TextOf); the
-// UTF-16 forms of the DOM interface are made only when asked for. The attributes of an element
-// lie next to each other, so reaching one by its index costs the same however many there are.
+// Every text and value is kept once: a short one as Xerces hands it over (UTF-16, one copy per
+// piece of a chunk), a long one (beyond 4 K characters) as UTF-8 gathered piece by piece, the
+// form the readers want (TextOf), so a long text costs its size in the tree and never twice
+// that. The attributes of an element lie next to each other, so reaching one by its index costs
+// the same however many there are.
 //
 // Readers may navigate (first child, siblings, parent), ask names, values, types, attributes
 // and text content. Everything that would change the tree, or needs a document, fails with a
@@ -54,9 +56,11 @@ class TreeAttributes final : public xercesc::DOMNamedNodeMap {
 
 class TreeNode final : public xercesc::DOMNode {
  public:
-  // An element has a name; a text node has a text; an attribute has both. Texts are UTF-8 and
-  // NUL-terminated; names and texts are owned by the tree.
-  TreeNode(NodeType type, const XMLCh* name, const char* text, size_t length);
+  // An element has a name; a text node has a text; an attribute has both. A text is UTF-16
+  // (`utf16`) or, when long, UTF-8 (`utf8` and `length`); both are NUL-terminated and owned by
+  // the tree.
+  TreeNode(NodeType type, const XMLCh* name, const XMLCh* utf16);
+  TreeNode(NodeType type, const char* utf8, size_t length);
   TreeNode(const TreeNode&) = delete;
   TreeNode& operator=(const TreeNode&) = delete;
   ~TreeNode() override;
@@ -115,20 +119,21 @@ class TreeNode final : public xercesc::DOMNode {
 
  private:
   void AppendUtf8(std::string& out) const;
-  // The UTF-16 form of utf8Text(), made when first asked for.
-  const XMLCh* Utf16() const;
+  // The UTF-16 form of utf8Text() where it is not kept so, made when first asked for.
+  const XMLCh* Converted() const;
 
   const NodeType type_;
   const XMLCh* const name_;
-  const char* const text_;
-  const size_t textLength_;
+  const XMLCh* const utf16_;
+  const char* const utf8_;
+  const size_t utf8Length_;
   TreeNode* parent_ = nullptr;
   TreeNode* firstChild_ = nullptr;
   TreeNode* lastChild_ = nullptr;
   TreeNode* previousSibling_ = nullptr;
   TreeNode* nextSibling_ = nullptr;
   TreeAttributes attributes_;
-  mutable std::unique_ptr<XmlChars> utf16_;
+  mutable std::unique_ptr<XmlChars> converted_;
 };
 
 // The value (text node, attribute) or text content (element) of any node as UTF-8; without a
@@ -182,9 +187,8 @@ class XmlTree {
   T* Take(Chunks<T>& pool, size_t room, size_t count, size_t first, size_t largest);
   // A slot for a node; `room` makes that many lie side by side from it.
   void* NodeSlot(size_t room);
-  const XMLCh* StoreName(const XMLCh* name);
-  // A NUL-terminated UTF-8 copy owned by the tree.
-  const char* StoreText(const char* text, size_t length);
+  // A NUL-terminated copy owned by the tree.
+  const XMLCh* Store(const XMLCh* text, size_t length);
   void FlushText();
   void Count(size_t bytes) { used_ += bytes; }
   // Counts the pending text's buffer as it is now.
@@ -198,11 +202,13 @@ class XmlTree {
     alignas(TreeNode) unsigned char bytes[sizeof(TreeNode)];
   };
   Chunks<RawNode> nodes_;
-  Chunks<XMLCh> names_;
-  Chunks<char> texts_;
-  std::vector<std::string> largeTexts_;  // texts too long for a chunk, moved in whole
-  std::string pendingText_;              // UTF-8
-  size_t pendingCounted_ = 0;            // its capacity as counted in used_
+  Chunks<XMLCh> texts_;                                // names, values and short texts
+  std::vector<std::unique_ptr<XMLCh[]>> largeValues_;  // values too long for a chunk
+  size_t largeValueBytes_ = 0;
+  std::vector<std::string> largeTexts_;  // long texts, moved in whole
+  XmlChars pendingText_;                 // the open element's text while it is short
+  std::string pendingUtf8_;              // ... and once it is long
+  size_t pendingCounted_ = 0;            // their capacity as counted in used_
   XMLCh pendingSurrogate_ = 0;           // a high surrogate whose pair is in the next piece
   TreeNode* root_ = nullptr;
   TreeNode* open_ = nullptr;
