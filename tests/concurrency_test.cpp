@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <thread>
 
@@ -97,6 +98,39 @@ TEST(ConcurrencyTest, FacadesOnSeveralThreadsKeepTheirOwnState) {
   for (const auto& engine : engines) {
     EXPECT_LT(engine->engine().acceptedConnections() * 2, engine->engine().requests().size());
   }
+}
+
+// Configuration is process-wide and may change at any time; every connect reads it once, and no
+// pool or client is freed under a request in flight, however the value of
+// "nRhevReuseConnections" flips while connects and re-connects run.
+TEST(ConcurrencyTest, ConfigurationChangesWhileFacadesConnect) {
+  hvtest::ConfigScope config;
+  hvtest::LogCapture logs;
+  hvtest::Options options;
+  options.password = kPassword;
+  hvtest::TestEngine engine(options);
+  engine.answer("GET", "/ovirt-engine/api",
+                hvtest::Answer::xml(200, hvtest::Fixture("v4/api.xml")));
+  config.set("sRhevCAFile", engine.caFile());
+  std::atomic<bool> connecting{true};
+  std::thread changer([&] {
+    for (unsigned flips = 0; connecting; ++flips) {
+      SetConfigValue("VirtualServer", "nRhevReuseConnections", flips % 2 ? "0" : "1");
+      std::this_thread::yield();
+    }
+  });
+  std::vector<std::thread> agents;
+  for (int agent = 0; agent < 3; ++agent) {
+    agents.emplace_back([&] {
+      TzHypervale hv;
+      for (int i = 0; i < 10; ++i) {
+        EXPECT_TRUE(hv.connect("localhost:" + std::to_string(engine.port()), "admin", kPassword));
+      }
+    });
+  }
+  for (auto& agent : agents) agent.join();
+  connecting = false;
+  changer.join();
 }
 
 }  // namespace

@@ -203,7 +203,7 @@ TEST_F(ConnectionTest, EveryRequestCarriesTheCommonHeadersAndItsBody) {
   ASSERT_TRUE(connection.post(kVmsPath, "<vm/>", response));
   EXPECT_EQ(bodyLines(), "Req2Res2");
   EXPECT_TRUE(
-      logs.contains("Response from POST [https://" + server() + "/ovirt-engine/api/vms]:\n<vm/> "));
+      logs.contains("Response from POST [https://" + server() + "/ovirt-engine/api/vms]: <vm/>"));
 }
 
 TEST_F(ConnectionTest, UnsafeUrlBytesAreEncodedAndDelimitersKept) {

@@ -1,4 +1,5 @@
-// Connection set-up: certificate probe, API version fallback, the default user domain and TLS trust.
+// Connection set-up: certificate probe, API version fallback, the default user domain and TLS
+// trust.
 #include <gtest/gtest.h>
 
 #include "support/engine_fixture.h"
@@ -54,6 +55,25 @@ TEST_F(ConnectTest, ProbesTheCertificateThenReadsTheRootAnnouncingAVersionAfterA
     EXPECT_EQ(fresh.getUser(), "admin@internal");  // appended once, not twice
     EXPECT_EQ(logs.contains("Regkey sRHEVMAPIVERSION is set as [3]"), !version.empty());
   }
+}
+
+// A time-out that is not a whole number of seconds above 0 would switch a bound off: it keeps
+// its default, with a warning at every connect.
+TEST_F(ConnectTest, TimeOutsThatAreNotAboveZeroKeepTheirDefaults) {
+  serveApiRoot("v4/api.xml");
+  config.set("nRhevRequestTimeoutSec", "0")
+      .set("nRhevStallTimeoutSec", "-5")
+      .set("nRhevConnectTimeoutSec", "soon");
+  ASSERT_TRUE(connect());
+  const char* const kept =
+      "] is refused (it must be a whole number of seconds above 0); the default ";
+  auto warnings = logs.errors();
+  warnings.resize(3);  // the test engine's missing session cookie is warned of next
+  EXPECT_EQ(warnings,
+            (std::vector<std::string>{
+                std::string("Warning: nRhevConnectTimeoutSec = [soon") + kept + "30 is kept",
+                std::string("Warning: nRhevStallTimeoutSec = [-5") + kept + "300 is kept",
+                std::string("Warning: nRhevRequestTimeoutSec = [0") + kept + "900 is kept"}));
 }
 
 // A failed certificate probe, also on a closed port, ends the connect at once.

@@ -19,9 +19,11 @@ constexpr UINT64 kDataCentersForHosts = detail::kDataCenterClusters | detail::kD
 constexpr UINT64 kDataCentersForVms = detail::kDataCenterClusters;
 constexpr UINT64 kVmsForStorageDomains = detail::kVmDisks;
 
+// The record's link of that rel as a path; empty when it has none or it is not a plain path of
+// the API.
 std::string LinkOf(const SBaseResourceInfoLib& record, const std::string& rel) {
   const auto found = record.links.find(rel);
-  return found == record.links.end() ? std::string() : found->second;
+  return found == record.links.end() ? std::string() : paths::FromLink(found->second);
 }
 
 template <typename Record, typename Fill>
@@ -340,7 +342,8 @@ bool TzHypervale::FillVMIndexed(SVMInfoLib& vm, UINT64 detailFlags,
       for (auto& attachment : attachments) {
         SDiskInfoLib disk;
         // A disk that cannot be read still counts, with what its attachment says.
-        queries->getDiskInfoFromLink(attachment.diskHref, disk, detailFlags);
+        const std::string diskLink = paths::FromLink(attachment.diskHref);
+        if (!diskLink.empty()) queries->getDiskInfoFromLink(diskLink, disk, detailFlags);
         CopyDiskAttachmentInfoToDiskInfo(disk, attachment);
         vm.disks.push_back(std::move(disk));
       }
@@ -403,9 +406,11 @@ bool TzHypervale::_FillStorageDomainInfoDetails(SStorageDomainInfoLib& domain, U
                                                 std::vector<SVMInfoLib>& vms) try {
   nameCache->CacheName(domain.id, domain.name);
   if (!(detailFlags & detail::kDomainUsers)) return true;
-  const auto disksLink = domain.links.find(paths::sub::kDisks);
-  if (disksLink == domain.links.end()) return true;
-  if (!queries->getDiskInfoListFromLink(disksLink->second, domain.disks, detailFlags)) return false;
+  if (domain.links.find(paths::sub::kDisks) == domain.links.end()) return true;
+  if (!queries->getDiskInfoListFromLink(LinkOf(domain, paths::sub::kDisks), domain.disks,
+                                        detailFlags)) {
+    return false;
+  }
   if (vms.empty() && !getVMInfoList(vms, kVmsForStorageDomains)) return false;
   std::unordered_set<std::string> diskIds;
   for (const auto& disk : domain.disks) diskIds.insert(disk.id);

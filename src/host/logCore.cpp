@@ -1,5 +1,6 @@
 #include "host/logCore.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -9,7 +10,7 @@
 #include <string>
 #include <utility>
 
-#include "host/ubString.h"
+#include "host/logText.h"
 
 namespace Hypervale {
 namespace {
@@ -90,6 +91,26 @@ LogState& Logging() {
   return *state;
 }
 
+// A line longer than this is cut, saying how long it was: a value from the engine may be
+// megabytes long.
+constexpr size_t kMaxLineBytes = 64 * 1024;
+
+// The message formatted into at most kMaxLineBytes, without allocating for what is cut.
+std::string FormatBounded(const char* format, va_list args) {
+  char small[512];
+  va_list measure;
+  va_copy(measure, args);
+  const int needed = std::vsnprintf(small, sizeof small, format, measure);
+  va_end(measure);
+  if (needed < 0) return "(a log line that could not be formatted)";
+  const size_t length = static_cast<size_t>(needed);
+  if (length < sizeof small) return std::string(small, length);
+  std::string message(std::min(length, kMaxLineBytes) + 1, '\0');
+  std::vsnprintf(&message[0], message.size(), format, args);
+  message.resize(message.size() - 1);
+  return host::CutPart(message, length, kMaxLineBytes);
+}
+
 }  // namespace
 
 void SetLogSink(LogSink sink) {
@@ -112,10 +133,11 @@ bool LogLevelEnabled(int lineLevel) { return lineLevel <= Logging().threshold.lo
 
 void LogFormatted(LogSeverity severity, int lineLevel, const char* function, const char* format,
                   va_list args) {
-  if (!LogLevelEnabled(lineLevel)) return;
-  std::string message;
-  FormatStringV(message, format, args);
-  const LogLine line{severity, lineLevel, function ? function : "", std::move(message)};
+  if (!LogLevelEnabled(lineLevel) || !format) return;
+  // Values from the engine land in log lines: none may start a line of its own or drive the
+  // terminal the log is read on.
+  const LogLine line{severity, lineLevel, function ? function : "",
+                     host::Printable(FormatBounded(format, args))};
 
   std::shared_ptr<const LogSink> sink;
   {

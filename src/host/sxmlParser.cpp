@@ -12,6 +12,7 @@
 
 #include "host/ubString.h"
 #include "host/xmlText.h"
+#include "host/xmlTree.h"
 
 namespace Hypervale {
 namespace {
@@ -125,7 +126,7 @@ std::string TzSXMLParser::GetNodeName(const DOMNode* node) const {
 }
 
 std::string TzSXMLParser::GetElementStringValue(const DOMNode* node) const {
-  return node ? xml::ToUtf8(node->getTextContent()) : std::string();
+  return xml::TextOf(node);
 }
 
 bool TzSXMLParser::NameIs(const DOMNode* node, const std::string& name) const {
@@ -176,14 +177,14 @@ bool TzSXMLParser::ParseFromElementValue(const DOMNode* node, const std::string&
 bool TzSXMLParser::ParseFromAttributeValue(const DOMNode* node, const std::string& name,
                                            std::string& out) {
   if (!NameIs(node, name)) return false;
-  out = xml::ToUtf8(node->getNodeValue());
+  out = xml::TextOf(node);
   return true;
 }
 
 bool TzSXMLParser::ParseFromAttributeValue(const DOMNode* node, const std::string& name,
                                            unsigned int& out) {
   if (!NameIs(node, name)) return false;
-  ConvertNumber(xml::ToUtf8(node->getNodeValue()), out);
+  ConvertNumber(xml::TextOf(node), out);
   return true;
 }
 

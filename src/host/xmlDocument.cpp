@@ -7,7 +7,6 @@
 #include <xercesc/dom/DOMLSOutput.hpp>
 #include <xercesc/dom/DOMLSSerializer.hpp>
 #include <xercesc/framework/MemBufFormatTarget.hpp>
-#include <xercesc/framework/MemBufInputSource.hpp>
 #include <xercesc/framework/XMLErrorCodes.hpp>
 #include <xercesc/internal/XMLScanner.hpp>
 #include <xercesc/parsers/XercesDOMParser.hpp>
@@ -18,6 +17,7 @@
 #include <xercesc/util/XMLException.hpp>
 
 #include "host/xmlBodyGate.h"
+#include "host/xmlBodySource.h"
 #include "host/xmlText.h"
 
 namespace Hypervale {
@@ -32,6 +32,17 @@ constexpr XMLSize_t kEntityExpansionLimit = 1000;
 // Engine bodies nest about a dozen levels. Xerces reads text content recursively, so a
 // hostile body nested a hundred thousand levels deep would exhaust the stack.
 constexpr int kMaxNestingDepth = 256;
+// Xerces keeps every distinct element name for the whole parse; engine bodies use a few hundred
+// names, each a few dozen characters long.
+constexpr XMLSize_t kMaxElementNames = 4096;
+constexpr XMLSize_t kMaxNameLength = 256;
+// Engines end a body with at most a line break; Xerces would gather whatever follows the
+// document element before judging it.
+constexpr size_t kMaxAfterRoot = 64 * 1024;
+// Text reaches the tree in pieces of at most this many characters, never gathered whole.
+constexpr XMLSize_t kTextPiece = 64 * 1024;
+// What a tree may hold beyond twice the body: the nodes of small bodies.
+constexpr size_t kTreeAllowance = 16u << 20;
 
 // Records the first problem instead of letting Xerces throw through our callers.
 class FirstErrorHandler : public ErrorHandler {
@@ -62,31 +73,29 @@ class FirstErrorHandler : public ErrorHandler {
 class GuardedScanner : public XercesDOMParser {
  public:
   GuardedScanner(XmlTree& tree, XmlTree& item, const ParsedXml::RootCheck* acceptRoot,
-                 const ParsedXml::ItemVisitor* visit)
-      : tree_(tree), item_(item), acceptRoot_(acceptRoot), visit_(visit) {
+                 const ParsedXml::ItemVisitor* visit, BodySource& source)
+      : tree_(tree), item_(item), acceptRoot_(acceptRoot), visit_(visit), source_(source) {
     getScanner()->setDisallowDTD(true);
+    getScanner()->setInputBufferSize(kTextPiece);
   }
 
-  bool tooDeep() const { return tooDeep_; }
+  // Why the scanner stopped the parse itself; empty when it did not.
+  const std::string& stopped() const { return stopped_; }
 
   void startElement(const XMLElementDecl& decl, const unsigned int urlId, const XMLCh* const prefix,
                     const RefVectorOf<XMLAttr>& attributes, const XMLSize_t count,
                     const bool isEmpty, const bool isRoot) override {
-    if (openElements_ >= kMaxNestingDepth) {
-      tooDeep_ = true;
-      // The scanner's own way out: a fatal error, which ends the parse.
-      getScanner()->emitError(XMLErrs::ExpectedEndOfTagX);
-      return;
-    }
+    if (!Acceptable(decl)) return;
     ++openElements_;
     const bool listItem = visit_ && !isRoot;
     if (!listItem || readingItems_) {
       XmlTree& target = listItem ? item_ : tree_;
-      target.openElement(decl.getFullName());
+      target.openElement(decl.getFullName(), count);
       for (XMLSize_t i = 0; i < count; ++i) {
         const XMLAttr* attribute = attributes.elementAt(i);
         target.addAttribute(attribute->getQName(), attribute->getValue());
       }
+      if (!WithinBudget(target)) return;
     }
     if (visit_ && isRoot) readingItems_ = (*acceptRoot_)(tree_.root());
     // The scanner reports an empty element by its start only.
@@ -96,15 +105,18 @@ class GuardedScanner : public XercesDOMParser {
   void endElement(const XMLElementDecl&, const unsigned int, const bool isRoot,
                   const XMLCh* const) override {
     --openElements_;
+    if (isRoot) source_.limitTo(kMaxAfterRoot);
     if (!visit_ || isRoot) {
       tree_.closeElement();
+      WithinBudget(tree_);
       return;
     }
     if (!readingItems_) return;
     item_.closeElement();
-    if (item_.elementOpen()) return;
-    (*visit_)(item_.root());
+    if (!WithinBudget(item_) || item_.elementOpen()) return;
+    const bool more = (*visit_)(item_.root(), item_.textBytes());
     item_.clear();
+    if (!more) Stop("the reader of the items stopped");
   }
 
   void docCharacters(const XMLCh* const chars, const XMLSize_t length, const bool) override {
@@ -126,18 +138,49 @@ class GuardedScanner : public XercesDOMParser {
   void Text(const XMLCh* chars, XMLSize_t length) {
     if (!visit_) {
       tree_.addText(chars, length);
+      WithinBudget(tree_);
     } else if (readingItems_) {
       item_.addText(chars, length);  // nothing while no item is open
+      WithinBudget(item_);
     }
+  }
+
+  // What Xerces keeps for the whole parse stays within fixed bounds (the body gate bounds each
+  // tag, and so every attribute value).
+  bool Acceptable(const XMLElementDecl& decl) {
+    if (openElements_ >= kMaxNestingDepth) {
+      Stop("the body nests elements more than " + std::to_string(kMaxNestingDepth) +
+           " levels deep");
+    } else if (decl.getId() > kMaxElementNames) {  // ids count from 1
+      Stop("the body names more than " + std::to_string(kMaxElementNames) + " different elements");
+    } else if (XMLString::stringLen(decl.getFullName()) > kMaxNameLength) {
+      Stop("an element name is longer than " + std::to_string(kMaxNameLength) + " characters");
+    }
+    return stopped_.empty();
+  }
+
+  bool WithinBudget(const XmlTree& tree) {
+    if (tree.overBudget()) {
+      Stop("reading it would take more than twice its size in memory");
+      return false;
+    }
+    return true;
+  }
+
+  // The scanner's own way out: a fatal error, which ends the parse.
+  void Stop(const std::string& why) {
+    if (stopped_.empty()) stopped_ = why;
+    getScanner()->emitError(XMLErrs::ExpectedEndOfTagX);
   }
 
   XmlTree& tree_;
   XmlTree& item_;
   const ParsedXml::RootCheck* const acceptRoot_;
   const ParsedXml::ItemVisitor* const visit_;
+  BodySource& source_;
   bool readingItems_ = false;
   int openElements_ = 0;
-  bool tooDeep_ = false;
+  std::string stopped_;
 };
 
 }  // namespace
@@ -174,9 +217,12 @@ bool ParsedXml::Run(const std::string& body, const char* bufferId, const RootChe
   if (!error_.empty()) return false;
   try {
     reachedParser_ = true;
-    auto tree = std::make_unique<XmlTree>();
-    XmlTree item;
-    GuardedScanner parser(*tree, item, acceptRoot, visit);
+    // The tree of a body, or of one of its items, never takes more than twice the body.
+    const size_t budget = 2 * body.size() + kTreeAllowance;
+    auto tree = std::make_unique<XmlTree>(budget);
+    XmlTree item(budget);
+    BodySource source(body, bufferId);
+    GuardedScanner parser(*tree, item, acceptRoot, visit, source);
     parser.setValidationScheme(XercesDOMParser::Val_Never);
     parser.setDoNamespaces(false);
     parser.setDoSchema(false);
@@ -190,18 +236,18 @@ bool ParsedXml::Run(const std::string& body, const char* bufferId, const RootChe
     FirstErrorHandler errors;
     parser.setErrorHandler(&errors);
 
-    MemBufInputSource source(reinterpret_cast<const XMLByte*>(body.data()), body.size(), bufferId,
-                             false);
-    source.setCopyBufToStream(false);  // read in place: the body may be hundreds of megabytes
     parser.parse(source);
     parser.setErrorHandler(nullptr);
     parser.setSecurityManager(nullptr);
     const DOMDocument* scanned = parser.getDocument();
     sawDocumentType_ = scanned && scanned->getDoctype();
 
-    if (parser.tooDeep()) {
-      error_ =
-          "the body nests elements more than " + std::to_string(kMaxNestingDepth) + " levels deep";
+    if (!parser.stopped().empty()) {
+      error_ = parser.stopped();
+      return false;
+    }
+    if (source.cut()) {
+      error_ = "more than " + std::to_string(kMaxAfterRoot) + " bytes follow the document element";
       return false;
     }
     if (!errors.message().empty() || parser.getErrorCount() != 0) {

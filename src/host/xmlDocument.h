@@ -14,19 +14,23 @@ namespace Hypervale {
 namespace xml {
 
 // One parse of an in-memory body into a read-only tree (host/xmlTree.h). Hostile input is
-// refused rather than obeyed: a body that is not UTF-8 or that carries a document type
+// refused rather than obeyed: a body that is not UTF-8 XML 1.0 or that carries a document type
 // declaration (the only way to reach external entities or define expanding ones) is refused
 // before Xerces sees it, and Xerces itself stops at a document type declaration and at the
 // first element nested deeper than 256 levels. External DTDs are never loaded and entity
-// expansion is bounded anyway.
+// expansion is bounded anyway. Memory stays within a small multiple of the body: text reaches
+// the tree in pieces and is kept once, the tree stops at twice the body (plus a fixed 16 MiB
+// for small bodies), and what Xerces keeps for a whole parse (element names, an attribute
+// value, what follows the document element) is bounded.
 class ParsedXml {
  public:
   // Asked once, as soon as the document element has been read (its name and attributes);
   // false: no item is handed over.
   using RootCheck = std::function<bool(const xercesc::DOMNode* root)>;
   // Receives each child element of the document element, complete, as the root of a small
-  // tree of its own that is dropped when the call returns.
-  using ItemVisitor = std::function<void(xercesc::DOMNode* item)>;
+  // tree of its own that is dropped when the call returns, with the bytes of text and values
+  // it holds. False stops the reading: the parse fails.
+  using ItemVisitor = std::function<bool(xercesc::DOMNode* item, size_t textBytes)>;
 
   ParsedXml();
   ~ParsedXml();

@@ -196,7 +196,8 @@ bool TzRhevOperations::createDisk(SDiskInfoLib& disk) {
   if (parser->getSchemaVersion() < schema::kApiV4) {
     const auto creation = disk.links.find(paths::sub::kCreationStatus);
     if (creation != disk.links.end() && !creation->second.empty()) {
-      if (!pollOnStatus(creation->second, flag, &TzRhevOperations::checkCreationStatusCallBack) ||
+      if (!pollOnStatus(paths::FromLink(creation->second), flag,
+                        &TzRhevOperations::checkCreationStatusCallBack) ||
           !flag) {
         Error(HV_FUNC, "Creation of disk [%s] has not completed", disk.id.c_str());
         return false;
@@ -227,7 +228,8 @@ bool TzRhevOperations::deleteDisk(const std::string& diskId) {
       return false;
   }
   SActionInfoLib answer;
-  if (!SendAction({HTTP_REQ_DELETE, disk.href.empty() ? link : disk.href}, &answer)) return false;
+  const std::string target = disk.href.empty() ? link : paths::FromLink(disk.href);
+  if (!SendAction({HTTP_REQ_DELETE, target}, &answer)) return false;
   if (ops::SameWord(answer.status, "complete")) return true;
   Error(HV_FUNC, "Delete VM returned state: %s", answer.status.c_str());
   return false;

@@ -78,7 +78,8 @@ bool TzRhevOperations::deleteVM(const std::string& name, const std::string& id) 
       return false;
   }
   SActionInfoLib answer;
-  if (!SendAction({HTTP_REQ_DELETE, vm.href.empty() ? paths::Vm(vm.id) : vm.href}, &answer)) {
+  const std::string target = vm.href.empty() ? paths::Vm(vm.id) : paths::FromLink(vm.href);
+  if (!SendAction({HTTP_REQ_DELETE, target}, &answer)) {
     return false;
   }
   if (ops::SameWord(answer.status, "complete")) return true;

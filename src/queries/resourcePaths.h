@@ -1,6 +1,12 @@
 // Where the engine keeps each resource: its collections and the paths below them. Paths are
-// relative to the engine root, without a leading slash; ids go in as they are, values put into
-// a query are encoded.
+// relative to the engine root, without a leading slash; values put into a query are encoded.
+//
+// An id (the caller's or one the engine sent) goes into a path as exactly one segment: every
+// byte but letters, digits and "-._~" is percent-encoded, so '/', '?', '#' and '%' reach the
+// wire only as "%2F", "%3F", "%23" and "%25". An id that is empty, "." or ".." would name the
+// collection or its parent (front ends decode "%2E" before folding dot segments), so it is
+// refused: the builder logs an error and returns an empty path, which every path built on it
+// keeps and the connection refuses before anything is sent.
 #pragma once
 
 #include <string>
@@ -38,8 +44,13 @@ inline constexpr char kStart[] = "start";
 inline constexpr char kStop[] = "stop";
 }  // namespace sub
 
-// One member of a collection.
+// One member of a collection; empty when the id is refused or the collection path is empty.
 std::string Item(const std::string& collection, const std::string& id);
+// A link (href) from an engine answer as a path: only a plain path below the API
+// ("/ovirt-engine/api/..." or, on old engines, "/api/...") whose segments are letters, digits,
+// '-', '_' and '.' but not "." or "..", without a query or a fragment. Anything else is
+// refused (logged) and gives an empty path, as a missing link does.
+std::string FromLink(const std::string& href);
 // The collection searched for `field` = `value`.
 std::string Search(const std::string& collection, const std::string& field,
                    const std::string& value);

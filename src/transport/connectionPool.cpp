@@ -3,8 +3,8 @@
 namespace Hypervale {
 namespace curl {
 
-std::unique_ptr<ConnectionPool> ConnectionPool::Create() {
-  std::unique_ptr<ConnectionPool> pool(new ConnectionPool());
+std::shared_ptr<ConnectionPool> ConnectionPool::Create() {
+  std::shared_ptr<ConnectionPool> pool(new ConnectionPool());
   pool->share_ = curl_share_init();
   if (!pool->share_) return nullptr;
   bool ok =

@@ -12,8 +12,9 @@ namespace curl {
 
 class ConnectionPool {
  public:
-  // Null when libcurl cannot provide the share object; requests then go without one.
-  static std::unique_ptr<ConnectionPool> Create();
+  // Null when libcurl cannot provide the share object; requests then go without one. Every
+  // client that sends through the pool holds it, so it outlives every handle that uses it.
+  static std::shared_ptr<ConnectionPool> Create();
   // Closes every pooled connection.
   ~ConnectionPool();
   ConnectionPool(const ConnectionPool&) = delete;

@@ -11,8 +11,9 @@ namespace curl {
 struct EasyCleanup {
   void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
 };
+// Header lines may carry credentials or the session cookie: overwritten before they are freed.
 struct SlistCleanup {
-  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+  void operator()(curl_slist* list) const;
 };
 
 using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;

@@ -4,10 +4,12 @@
 #include <sys/mman.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 
 #include "host/platformInfo.h"
+#include "transport/secrets.h"
 #include "transport/urlEscape.h"
 #include "transport/urlParts.h"
 
@@ -16,11 +18,28 @@ namespace {
 
 const char kSection[] = "VirtualServer";
 const long kMaxPooledConnections = 2;
+// libcurl refuses time-outs above this many seconds (it counts them in milliseconds in an int).
+constexpr unsigned long kMaxSeconds = INT_MAX / 1000;
+// What an announced Content-Length may set aside before the bytes arrive; a larger body grows
+// as it comes.
+constexpr size_t kReserveAhead = 16u << 20;
 
-// Overwrites a secret before its memory goes back to the allocator.
-void Wipe(std::string& secret) {
-  std::fill(secret.begin(), secret.end(), '\0');
-  secret.clear();
+// A time-out in whole seconds above 0; anything else keeps the default and is reported.
+void ReadSeconds(const TzPlatformInfo& config, const char* key, unsigned long& seconds,
+                 std::vector<std::string>* refusals) {
+  std::string text;
+  if (!config.getString(kSection, key, &text)) return;
+  unsigned long value = 0;
+  if (config.getNumber(kSection, key, &value) && value > 0) {
+    seconds = std::min(value, kMaxSeconds);
+    return;
+  }
+  if (refusals) {
+    refusals->push_back(std::string(key) + " = [" + text.substr(0, 40) +
+                        "] is refused (it must be a whole number of seconds above 0); the "
+                        "default " +
+                        std::to_string(seconds) + " is kept");
+  }
 }
 
 // A body of many megabytes is written once, page by page; on huge pages that is a few hundred
@@ -55,15 +74,17 @@ const char kSessionCookieName[] = "JSESSIONID=";
 
 }  // namespace
 
-TransportSettings TransportSettings::FromConfiguration() {
+TransportSettings TransportSettings::FromConfiguration(std::vector<std::string>* refusals) {
   TransportSettings settings;
   const TzPlatformInfo config;
   config.getString(kSection, "sRhevCAFile", &settings.caFile);
   unsigned long insecure = 0;
   config.getNumber(kSection, "nRhevTLSInsecure", &insecure);
   settings.tlsInsecure = insecure == 1;
-  config.getNumber(kSection, "nRhevConnectTimeoutSec", &settings.connectTimeoutSec);
-  config.getNumber(kSection, "nRhevStallTimeoutSec", &settings.stallTimeoutSec);
+  ReadSeconds(config, "nRhevConnectTimeoutSec", settings.connectTimeoutSec, refusals);
+  // The stall check is always on; the overall deadline ends a trickle it cannot see.
+  ReadSeconds(config, "nRhevStallTimeoutSec", settings.stallTimeoutSec, refusals);
+  ReadSeconds(config, "nRhevRequestTimeoutSec", settings.requestTimeoutSec, refusals);
   unsigned long maxBytes = 0;
   if (config.getNumber(kSection, "nRhevMaxResponseBytes", &maxBytes) && maxBytes > 0) {
     settings.maxResponseBytes = maxBytes;
@@ -74,11 +95,19 @@ TransportSettings TransportSettings::FromConfiguration() {
   return settings;
 }
 
+TransportSettings TransportSettings::ForSmallAnswer(unsigned long extraSeconds) const {
+  TransportSettings small = *this;
+  small.requestTimeoutSec = std::min(connectTimeoutSec + extraSeconds, kMaxSeconds);
+  small.maxResponseBytes = std::min<unsigned long long>(maxResponseBytes, 1u << 20);
+  return small;
+}
+
 TzLibCurl::TzLibCurl() : KwDebug(nullptr) {}
 
 TzLibCurl::~TzLibCurl() {
-  // The handle may hold copies of the credentials; release it before wiping ours.
+  // The handle may hold copies of the credentials and uses the pool; it goes first.
   handle_.reset();
+  requestHeaders_.reset();
   Wipe(password_);
   Wipe(sessionCookie_);
   Wipe(receivedSessionCookie_);
@@ -100,6 +129,15 @@ const char* TzLibCurl::GetHttpReqTypeString(HTTP_REQ_TYPE method) {
 
 bool TzLibCurl::TzLibCurlInit(const char* contentTypeHeader, bool captureResponse, bool /*unused*/,
                               TzLibCurlWriteCallback writeCallback) {
+  if (!TzLibCurlInit(TransportSettings::FromConfiguration(), contentTypeHeader, captureResponse)) {
+    return false;
+  }
+  writeCallback_ = writeCallback;
+  return true;
+}
+
+bool TzLibCurl::TzLibCurlInit(const TransportSettings& settings, const char* contentTypeHeader,
+                              bool captureResponse) {
   if (!curl::EnsureGlobalInit()) {
     Error(HV_FUNC, "libcurl could not be initialised");
     return false;
@@ -111,8 +149,8 @@ bool TzLibCurl::TzLibCurlInit(const char* contentTypeHeader, bool captureRespons
   }
   contentTypeHeader_ = contentTypeHeader ? contentTypeHeader : "";
   captureResponse_ = captureResponse;
-  writeCallback_ = writeCallback;
-  settings_ = TransportSettings::FromConfiguration();
+  writeCallback_ = nullptr;
+  settings_ = settings;
   headers_.reset();
   return true;
 }
@@ -185,12 +223,16 @@ bool TzLibCurl::TakeSessionCookie(std::string& out) {
 size_t TzLibCurl::CollectBody(char* data, size_t size, size_t count, void* self) {
   TzLibCurl* client = static_cast<TzLibCurl*>(self);
   const size_t bytes = size * count;
-  if (client->response_.size() + bytes > client->settings_.maxResponseBytes) {
+  if (client->bodyBytes_ + bytes > client->settings_.maxResponseBytes) {
     client->responseTooLarge_ = true;
     return 0;  // aborts the transfer
   }
+  client->bodyBytes_ += bytes;
+  if (!client->captureResponse_) return bytes;  // counted, not kept
   try {
-    if (client->response_.empty()) client->ReserveForBody();
+    if (client->response_.size() + bytes > client->response_.capacity()) {
+      client->ReserveForBody(bytes);
+    }
     client->response_.append(data, bytes);
   } catch (...) {
     client->responseTooLarge_ = true;
@@ -199,21 +241,27 @@ size_t TzLibCurl::CollectBody(char* data, size_t size, size_t count, void* self)
   return bytes;
 }
 
-void TzLibCurl::ReserveForBody() {
-  // Growing by doubling would copy a large body several times and hold two copies at once.
+void TzLibCurl::ReserveForBody(size_t incoming) {
+  // Growing by doubling would copy a large body several times and hold two copies at once, so
+  // the announced length is reserved; but it is the engine's word only: beyond a first part it
+  // is believed only as far as bytes arrived (at most twice what came), so a length announced
+  // and never sent sets little aside.
+  const size_t needed = response_.size() + incoming;
   curl_off_t announced = -1;
   if (curl_easy_getinfo(handle_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) !=
           CURLE_OK ||
-      announced <= 0) {
-    return;
+      announced <= 0 || static_cast<unsigned long long>(announced) > settings_.maxResponseBytes) {
+    return;  // the string grows as it does
   }
-  const unsigned long long length = static_cast<unsigned long long>(announced);
-  if (length > settings_.maxResponseBytes) return;
+  const size_t length = static_cast<size_t>(announced);
+  const size_t believed = std::max(kReserveAhead, 2 * response_.capacity());
+  const size_t target = std::max(needed, std::min(length, believed));
   try {
-    response_.reserve(length);
+    response_.reserve(target);
   } catch (...) {
     return;  // an announced length is only a hint; the body may still fit as it arrives
   }
+  reservedBytes_ = std::max(reservedBytes_, response_.capacity());
   AdviseHugePages(&response_[0], response_.capacity());
 }
 
@@ -225,7 +273,7 @@ bool TzLibCurl::HoldsCredentials() const {
   return false;
 }
 
-bool TzLibCurl::ApplyRequestOptions(HTTP_REQ_TYPE method, const std::string& url, const void* body,
+bool TzLibCurl::ApplyRequestOptions(HTTP_REQ_TYPE method, const ParsedUrl& url, const void* body,
                                     unsigned long length, bool withCredentials) {
   CURL* h = handle_.get();
   // Header lines this client adds itself: the content type, and an empty "Expect:" so large
@@ -239,13 +287,29 @@ bool TzLibCurl::ApplyRequestOptions(HTTP_REQ_TYPE method, const std::string& url
     return false;
   }
   if (!curl::AppendHeader(lines, "Expect:")) return false;
+  // Credentials and the session cookie go as header lines of ours, wiped when the list is
+  // dropped, rather than as libcurl options that libcurl keeps copies of.
+  if (withCredentials && (!username_.empty() || !password_.empty())) {
+    std::string authorization = BasicAuthorizationLine(username_, password_);
+    const bool added = curl::AppendHeader(lines, authorization.c_str());
+    Wipe(authorization);
+    if (!added) return false;
+  }
+  if (withCredentials && !sessionCookie_.empty()) {
+    std::string cookie = "Cookie: ";
+    cookie.reserve(cookie.size() + sessionCookie_.size());
+    cookie += sessionCookie_;
+    const bool added = curl::AppendHeader(lines, cookie.c_str());
+    Wipe(cookie);
+    if (!added) return false;
+  }
   requestHeaders_ = std::move(lines);
 
   bool ok = true;
   auto set = [&](CURLoption option, auto value) {
     ok = ok && curl_easy_setopt(h, option, value) == CURLE_OK;
   };
-  set(CURLOPT_URL, url.c_str());
+  set(CURLOPT_CURLU, url.handle());
   set(CURLOPT_PROTOCOLS_STR, "http,https");
   set(CURLOPT_NOSIGNAL, 1L);
   set(CURLOPT_NOPROGRESS, 1L);
@@ -254,9 +318,11 @@ bool TzLibCurl::ApplyRequestOptions(HTTP_REQ_TYPE method, const std::string& url
   set(CURLOPT_ERRORBUFFER, errorBuffer_);
   set(CURLOPT_HTTPHEADER, requestHeaders_.get());
   set(CURLOPT_CONNECTTIMEOUT, static_cast<long>(settings_.connectTimeoutSec));
-  // A transfer that moves less than one byte per second for the stall time is abandoned.
+  // A transfer that moves less than one byte per second for the stall time is abandoned, and
+  // every request ends at its deadline, however slowly its bytes trickle.
   set(CURLOPT_LOW_SPEED_LIMIT, 1L);
   set(CURLOPT_LOW_SPEED_TIME, static_cast<long>(settings_.stallTimeoutSec));
+  set(CURLOPT_TIMEOUT, static_cast<long>(settings_.requestTimeoutSec));
   set(CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(settings_.maxResponseBytes));
   if (pool_) {
     set(CURLOPT_SHARE, pool_->share());
@@ -268,12 +334,6 @@ bool TzLibCurl::ApplyRequestOptions(HTTP_REQ_TYPE method, const std::string& url
     // the engine twice: it goes over a new connection, where no such resend happens.
     if (method == HTTP_REQ_POST) set(CURLOPT_FRESH_CONNECT, 1L);
   }
-  if (withCredentials && (!username_.empty() || !password_.empty())) {
-    set(CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-    set(CURLOPT_USERNAME, username_.c_str());
-    set(CURLOPT_PASSWORD, password_.c_str());
-  }
-  if (withCredentials && !sessionCookie_.empty()) set(CURLOPT_COOKIE, sessionCookie_.c_str());
   // Session cookies are read only from answers that came over TLS.
   if (withCredentials) {
     set(CURLOPT_HEADERFUNCTION, &TzLibCurl::CollectHeader);
@@ -317,27 +377,30 @@ bool TzLibCurl::TzLibCurlSendHttpReq(HTTP_REQ_TYPE method, const char* url, cons
   httpStatus_ = 0;
   transportError_.clear();
   response_.clear();
+  bodyBytes_ = 0;
+  reservedBytes_ = 0;
   Wipe(receivedSessionCookie_);
   responseTooLarge_ = false;
   errorBuffer_[0] = '\0';
   if (!handle_ || !url) return false;
 
-  // Judged on what libcurl will parse: escaping turns a '#' that ended the authority into
-  // "%23", which libcurl reads as part of it.
-  const std::string escapedUrl = EscapeUrl(url);
-  if (HasUserInfo(escapedUrl)) {
-    transportError_ = "the URL carries user information, which is refused";
-    Error(HV_FUNC, "Refusing %s [%s]: %s", GetHttpReqTypeString(method),
-          WithoutUserInfo(escapedUrl).c_str(), transportError_.c_str());
+  // Judged on libcurl's own parse, which is what it sends: escaping turns a '#' that ended
+  // the authority into "%23", which libcurl reads as part of it.
+  const ParsedUrl parsed(EscapeUrl(url));
+  if (!parsed.valid() || parsed.hasUserInfo()) {
+    transportError_ = parsed.valid() ? "the URL carries user information, which is refused"
+                                     : "the URL cannot be parsed";
+    Error(HV_FUNC, "Refusing %s [%s]: %s", GetHttpReqTypeString(method), parsed.forLog().c_str(),
+          transportError_.c_str());
     return false;
   }
   // Basic authentication is the password in clear text: it goes over TLS or not at all.
-  const bool withCredentials = IsHttpsUrl(escapedUrl);
+  const bool withCredentials = parsed.isHttps();
   if (!withCredentials && HoldsCredentials()) {
     Error(HV_FUNC, "Credentials are not sent over plain HTTP; %s [%s] goes without them",
           GetHttpReqTypeString(method), url);
   }
-  if (!ApplyRequestOptions(method, escapedUrl, body, length, withCredentials)) {
+  if (!ApplyRequestOptions(method, parsed, body, length, withCredentials)) {
     transportError_ = "a libcurl option could not be set";
     Error(HV_FUNC, "Failed to prepare %s [%s]: %s", GetHttpReqTypeString(method), url,
           transportError_.c_str());
@@ -350,8 +413,7 @@ bool TzLibCurl::TzLibCurlSendHttpReq(HTTP_REQ_TYPE method, const char* url, cons
   if (result != CURLE_OK) {
     if (responseTooLarge_ || result == CURLE_FILESIZE_EXCEEDED) {
       transportError_ = "the response is larger than the limit of " +
-                        std::to_string(settings_.maxResponseBytes) +
-                        " bytes (nRhevMaxResponseBytes)";
+                        std::to_string(settings_.maxResponseBytes) + " bytes";
       response_.clear();
     } else {
       transportError_ = errorBuffer_[0] ? errorBuffer_ : curl_easy_strerror(result);

@@ -2,9 +2,11 @@
 
 #include <algorithm>
 
+#include "host/logText.h"
 #include "host/platformInfo.h"
 #include "host/ubSleep.h"
 #include "host/ubString.h"
+#include "transport/secrets.h"
 #include "xml/rhevParser.h"
 
 namespace Hypervale {
@@ -18,6 +20,10 @@ const char kPersistentAuth[] = "Prefer: persistent-auth";
 const int kMaxSends = 4;
 const unsigned long kConflictWaitMs = 5000;
 const unsigned long kReconnectWaitMs = 2000;
+// The certificate probe and the end of a session get the connect time-out and these seconds.
+const unsigned long kSmallAnswerExtraSec = 3;
+// Engine texts (fault details, bodies) in an error line or the last error.
+const size_t kFaultExcerptBytes = 4096;
 
 }  // namespace
 
@@ -36,7 +42,7 @@ TzRhevConnection::~TzRhevConnection() {
   } catch (...) {
   }
   parser = nullptr;
-  std::fill(password.begin(), password.end(), '\0');
+  Wipe(password);
 }
 
 void TzRhevConnection::enableDebug() { debugEnabled = true; }
@@ -61,44 +67,47 @@ bool TzRhevConnection::connect(const std::string& serverName, const std::string&
   }
   server = serverName;
   user = userName;
-  std::fill(password.begin(), password.end(), '\0');
+  Wipe(password);
   password = userPassword;
 
-  const TzPlatformInfo settings;
+  const TzPlatformInfo config;
   unsigned long keepSession = 1;
-  settings.getNumber("VirtualServer", "nRhevPersistentAuth", &keepSession);
+  config.getNumber("VirtualServer", "nRhevPersistentAuth", &keepSession);
   persistentAuth = keepSession != 0;
   sessionRefused = false;
-  if (TransportSettings::FromConfiguration().tlsInsecure) {
+  std::vector<std::string> refusals;
+  const TransportSettings settings = TransportSettings::FromConfiguration(&refusals);
+  for (const std::string& refusal : refusals) Error(HV_FUNC, "Warning: %s", refusal.c_str());
+  if (settings.tlsInsecure) {
     Error(HV_FUNC, "Warning: TLS certificate verification is disabled for [%s] (nRhevTLSInsecure)",
           server.c_str());
   }
-  if (_connect(response)) return true;
+  if (Connect(settings, response)) return true;
 
-  const TzPlatformInfo config;
   config.getString("VirtualServer", "sRHEVMAPIVERSION", &apiVersion);
   if (!apiVersion.empty()) {
     Debug(HV_FUNC, "Regkey sRHEVMAPIVERSION is set as [%s]", apiVersion.c_str());
   } else {
     apiVersion = "4";
   }
-  return _connect(response);
+  return Connect(settings, response);
 }
 
-bool TzRhevConnection::InitClient(TzLibCurl& client) {
-  if (!client.TzLibCurlInit(kContentType, true, false, nullptr)) {
+bool TzRhevConnection::InitClient(TzLibCurl& client, const TransportSettings& settings,
+                                  bool keepBody) {
+  if (!client.TzLibCurlInit(settings, kContentType, keepBody)) {
     Error(HV_FUNC, "Failed to Initialize Curl Library");
     return false;
   }
-  if (!client.GetSettings().reuseConnections) {
-    pool.reset();
+  if (!settings.reuseConnections) {
+    pool.reset();  // clients still sending keep it until they end
     return true;
   }
   if (!pool) {
     pool = curl::ConnectionPool::Create();
     if (!pool) DebugLvl(HV_FUNC, 2, "Connections are not shared: libcurl refused a share object");
   }
-  client.TzLibCurlUseConnectionPool(pool.get());
+  client.TzLibCurlUseConnectionPool(pool);
   return true;
 }
 
@@ -107,16 +116,16 @@ void TzRhevConnection::ResponseText(TzLibCurl& client, std::string& response) {
 }
 
 bool TzRhevConnection::_connect(std::string& response) {
-  if (user.find('@') == std::string::npos) user += "@internal";
-  // A (re-)connect starts on fresh connections and a fresh login: after a 401 the engine may
-  // have dropped what it knew of the old ones, and another server or user inherits nothing.
-  pool.reset();
-  DropSession();
+  return Connect(TransportSettings::FromConfiguration(), response);
+}
 
+bool TzRhevConnection::ProbeCertificate(const TransportSettings& settings) {
   std::string certificateUrl;
   computeUrl(server, kCertificatePath, certificateUrl);
   TzLibCurl client;
-  if (!InitClient(client)) return false;
+  // The certificate text is not kept (trust comes from the system store or sRhevCAFile): the
+  // probe only counts its bytes.
+  if (!InitClient(client, settings.ForSmallAnswer(kSmallAnswerExtraSec), false)) return false;
   // The certificate is public and fetched over plain HTTP: the probe carries no credentials.
   if (!setCommonCurlHeaders(client, false)) return false;
   if (!client.TzLibCurlSendHttpReq(HTTP_REQ_GET, certificateUrl.c_str(), nullptr, 0, false,
@@ -124,11 +133,21 @@ bool TzRhevConnection::_connect(std::string& response) {
     Debug(HV_FUNC, "Error: Failed to get Certificate file");
     return false;
   }
-  // The certificate text is not kept: trust comes from the system store or sRhevCAFile.
-  std::string certificate;
-  ResponseText(client, certificate);
+  return true;
+}
 
-  if (!_sendReq(HTTP_REQ_GET, kApiRootPath, std::string(), response, true)) return false;
+bool TzRhevConnection::Connect(const TransportSettings& settings, std::string& response) {
+  if (user.find('@') == std::string::npos) user += "@internal";
+  // A (re-)connect starts on fresh connections and a fresh login: after a 401 the engine may
+  // have dropped what it knew of the old ones, and another server or user inherits nothing.
+  pool.reset();
+  DropSession();
+
+  if (!ProbeCertificate(settings)) return false;
+  if (!_sendReq(HTTP_REQ_GET, kApiRootPath, std::string(), response, true, std::string(),
+                settings)) {
+    return false;
+  }
   if (persistentAuth && !sessionRefused && sessionCookie.empty()) {
     sessionRefused = true;
     Error(HV_FUNC,
@@ -152,21 +171,18 @@ void TzRhevConnection::KeepSessionCookie(TzLibCurl& client) {
   sessionCookie.swap(fresh);
 }
 
-void TzRhevConnection::DropSession() {
-  std::fill(sessionCookie.begin(), sessionCookie.end(), '\0');
-  sessionCookie.clear();
-}
+void TzRhevConnection::DropSession() { Wipe(sessionCookie); }
 
 void TzRhevConnection::EndSession() {
   if (sessionCookie.empty()) return;
   std::string url;
   computeUrl(server, kApiRootPath, url);
   TzLibCurl client;
-  if (InitClient(client) &&
+  const TransportSettings settings =
+      TransportSettings::FromConfiguration().ForSmallAnswer(kSmallAnswerExtraSec);
+  if (InitClient(client, settings) &&
       client.TzLibCurlAppendHeader(HTTP_HDR_LINE, "Accept: application/xml") &&
-      client.TzLibCurlAppendHeader(HTTP_HDR_SESSION, sessionCookie.c_str()) &&
-      client.TzLibCurlSetAdditionalOptionsIntValue(
-          CURLOPT_TIMEOUT, static_cast<int>(client.GetSettings().connectTimeoutSec))) {
+      client.TzLibCurlAppendHeader(HTTP_HDR_SESSION, sessionCookie.c_str())) {
     // The cookie without "Prefer: persistent-auth" ends the session with this request.
     const bool ended =
         client.TzLibCurlSendHttpReq(HTTP_REQ_GET, url.c_str(), nullptr, 0, false, nullptr);
@@ -216,9 +232,11 @@ bool TzRhevConnection::del(const std::string& path, const std::string& body,
 bool TzRhevConnection::sendReq(HTTP_REQ_TYPE method, const std::string& path,
                                const std::string& body, std::string& response, bool reportErrors,
                                const std::string& extraHeader) {
+  if (!HasResourcePath(method, path)) return false;
+  const TransportSettings settings = TransportSettings::FromConfiguration();
   bool reconnected = false;
   for (int attemptsLeft = kMaxSends; attemptsLeft > 0; --attemptsLeft) {
-    if (_sendReq(method, path, body, response, reportErrors, extraHeader)) return true;
+    if (_sendReq(method, path, body, response, reportErrors, extraHeader, settings)) return true;
     if (!reconnected && lastErrorCode == 401) {
       connected = false;
       lastError.clear();
@@ -245,11 +263,28 @@ bool TzRhevConnection::sendReq(HTTP_REQ_TYPE method, const std::string& path,
   return false;
 }
 
+bool TzRhevConnection::HasResourcePath(HTTP_REQ_TYPE method, const std::string& path) {
+  if (!path.empty()) return true;
+  lastError = "Refused: the request names no resource (an id or an engine link was refused)";
+  lastErrorCode = 0;
+  lastStatus = 0;
+  Error(HV_FUNC, "Refusing %s: %s", TzLibCurl::GetHttpReqTypeString(method), lastError.c_str());
+  return false;
+}
+
 bool TzRhevConnection::_sendReq(HTTP_REQ_TYPE method, const std::string& path,
                                 const std::string& body, std::string& response, bool reportErrors,
                                 const std::string& extraHeader) {
+  if (!HasResourcePath(method, path)) return false;
+  return _sendReq(method, path, body, response, reportErrors, extraHeader,
+                  TransportSettings::FromConfiguration());
+}
+
+bool TzRhevConnection::_sendReq(HTTP_REQ_TYPE method, const std::string& path,
+                                const std::string& body, std::string& response, bool reportErrors,
+                                const std::string& extraHeader, const TransportSettings& settings) {
   TzLibCurl client;
-  if (!InitClient(client)) return false;
+  if (!InitClient(client, settings)) return false;
   lastError.clear();
 
   std::string url;
@@ -289,8 +324,13 @@ bool TzRhevConnection::_sendReq(HTTP_REQ_TYPE method, const std::string& path,
     }
     Error(HV_FUNC, "Error: %d. %s [%s]", static_cast<int>(client.GetHttpErrorCode()),
           TzLibCurl::GetHttpReqTypeString(method), url.c_str());
-    if (!body.empty()) Error(HV_FUNC, "  Req: [%s]", body.c_str());
-    if (!response.empty()) Error(HV_FUNC, "  Rsp: [%s]", response.c_str());
+    // Once per send, cut: an engine may answer a failure with megabytes.
+    if (!body.empty()) {
+      Error(HV_FUNC, "  Req: [%s]", host::Cut(body, kFaultExcerptBytes).c_str());
+    }
+    if (!response.empty()) {
+      Error(HV_FUNC, "  Rsp: [%s]", host::Cut(response, kFaultExcerptBytes).c_str());
+    }
   }
   lastErrorCode = client.GetHttpErrorCode();
   return false;
@@ -299,10 +339,12 @@ bool TzRhevConnection::_sendReq(HTTP_REQ_TYPE method, const std::string& path,
 bool TzRhevConnection::setCommonCurlHeaders(TzLibCurl& client, bool withCredentials) {
   client.TzLibCurlFreeHttpHeaderList();
   if (withCredentials) {
-    std::string credentials = user + ":" + password;
+    std::string credentials;
+    credentials.reserve(user.size() + 1 + password.size());  // no shorter copy left behind
+    credentials.append(user).append(1, ':').append(password);
     const bool credentialsSet =
         client.TzLibCurlAppendHeader(HTTP_HDR_CREDENTIALS, credentials.c_str());
-    std::fill(credentials.begin(), credentials.end(), '\0');
+    Wipe(credentials);
     if (!credentialsSet) {
       Error(HV_FUNC, "Failed to set CURL USERPWD header");
       return false;
@@ -342,29 +384,31 @@ bool TzRhevConnection::setCommonCurlHeaders(TzLibCurl& client, bool withCredenti
 
 void TzRhevConnection::LogRequest(HTTP_REQ_TYPE method, const std::string& url,
                                   const std::string& body) {
-  DebugLvl(HV_FUNC, debugEnabled ? 0 : 2, "Request to %s [%s]:\n%s ",
+  DebugLvl(HV_FUNC, debugEnabled ? 0 : 2, "Request to %s [%s]: %s",
            TzLibCurl::GetHttpReqTypeString(method), url.c_str(), body.c_str());
 }
 
 void TzRhevConnection::LogResponse(HTTP_REQ_TYPE method, const std::string& url,
                                    const std::string& response) {
-  DebugLvl(HV_FUNC, debugEnabled ? 0 : 2, "Response from %s [%s]:\n%s ",
+  DebugLvl(HV_FUNC, debugEnabled ? 0 : 2, "Response from %s [%s]: %s",
            TzLibCurl::GetHttpReqTypeString(method), url.c_str(), response.c_str());
 }
 
 void TzRhevConnection::SetLastErrorFromResponse(const std::string& response) {
   if (response.empty() || !parser) return;
+  // The agent shows and logs this text: cut like a log line, with its control bytes escaped.
   SFaultInfoLib fault;
   if (parser->parseFault(response, fault, false)) {
-    lastError = fault.detail;
+    lastError = host::Printable(host::Cut(fault.detail, kFaultExcerptBytes));
     return;
   }
   SActionInfoLib action;
   if (parser->parseAction(response, action, false)) {
-    lastError = action.fault.detail;
+    lastError = host::Printable(host::Cut(action.fault.detail, kFaultExcerptBytes));
     return;
   }
-  Error(HV_FUNC, "Unable to parse last error from response [%s]", response.c_str());
+  // The body itself is in the response line of the send that got it.
+  Error(HV_FUNC, "Unable to parse last error from response (%zu bytes)", response.size());
 }
 
 }  // namespace Hypervale

@@ -38,6 +38,7 @@ class TzRhevConnection : public KwDebug {
   bool sendReq(HTTP_REQ_TYPE method, const std::string& path, const std::string& body,
                std::string& response, bool reportErrors,
                const std::string& extraHeader = std::string());
+  // One send with the transport settings as the configuration holds them now.
   bool _sendReq(HTTP_REQ_TYPE method, const std::string& path, const std::string& body,
                 std::string& response, bool reportErrors,
                 const std::string& extraHeader = std::string());
@@ -57,7 +58,16 @@ class TzRhevConnection : public KwDebug {
   const std::string& getApiVersion() const { return apiVersion; }
 
  private:
-  bool InitClient(TzLibCurl& client);
+  // One send with settings read once for the whole request (all its sends).
+  bool _sendReq(HTTP_REQ_TYPE method, const std::string& path, const std::string& body,
+                std::string& response, bool reportErrors, const std::string& extraHeader,
+                const TransportSettings& settings);
+  bool Connect(const TransportSettings& settings, std::string& response);
+  // Fetches the public CA resource over plain HTTP: at most 1 MiB, counted and not kept.
+  bool ProbeCertificate(const TransportSettings& settings);
+  // Refuses a request whose path is empty: a path builder refused an id or an engine link.
+  bool HasResourcePath(HTTP_REQ_TYPE method, const std::string& path);
+  bool InitClient(TzLibCurl& client, const TransportSettings& settings, bool keepBody = true);
   // Keeps the session cookie the engine set with this answer, if it set one.
   void KeepSessionCookie(TzLibCurl& client);
   // Ends the engine session this connection holds, where there is one: one request with the
@@ -83,8 +93,9 @@ class TzRhevConnection : public KwDebug {
   std::int64_t lastStatus = 0;
   TzRhevParser* parser;
   // Connections and TLS sessions the requests share ("nRhevReuseConnections"); created on
-  // the first request that reuses, dropped at every (re-)connect.
-  std::unique_ptr<curl::ConnectionPool> pool;
+  // the first request that reuses, dropped at every (re-)connect. Each client holds it while
+  // it sends, so dropping it here never frees it under a request in flight.
+  std::shared_ptr<curl::ConnectionPool> pool;
 };
 
 }  // namespace Hypervale

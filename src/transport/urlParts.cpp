@@ -1,46 +1,50 @@
 #include "transport/urlParts.h"
 
-#include <strings.h>
-
 namespace Hypervale {
-namespace {
 
-struct Authority {
-  size_t begin;
-  size_t end;
-};
-
-Authority FindAuthority(const std::string& url) {
-  const size_t separator = url.find("://");
-  const size_t begin = separator == std::string::npos ? 0 : separator + 3;
-  const size_t end = url.find_first_of("/?#", begin);
-  return {begin, end == std::string::npos ? url.size() : end};
-}
-
-// Position just after the last '@' of the authority, or npos when there is none.
-size_t AfterUserInfo(const std::string& url) {
-  const Authority authority = FindAuthority(url);
-  const size_t at = url.rfind('@', authority.end == 0 ? 0 : authority.end - 1);
-  if (at == std::string::npos || at < authority.begin || at >= authority.end) {
-    return std::string::npos;
+ParsedUrl::ParsedUrl(const std::string& url) : url_(curl_url()) {
+  // The flags libcurl itself parses CURLOPT_URL with: a missing scheme is guessed (plain HTTP
+  // for an engine's host name) and unknown schemes parse, to be refused by the protocol list.
+  if (url_ && curl_url_set(url_.get(), CURLUPART_URL, url.c_str(),
+                           CURLU_GUESS_SCHEME | CURLU_NON_SUPPORT_SCHEME) != CURLUE_OK) {
+    url_.reset();
   }
-  return at + 1;
 }
 
-}  // namespace
-
-bool IsHttpsUrl(const std::string& url) {
-  static const char kHttps[] = "https://";
-  return url.size() >= sizeof kHttps - 1 &&
-         strncasecmp(url.c_str(), kHttps, sizeof kHttps - 1) == 0;
+std::string ParsedUrl::Part(CURLUPart part) const {
+  if (!url_) return std::string();
+  char* text = nullptr;
+  if (curl_url_get(url_.get(), part, &text, 0) != CURLUE_OK || !text) return std::string();
+  std::string copy(text);
+  curl_free(text);
+  return copy;
 }
 
-bool HasUserInfo(const std::string& url) { return AfterUserInfo(url) != std::string::npos; }
+bool ParsedUrl::isHttps() const { return Part(CURLUPART_SCHEME) == "https"; }
 
-std::string WithoutUserInfo(const std::string& url) {
-  const size_t after = AfterUserInfo(url);
-  if (after == std::string::npos) return url;
-  return url.substr(0, FindAuthority(url).begin) + url.substr(after);
+bool ParsedUrl::hasUserInfo() const {
+  if (!url_) return false;
+  for (const CURLUPart part : {CURLUPART_USER, CURLUPART_PASSWORD, CURLUPART_OPTIONS}) {
+    char* text = nullptr;
+    const CURLUcode found = curl_url_get(url_.get(), part, &text, 0);
+    curl_free(text);
+    if (found == CURLUE_OK) return true;
+  }
+  return false;
+}
+
+std::string ParsedUrl::forLog() const {
+  if (!url_) return "(a URL libcurl cannot parse)";
+  const Handle copy(curl_url_dup(url_.get()));
+  if (!copy) return "(a URL)";
+  for (const CURLUPart part : {CURLUPART_USER, CURLUPART_PASSWORD, CURLUPART_OPTIONS}) {
+    curl_url_set(copy.get(), part, nullptr, 0);
+  }
+  char* text = nullptr;
+  if (curl_url_get(copy.get(), CURLUPART_URL, &text, 0) != CURLUE_OK || !text) return "(a URL)";
+  std::string shown(text);
+  curl_free(text);
+  return shown;
 }
 
 }  // namespace Hypervale

@@ -45,9 +45,11 @@ bool TzRhevParser::serializeSnapshotInfo(const SSnapshotInfoLib& in, std::string
 bool TzRhevParser::ConvertFromXML(DOMNode* element, SDiskInfoLib& out) {
   ConvertFromXML(element, static_cast<SBaseResourceInfoLib&>(out));
   // A disk names its domain in a "storage_domains" list, a single "storage_domain", or both;
-  // the list is preferred once the whole element has been seen.
+  // the list's first domain is preferred once the whole element has been seen. Only that one
+  // is read: a list of a million domains makes no million records.
   SStorageDomainInfoLib singleDomain;
-  std::vector<SStorageDomainInfoLib> listedDomains;
+  SStorageDomainInfoLib listedDomain;
+  bool listed = false;
   ForEachChildElement(element, [&](DOMNode* child) {
     if (ParseFromElementValue(child, "total_size", out.totalSize)) return;
     if (ParseFromElementValue(child, "actual_size", out.actualSize)) return;
@@ -76,11 +78,16 @@ bool TzRhevParser::ConvertFromXML(DOMNode* element, SDiskInfoLib& out) {
       ConvertFromXML(child, singleDomain);
       return;
     }
-    if (NameIs(child, "storage_domains")) ConvertListFromXML(child, listedDomains);
+    if (NameIs(child, "storage_domains") && !listed) {
+      ForEachChildElement(child, [&](DOMNode* domain) {
+        if (!listed) ConvertFromXML(domain, listedDomain);
+        listed = true;
+      });
+    }
   });
-  if (!listedDomains.empty()) {
-    out.storageDomainHref = listedDomains.front().href;
-    out.storageDomainId = listedDomains.front().id;
+  if (listed) {
+    out.storageDomainHref = listedDomain.href;
+    out.storageDomainId = listedDomain.id;
   } else if (!singleDomain.id.empty()) {
     out.storageDomainHref = singleDomain.href;
     out.storageDomainId = singleDomain.id;

@@ -1,6 +1,7 @@
 // Document handling, the API root and version, and the readers shared by every record.
 #include "xml/rhevParser.h"
 
+#include "host/platformInfo.h"
 #include "host/ubString.h"
 
 namespace Hypervale {
@@ -45,14 +46,44 @@ DOMNode* TzRhevParser::CheckedRoot(const xml::ParsedXml& document, bool parsed,
 }
 
 bool TzRhevParser::ReportListItems(const std::string& listName,
-                                   const std::vector<std::string>& failedItems, bool readerThrew,
-                                   const std::string& expected) {
+                                   const std::vector<std::string>& failedItems, size_t failed,
+                                   bool readerThrew, const std::string& expected) {
   for (const std::string& item : failedItems) {
     log.Error(HV_FUNC, "Failed to convert list item - [%s] from [%s]", item.c_str(),
               listName.c_str());
   }
+  if (failed > failedItems.size()) {
+    log.Error(HV_FUNC, "Failed to convert %zu more items from [%s]", failed - failedItems.size(),
+              listName.c_str());
+  }
   if (readerThrew) LogReadFailure(expected);
-  return failedItems.empty() && !readerThrew;
+  return failed == 0 && !readerThrew;
+}
+
+TzRhevParser::ListBounds TzRhevParser::BoundsForList(size_t bodyBytes) {
+  // Well above the largest engines' inventories.
+  constexpr unsigned long kDefaultMaxItems = 200000;
+  // Records of real engine items take less than their text; the allowance covers lists of
+  // small items in small bodies.
+  constexpr size_t kBodyMultiple = 4;
+  constexpr size_t kRecordAllowance = 16u << 20;
+  unsigned long maxItems = kDefaultMaxItems;
+  if (!TzPlatformInfo().getNumber("VirtualServer", "nRhevMaxListItems", &maxItems) ||
+      maxItems == 0) {
+    maxItems = kDefaultMaxItems;
+  }
+  return {static_cast<size_t>(maxItems), kBodyMultiple * bodyBytes + kRecordAllowance};
+}
+
+void TzRhevParser::LogListOverflow(const std::string& expected, const ListBounds& bounds,
+                                   bool tooMany) {
+  if (tooMany) {
+    log.Error(HV_FUNC, "Refusing the list [%s]: it holds more than %zu items (nRhevMaxListItems)",
+              expected.c_str(), bounds.maxItems);
+  } else {
+    log.Error(HV_FUNC, "Refusing the list [%s]: its records would take more than %zu bytes",
+              expected.c_str(), bounds.maxRecordBytes);
+  }
 }
 
 void TzRhevParser::LogReadFailure(const std::string& expected) {

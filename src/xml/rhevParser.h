@@ -140,9 +140,20 @@ class TzRhevParser : public TzSXMLParser {
   // body cannot be used (unreadable, or another document element) and returns null.
   DOMNode* CheckedRoot(const xml::ParsedXml& document, bool parsed, const std::string& body,
                        const std::string& expected, bool logMismatch, const char* mismatchFormat);
-  // Logs the items of a list that could not be read; true when there were none.
+  // Logs the items of a list that could not be read (`failed` in all, the first of them
+  // named); true when there were none.
   bool ReportListItems(const std::string& listName, const std::vector<std::string>& failedItems,
-                       bool readerThrew, const std::string& expected);
+                       size_t failed, bool readerThrew, const std::string& expected);
+  // What one list read may make, for a body of `bodyBytes`: at most "nRhevMaxListItems" items
+  // (as the configuration holds it now), and records taking at most a small multiple of the
+  // body.
+  struct ListBounds {
+    size_t maxItems;
+    size_t maxRecordBytes;
+  };
+  static ListBounds BoundsForList(size_t bodyBytes);
+  // Logs why a list was refused for going past its bounds.
+  void LogListOverflow(const std::string& expected, const ListBounds& bounds, bool tooMany);
   bool WriteDocument(const xml::NewXmlDocument& document, const std::string& rootName,
                      std::string& body);
   void LogWriteFailure(const std::string& rootName, const char* reason);
@@ -194,30 +205,46 @@ bool TzRhevParser::ParseObject(const std::string& body, const std::string& expec
 
 // Items are read one at a time while the body is read, so the list never exists as one
 // document. They are kept aside until the whole body proved readable: a malformed or foreign
-// body leaves the caller's list and the log as a reader of the whole document would.
+// body, or one past the list's bounds, leaves the caller's list and the log as a reader of the
+// whole document would.
 template <typename T>
 bool TzRhevParser::ParseList(const std::string& body, const std::string& expected,
                              std::vector<T>& list, bool logMismatch) {
+  constexpr size_t kNamedFailures = 16;
+  const ListBounds bounds = BoundsForList(body.size());
   std::vector<T> items;
   std::vector<std::string> failedItems;
+  size_t failed = 0;
+  size_t recordBytes = 0;  // the records and, at most, the texts they copied
+  bool overflow = false;
   bool readerThrew = false;
   xml::ParsedXml document;
   const bool parsed = document.parseItems(
       body, "ParseList",
       [&](const DOMNode* root) { return expected.empty() || NameIs(root, expected); },
-      [&](DOMNode* item) {
-        if (readerThrew) return;
+      [&](DOMNode* item, size_t textBytes) {
+        recordBytes += sizeof(T) + textBytes;
+        if (items.size() + failed >= bounds.maxItems || recordBytes > bounds.maxRecordBytes) {
+          overflow = true;
+          return false;
+        }
+        if (readerThrew) return true;
         try {
           T record{};
           if (ConvertFromXML(item, record)) {
             items.push_back(std::move(record));
-          } else {
+          } else if (++failed <= kNamedFailures) {
             failedItems.push_back(GetNodeName(item));
           }
         } catch (...) {
           readerThrew = true;  // the items read so far are kept, as they always were
         }
+        return true;
       });
+  if (overflow) {
+    LogListOverflow(expected, bounds, items.size() + failed >= bounds.maxItems);
+    return false;
+  }
   const DOMNode* root = CheckedRoot(document, parsed, body, expected, logMismatch,
                                     "List name is [%s], expected [%s]");
   if (!root) return false;
@@ -227,7 +254,7 @@ bool TzRhevParser::ParseList(const std::string& body, const std::string& expecte
     list.insert(list.end(), std::make_move_iterator(items.begin()),
                 std::make_move_iterator(items.end()));
   }
-  return ReportListItems(GetNodeName(root), failedItems, readerThrew, expected);
+  return ReportListItems(GetNodeName(root), failedItems, failed, readerThrew, expected);
 }
 
 template <typename T>

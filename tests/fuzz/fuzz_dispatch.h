@@ -13,12 +13,13 @@ namespace fuzz {
 // Both bytes are taken modulo these counts.
 constexpr unsigned kEntryPointCount = 34;
 constexpr unsigned kGenerationCount = 8;
+// "nRhevMaxListItems" while an input runs.
+constexpr std::size_t kMaxListItems = 64;
 
 // What one or more inputs exercised, so a caller can tell a check that ran from one that
 // never had anything to check.
 struct RunStats {
-  std::size_t roundTrips = 0;     // records written and read back
-  std::size_t refusedWrites = 0;  // records whose values XML 1.0 cannot carry
+  std::size_t roundTrips = 0;  // records written and read back
 };
 
 // Runs one input. Returns an empty string when every check held, otherwise what broke.

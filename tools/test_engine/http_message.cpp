@@ -112,6 +112,21 @@ Answer Answer::partial(int status, std::string body) {
   return a;
 }
 
+Answer Answer::lyingLength(int status, std::string body, size_t declared) {
+  Answer a = partial(status, std::move(body));
+  a.declaredLength = declared;
+  return a;
+}
+
+Answer Answer::trickle(int status, std::string body, size_t bytes,
+                       std::chrono::milliseconds interval) {
+  Answer a = xml(status, std::move(body));
+  a.fault = Fault::Trickle;
+  a.trickleBytes = bytes;
+  a.trickleInterval = interval;
+  return a;
+}
+
 Answer Answer::delayed(std::chrono::milliseconds delay, Answer answer) {
   answer.fault = Fault::Delay;
   answer.delayTime = delay;

@@ -60,6 +60,7 @@ struct Answer {
     Stall,    // send nothing for stallTime, then close (ends early when the server stops)
     Partial,  // send the head and half the body with the full Content-Length, then close
     Delay,    // wait delayTime, then answer normally
+    Trickle,  // send the head, then trickleBytes of the body every trickleInterval
   };
 
   int status = 200;
@@ -70,6 +71,9 @@ struct Answer {
   Fault fault = Fault::None;
   std::chrono::milliseconds stallTime{0};
   std::chrono::milliseconds delayTime{0};
+  size_t trickleBytes = 0;
+  std::chrono::milliseconds trickleInterval{0};
+  size_t declaredLength = 0;  // Partial: the Content-Length announced; 0: the whole body's
 
   static Answer xml(int status, std::string body);
   static Answer html(int status, std::string body);
@@ -78,6 +82,10 @@ struct Answer {
   static Answer drop();
   static Answer stall(std::chrono::milliseconds duration);
   static Answer partial(int status, std::string body);
+  // Half the body under a Content-Length of `declared` bytes, then the connection ends.
+  static Answer lyingLength(int status, std::string body, size_t declared);
+  static Answer trickle(int status, std::string body, size_t bytes,
+                        std::chrono::milliseconds interval);
   static Answer delayed(std::chrono::milliseconds delay, Answer answer);
 };
 

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <type_traits>
 #include <utility>
@@ -200,11 +201,38 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
       }
       case Answer::Fault::Partial: {
         // The head promises the whole body; half of it comes, then the connection ends.
-        const size_t declared = answer.body.empty() ? 1024 : answer.body.size();
+        const size_t declared = answer.declaredLength != 0 ? answer.declaredLength
+                                : answer.body.empty()      ? 1024
+                                                           : answer.body.size();
         answer.body.resize(answer.body.size() / 2);
         return write(toResponse(std::move(answer), false, false, declared));
       }
+      case Answer::Fault::Trickle: {
+        keepAlive_ = false;
+        const size_t piece = std::max<size_t>(answer.trickleBytes, 1);
+        const auto interval = answer.trickleInterval;
+        std::ostringstream wire;
+        wire << toResponse(std::move(answer), headRequest, false);
+        auto bytes = std::make_shared<const std::string>(wire.str());
+        // The head at once, then the body piece by piece.
+        return trickle(bytes, 0, bytes->find("\r\n\r\n") + 4, piece, interval);
+      }
     }
+  }
+
+  void trickle(std::shared_ptr<const std::string> bytes, size_t sent, size_t next, size_t piece,
+               std::chrono::milliseconds interval) {
+    socket().expires_after(options_.timeouts.io);
+    net::async_write(stream_, net::buffer(bytes->data() + sent, next - sent),
+                     [self = this->shared_from_this(), bytes, next, piece, interval](
+                         beast::error_code ec, size_t) {
+                       if (ec) return;  // the client hung up
+                       if (next == bytes->size()) return self->finish();
+                       self->after(interval, [bytes, next, piece, interval](Session& session) {
+                         session.trickle(bytes, next, std::min(bytes->size(), next + piece), piece,
+                                         interval);
+                       });
+                     });
   }
 
   Answer decide(Request& request) {
