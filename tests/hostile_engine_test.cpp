@@ -58,6 +58,11 @@ TEST_F(HostileEngineTest, EveryHostileAnswerEndsBoundedAndNamesNoOtherResource) 
   const std::string lie = "/ovirt-engine/api/lie";
   TzLibCurl client;  // the row that reads the HTTP client's own counters
   std::vector<SVMInfoLib> list;
+  // Reads the VM list into a list holding one record, which a refused read must leave as is.
+  const auto readList = [&](TzHypervale& hv) {
+    list.assign(1, SVMInfoLib());
+    return hv.getVMInfoList(list, 0);
+  };
   SVMInfoLib vm;
   SDiskInfoLib disk;
   const struct Row {
@@ -164,12 +169,7 @@ TEST_F(HostileEngineTest, EveryHostileAnswerEndsBoundedAndNamesNoOtherResource) 
          engine->answer("GET", kVmList,
                         Answer::xml(200, "<vms>" + Times("<vm/>", 1001) + "</vms>"));
        },
-       true,
-       [&](TzHypervale& hv) {
-         list.assign(1, SVMInfoLib());
-         return hv.getVMInfoList(list, 0);
-       },
-       false,
+       true, readList, false,
        [&] {
          EXPECT_EQ(list.size(), 1u);  // the caller's list as it was
          EXPECT_TRUE(logs.containsError("it holds more than 1000 items"));
@@ -179,12 +179,7 @@ TEST_F(HostileEngineTest, EveryHostileAnswerEndsBoundedAndNamesNoOtherResource) 
          engine->answer("GET", kVmList,
                         Answer::xml(200, "<vms>" + Times("<vm/>", 100000) + "</vms>"));
        },
-       true,
-       [&](TzHypervale& hv) {
-         list.assign(1, SVMInfoLib());
-         return hv.getVMInfoList(list, 0);
-       },
-       false,
+       true, readList, false,
        [&] {
          EXPECT_EQ(list.size(), 1u);
          // Four times the body and the fixed allowance.

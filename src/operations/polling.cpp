@@ -249,16 +249,16 @@ bool TzRhevOperations::WaitForUnlockSnapshot(const std::string& vmId,
   // Snapshots of large disks, or with memory, stay locked far longer than a status wait: the
   // bound is the one for engine jobs.
   const std::string link = paths::VmSnapshot(vmId, snapshotId);
+  const WaitPolicy policy = LongTaskWait();
   bool unlocked = false;
-  if (PollOnStatusWithin(LongTaskWait(), link, unlocked,
-                         &TzRhevOperations::checkSnapshotStatusCallBack) &&
+  if (PollOnStatusWithin(policy, link, unlocked, &TzRhevOperations::checkSnapshotStatusCallBack) &&
       unlocked) {
     return true;
   }
   Error(HV_FUNC,
         "Snapshot [%s] of VM [%s] did not become usable within [%lu] seconds "
         "(nRhevJobMaxWaitSec); it may still be locked on the engine and need removing",
-        snapshotId.c_str(), vmId.c_str(), JobMaxWaitSec());
+        snapshotId.c_str(), vmId.c_str(), static_cast<unsigned long>(policy.maxWaitMs / 1000));
   return false;
 }
 
