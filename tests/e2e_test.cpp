@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <set>
+#include <sstream>
 #include <thread>
 #include <tuple>
 
@@ -198,6 +199,106 @@ TEST_P(EveryGeneration, DiskMigrationFollowedToCompletion) {
 INSTANTIATE_TEST_SUITE_P(Generations, EveryGeneration,
                          ::testing::Values("3.6", "4.0.0", "4.0.1", "4.0.2", "4.1", "4.2", "4.3",
                                            "4.4", "4.5.0", "4.5.1"));
+
+// Every field of a VM record and of its disks and snapshots, one per line.
+std::string Dump(const SVMInfoLib& vm) {
+  std::ostringstream out;
+  auto base = [&out](const char* kind, const SBaseResourceInfoLib& r) {
+    out << kind << " " << r.id << "|" << r.name << "|" << r.description << "|" << r.comment << "|"
+        << r.href;
+    for (const auto& [rel, href] : r.links) out << "|" << rel << "=" << href;
+    out << "\n";
+  };
+  base("vm", vm);
+  out << vm.hostName << "|" << vm.hostId << "|" << vm.hostHref << "|" << vm.clusterName << "|"
+      << vm.clusterId << "|" << vm.clusterHref << "|" << vm.dataCenterName << "|" << vm.dataCenterId
+      << "|" << vm.architecture << "|" << vm.sockets << "|" << vm.memory << "|"
+      << vm.guestOsFullVersion << "|" << vm.osType << "|" << vm.fqdn << "|" << vm.status << "|"
+      << vm.ovfData << "\n";
+  for (const auto& p : vm.customProperties) out << "property " << p.name << "=" << p.value << "\n";
+  for (const SDiskInfoLib& d : vm.disks) {
+    base("disk", d);
+    out << d.logicalName << "|" << d.imageId << "|" << d.snapshotId << "|" << d.snapshotHref << "|"
+        << d.storageDomainName << "|" << d.storageDomainId << "|" << d.storageDomainHref << "|"
+        << d.provisionedSize << "|" << d.actualSize << "|" << d.totalSize << "|" << d.status << "|"
+        << d.format << "|" << d.interface << "|" << d.storageType << "|" << d.sparse << d.bootable
+        << d.shareable << d.active << d.readOnly << d.wipeAfterDelete << "\n";
+  }
+  for (const SSnapshotInfoLib& s : vm.snapshots) {
+    base("snapshot", s);
+    out << s.snapshotType << "|" << s.date << "|" << s.snapshotStatus << "|" << s.ovfData << "\n";
+  }
+  return out.str();
+}
+
+// From 4.2 the walks that want each VM's disks or snapshots have them put inline ("follow")
+// and give the same records, field for field, as one request per object, which the
+// configuration can still choose and earlier engines always get.
+class FollowedWalks : public EndToEnd, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(FollowedWalks, GiveTheRecordsOfOneRequestPerObject) {
+  startEngine(GetParam());
+  const bool follows = std::string(GetParam()) >= "4.2";
+  const std::string webId = vmNamed("web01", 0).id;
+  constexpr UINT64 kSnapshots = 0x8, kDataCenter = 0x1, kClusterVms = 0x10000000000000;
+  const std::vector<std::pair<const char*, std::function<bool(std::string&)>>> walks = {
+      {"VM list",
+       [&](std::string& dump) {
+         std::vector<SVMInfoLib> vms;
+         const bool ok = hv.getVMInfoList(vms, kVmDisks | kSnapshots);
+         for (const auto& vm : vms) dump += Dump(vm);
+         return ok;
+       }},
+      {"one VM",
+       [&](std::string& dump) {
+         SVMInfoLib vm;
+         const bool ok = hv.getVMInfo("", webId, vm, kVmDisks | kSnapshots | kDataCenter);
+         dump = Dump(vm);
+         return ok;
+       }},
+      {"VMs of each cluster",
+       [&](std::string& dump) {
+         std::vector<SClusterInfoLib> clusters;
+         const bool ok = hv.getClusterInfoList(clusters, kClusterVms | kVmDisks);
+         for (const auto& cluster : clusters) {
+           for (const auto& vm : cluster.vms) dump += Dump(vm);
+         }
+         return ok;
+       }},
+  };
+  for (const auto& [name, walk] : walks) {
+    SCOPED_TRACE(name);
+    std::string dumps[2];
+    size_t requests[2] = {0, 0};
+    size_t perObject[2] = {0, 0};
+    for (const int follow : {1, 0}) {
+      config.set("nRhevFollowLinks", std::to_string(follow));
+      sim->engine().clearRequests();
+      ASSERT_TRUE(walk(dumps[follow])) << logs.all();
+      for (const auto& r : sim->engine().requests()) {
+        EXPECT_EQ(r.target.find("follow="),
+                  follows && follow ? r.target.find("follow=") : std::string::npos);
+        const bool oneObject = r.target.find("/diskattachments") != std::string::npos ||
+                               r.target.find("/snapshots") != std::string::npos ||
+                               r.target.find("/disks/") != std::string::npos;
+        perObject[follow] += oneObject ? 1 : 0;
+        ++requests[follow];
+      }
+    }
+    EXPECT_EQ(dumps[1], dumps[0]);
+    EXPECT_NE(dumps[1].find("\ndisk "), std::string::npos) << "the walk read no disk";
+    if (follows) {
+      EXPECT_EQ(perObject[1], 0u) << "followed walks read no object on its own";
+      EXPECT_LT(requests[1], requests[0]);
+    } else {
+      EXPECT_EQ(perObject[1], perObject[0]);
+      EXPECT_GT(perObject[1], 0u);
+    }
+  }
+  EXPECT_NE(Dump(vmNamed("web01", kSnapshots)).find("\nsnapshot "), std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(Generations, FollowedWalks, ::testing::Values("4.1", "4.2", "4.5.1"));
 
 // A snapshot whose storage work outlasts the library's status wait (11 reads a second apart
 // here) is followed to its end: from 4.2 through the job the engine finds by the request's

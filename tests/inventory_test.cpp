@@ -157,6 +157,64 @@ TEST_F(InventoryTest, VmDisksThroughEitherLinkAndSnapshots) {
   EXPECT_TRUE(vms[2].disks.empty());
 }
 
+// From 4.2 one request brings every VM's disks and snapshots inline. What an answer leaves
+// out (a VM without them, a disk only referred to) is read on its own; an engine that refuses
+// to follow, or the configuration, gets one request per object.
+TEST_F(InventoryTest, FollowedDetailsAndWhatTheAnswerLeftOut) {
+  std::string api = Fixture("v4/api.xml");
+  api.replace(api.find("<minor>0</minor>"), 16, "<minor>2</minor>");
+  engine->answer("GET", "/ovirt-engine/api", Answer::xml(200, api));
+  TzHypervale at42;
+  ASSERT_TRUE(at42.connect(server(), "admin", TestPassword()));
+  engine->clearRequests();
+  std::string k1 = AttachmentXml("k1", "virtio_scsi", true, true);
+  const size_t reference = k1.find("<disk ");
+  k1.replace(reference, k1.find("/>", reference) + 2 - reference, DiskXml("k1", "boot", "s1"));
+  std::string v1 = VmXml("v1", "vm1", "h1", "c1");
+  v1.insert(v1.rfind("</vm>"),
+            "<disk_attachments>" + k1 + AttachmentXml("k2", "ide", false, false) +
+                "</disk_attachments><snapshots>" + SnapshotXml("a", "active", "ok") +
+                SnapshotXml("b", "regular", "ok") + "</snapshots>");
+  const std::string v3 = VmXml("v3", "vm3", "", "c1",
+                               {{"diskattachments", Href("vms", "v3") + "/diskattachments"},
+                                {"snapshots", Href("vms", "v3") + "/snapshots"}});
+  engine->answer("GET", kApi + "vms?follow=disk_attachments.disk,snapshots",
+                 Answer::xml(200, ListXml("vms", {v1, v3})));
+  std::vector<SVMInfoLib> vms;
+  ASSERT_TRUE(at42.getVMInfoList(vms, kBit(4) | kBit(3))) << logs.all();
+  EXPECT_EQ(asked(), (Targets{"vms?follow=disk_attachments.disk,snapshots", "hosts/h1",
+                              "clusters/c1", "disks/k2", "storagedomains/s1",
+                              "vms/v3/diskattachments", "vms/v3/snapshots"}));
+  ASSERT_EQ(vms.size(), 2u);
+  ASSERT_EQ(vms[0].disks.size(), 2u);
+  const SDiskInfoLib& boot = vms[0].disks[0];
+  EXPECT_EQ(boot.id + " " + boot.name + " " + boot.interface + " " + boot.storageDomainName,
+            "k1 boot virtio_scsi data1");
+  EXPECT_TRUE(boot.bootable && boot.active);
+  EXPECT_EQ(vms[0].disks[1].id + " " + vms[0].disks[1].interface, " ide");
+  EXPECT_EQ(Ids(vms[0].snapshots), "a b ");
+  EXPECT_TRUE(vms[1].disks.empty() && vms[1].snapshots.empty());
+
+  engine->answer("GET", kApi + "vms?follow=disk_attachments.disk",
+                 Answer::engineFault(400, "Bad Request", "[cannot follow]"));
+  vms.clear();
+  ASSERT_TRUE(at42.getVMInfoList(vms, kBit(4))) << logs.all();
+  const Targets refused = asked();
+  ASSERT_GE(refused.size(), 3u);
+  EXPECT_EQ(Targets(refused.begin(), refused.begin() + 3),
+            (Targets{"vms?follow=disk_attachments.disk", "vms", "vms/v1/diskattachments"}));
+  EXPECT_TRUE(logs.containsError("Warning: the engine refused to follow [disk_attachments.disk]"));
+  EXPECT_EQ(vms.size(), 3u);
+
+  config.set("nRhevFollowLinks", "0");
+  engine->answer("GET", kApi + "vms/v1",
+                 Answer::xml(200, VmXml("v1", "vm1", "h1", "c1",
+                                        {{"snapshots", Href("vms", "v1") + "/snapshots"}})));
+  SVMInfoLib one;
+  ASSERT_TRUE(at42.getVMInfo("", "v1", one, kBit(3))) << logs.all();
+  EXPECT_EQ(asked(), (Targets{"vms/v1", "vms/v1/snapshots"}));
+}
+
 TEST_F(InventoryTest, HostDataCenterProfilesAndVms) {
   std::vector<SHostInfoLib> hosts;
   ASSERT_TRUE(facade.getHostInfoList(hosts, kBit(25) | kBit(29)));

@@ -22,6 +22,7 @@ class TzRhevParser;
 class TzRhevQueries;
 class TzRhevOperations;
 class TzRhevNameCache;
+struct FollowedDetails;
 
 class HYPERVALE_API TzHypervale : public KwEvent {
  public:
@@ -171,7 +172,21 @@ class HYPERVALE_API TzHypervale : public KwEvent {
                        const DataCenterIndex& dataCenterByCluster);
   bool FillVMIndexed(SVMInfoLib& vm, UINT64 detailFlags,
                      const std::vector<SDataCenterInfoLib>& dataCenters,
-                     const DataCenterIndex& dataCenterByCluster);
+                     const DataCenterIndex& dataCenterByCluster,
+                     FollowedDetails* inlined = nullptr);
+  // Adds the disks of `attached` to the VM, reading each one the engine did not put inline.
+  void AddAttachedDisks(SVMInfoLib& vm, FollowedDetails& attached, UINT64 detailFlags);
+  // The links a VM read asks the engine to follow for the details of `detailFlags`; null
+  // when the engine cannot (before 4.2, API v3) or the configuration says not to.
+  const char* FollowForVMs(UINT64 detailFlags) const;
+  // Reads the VMs of `link` into `list` (after what it holds); with `follow`, what the engine
+  // put inline for each new VM goes to `inlined`, in list order.
+  bool ReadVMList(const std::string& link, const char* follow, std::vector<SVMInfoLib>& list,
+                  std::vector<FollowedDetails>& inlined);
+  // Fills the details of every VM in `list`; the last `inlined.size()` VMs from what the
+  // engine put inline, as far as it did.
+  bool FillVMListDetails(std::vector<SVMInfoLib>& list, UINT64 detailFlags,
+                         std::vector<FollowedDetails>& inlined);
 
   // Declared in the order of construction: each worker is given those above it, and members
   // are destroyed in reverse, so no worker outlives what it points to.

@@ -5,10 +5,13 @@
 #include "facade/detailFlags.h"
 #include "facade/guard.h"
 #include "facade/rhevNameCache.h"
+#include "host/platformInfo.h"
 #include "hypervale/hypervale.h"
 #include "operations/schemaVersions.h"
 #include "queries/resourcePaths.h"
 #include "queries/rhevQueries.h"
+#include "transport/rhevConnection.h"
+#include "xml/followedVm.h"
 #include "xml/rhevParser.h"
 
 namespace Hypervale {
@@ -111,13 +114,32 @@ bool TzHypervale::getHostInfoList(std::vector<SHostInfoLib>& list, UINT64 detail
 
 bool TzHypervale::getVMInfo(const std::string& name, const std::string& id, SVMInfoLib& vm,
                             UINT64 detailFlags) try {
+  const char* follow = id.empty() ? nullptr : FollowForVMs(detailFlags);
+  if (follow) {
+    // Read into a copy of the caller's record: readers fill a record without clearing it.
+    FollowedVm followed{vm, {}};
+    if (queries->getFollowedVMInfo(id, follow, followed)) {
+      vm = std::move(followed.vm);
+      std::vector<SDataCenterInfoLib> dataCenters;
+      if (!_FillVMInfoDetailsSetup(detailFlags, dataCenters)) return false;
+      return FillVMIndexed(vm, detailFlags, dataCenters, DataCenterIndex(dataCenters),
+                           &followed.details);
+    }
+    if (connection->getLastErrorCode() != 400) return false;
+    Error(HV_FUNC,
+          "Warning: the engine refused to follow [%s] for VM [%s]; reading its details one "
+          "request at a time",
+          follow, id.c_str());
+  }
   return queries->getVMInfo(name, id, vm, detailFlags) && FillVMInfoDetails(vm, detailFlags);
 } catch (...) {
   return UnexpectedFailure(*this, HV_FUNC);
 }
 
 bool TzHypervale::getVMInfoList(std::vector<SVMInfoLib>& list, UINT64 detailFlags) try {
-  return queries->getVMInfoList(list, detailFlags) && FillVMInfoListDetails(list, detailFlags);
+  std::vector<FollowedDetails> inlined;
+  return ReadVMList(paths::kVms, FollowForVMs(detailFlags), list, inlined) &&
+         FillVMListDetails(list, detailFlags, inlined);
 } catch (...) {
   return UnexpectedFailure(*this, HV_FUNC);
 }
@@ -184,8 +206,12 @@ bool TzHypervale::FillClusterInfoDetails(SClusterInfoLib& cluster, UINT64 detail
     FillHostInfoListDetails(cluster.hosts, detailFlags);
   }
   if (detailFlags & detail::kClusterVms) {
-    if (!queries->getVMInfoListForCluster(cluster.name, cluster.vms, detailFlags)) return false;
-    FillVMInfoListDetails(cluster.vms, detailFlags);
+    std::vector<FollowedDetails> inlined;
+    if (!ReadVMList(paths::Search(paths::kVms, "cluster", cluster.name), FollowForVMs(detailFlags),
+                    cluster.vms, inlined)) {
+      return false;
+    }
+    FillVMListDetails(cluster.vms, detailFlags, inlined);
   }
   return true;
 } catch (...) {
@@ -284,14 +310,61 @@ bool TzHypervale::_FillVnicProfileInfoDetails(const std::string& dataCenterId,
 // VMs and disks.
 
 bool TzHypervale::FillVMInfoListDetails(std::vector<SVMInfoLib>& list, UINT64 detailFlags) try {
+  std::vector<FollowedDetails> none;
+  return FillVMListDetails(list, detailFlags, none);
+} catch (...) {
+  return UnexpectedFailure(*this, HV_FUNC);
+}
+
+bool TzHypervale::FillVMListDetails(std::vector<SVMInfoLib>& list, UINT64 detailFlags,
+                                    std::vector<FollowedDetails>& inlined) {
   std::vector<SDataCenterInfoLib> dataCenters;
   if (!_FillVMInfoDetailsSetup(detailFlags, dataCenters)) return false;
   const DataCenterIndex dataCenterByCluster(dataCenters);
-  return FillEach(list, [&](SVMInfoLib& vm) {
-    return FillVMIndexed(vm, detailFlags, dataCenters, dataCenterByCluster);
-  });
-} catch (...) {
-  return UnexpectedFailure(*this, HV_FUNC);
+  const size_t firstInlined = list.size() - std::min(inlined.size(), list.size());
+  for (size_t i = 0; i < list.size(); ++i) {
+    FollowedDetails* details = i >= firstInlined ? &inlined[i - firstInlined] : nullptr;
+    if (!FillVMIndexed(list[i], detailFlags, dataCenters, dataCenterByCluster, details)) {
+      return false;
+    }
+  }
+  return true;
+}
+
+const char* TzHypervale::FollowForVMs(UINT64 detailFlags) const {
+  const bool disks = (detailFlags & detail::kVmDisks) != 0;
+  const bool snapshots = (detailFlags & detail::kVmSnapshots) != 0;
+  if (!disks && !snapshots) return nullptr;
+  if (parser->getSchemaVersion() < schema::kFollow || connection->getApiVersion() == "3") {
+    return nullptr;
+  }
+  unsigned long enabled = 1;
+  TzPlatformInfo().getNumber("VirtualServer", "nRhevFollowLinks", &enabled);
+  if (enabled == 0) return nullptr;
+  if (disks && snapshots) return "disk_attachments.disk,snapshots";
+  return disks ? "disk_attachments.disk" : "snapshots";
+}
+
+bool TzHypervale::ReadVMList(const std::string& link, const char* follow,
+                             std::vector<SVMInfoLib>& list, std::vector<FollowedDetails>& inlined) {
+  if (follow) {
+    std::vector<FollowedVm> followed;
+    if (queries->getFollowedVMInfoListFromLink(link, follow, followed)) {
+      list.reserve(list.size() + followed.size());
+      inlined.reserve(followed.size());
+      for (FollowedVm& each : followed) {
+        list.push_back(std::move(each.vm));
+        inlined.push_back(std::move(each.details));
+      }
+      return true;
+    }
+    if (connection->getLastErrorCode() != 400) return false;
+    Error(HV_FUNC,
+          "Warning: the engine refused to follow [%s] from [%s]; reading the details one "
+          "request at a time",
+          follow, link.c_str());
+  }
+  return queries->getVMInfoListFromLink(link, list, 0);
 }
 
 bool TzHypervale::FillVMInfoDetails(SVMInfoLib& vm, UINT64 detailFlags) try {
@@ -319,7 +392,8 @@ bool TzHypervale::_FillVMInfoDetails(SVMInfoLib& vm, UINT64 detailFlags,
 
 bool TzHypervale::FillVMIndexed(SVMInfoLib& vm, UINT64 detailFlags,
                                 const std::vector<SDataCenterInfoLib>& dataCenters,
-                                const DataCenterIndex& dataCenterByCluster) {
+                                const DataCenterIndex& dataCenterByCluster,
+                                FollowedDetails* inlined) {
   if (!vm.hostId.empty() && vm.hostName.empty()) vm.hostName = nameCache->GetHostName(vm.hostId);
   if (!vm.clusterId.empty() && vm.clusterName.empty()) {
     vm.clusterName = nameCache->GetClusterName(vm.clusterId);
@@ -333,28 +407,48 @@ bool TzHypervale::FillVMIndexed(SVMInfoLib& vm, UINT64 detailFlags,
     if (!disksLink.empty()) {
       // API v3: the VM lists its disks itself.
       if (!queries->getDiskInfoListFromLink(disksLink, vm.disks, detailFlags)) return false;
+    } else if (inlined && inlined->hasAttachments) {
+      AddAttachedDisks(vm, *inlined, detailFlags);
     } else {
       std::vector<SDiskAttachmentInfoLib> attachments;
       if (!queries->getDiskAttachmentInfoListFromLink(LinkOf(vm, paths::sub::kDiskAttachments),
                                                       attachments, detailFlags)) {
         return false;
       }
-      for (auto& attachment : attachments) {
-        SDiskInfoLib disk;
-        // A disk that cannot be read still counts, with what its attachment says.
-        const std::string diskLink = paths::FromLink(attachment.diskHref);
-        if (!diskLink.empty()) queries->getDiskInfoFromLink(diskLink, disk, detailFlags);
-        CopyDiskAttachmentInfoToDiskInfo(disk, attachment);
-        vm.disks.push_back(std::move(disk));
-      }
+      FollowedDetails attached;
+      for (auto& attachment : attachments)
+        attached.disks.push_back({std::move(attachment), false, {}});
+      AddAttachedDisks(vm, attached, detailFlags);
     }
     FillDiskInfoListDetails(vm.disks, detailFlags);
   }
   if (detailFlags & detail::kVmSnapshots) {
+    if (inlined && inlined->hasSnapshots) {
+      vm.snapshots.insert(vm.snapshots.end(), std::make_move_iterator(inlined->snapshots.begin()),
+                          std::make_move_iterator(inlined->snapshots.end()));
+      return true;
+    }
     return queries->getSnapshotInfoListFromLink(LinkOf(vm, paths::sub::kSnapshots), vm.snapshots,
                                                 detailFlags);
   }
   return true;
+}
+
+void TzHypervale::AddAttachedDisks(SVMInfoLib& vm, FollowedDetails& attached, UINT64 detailFlags) {
+  for (FollowedDisk& each : attached.disks) {
+    SDiskInfoLib disk;
+    // A disk that cannot be read still counts, with what its attachment says.
+    const std::string diskLink = paths::FromLink(each.attachment.diskHref);
+    if (!diskLink.empty()) {
+      if (each.diskInline) {
+        disk = std::move(each.disk);
+      } else {
+        queries->getDiskInfoFromLink(diskLink, disk, detailFlags);
+      }
+    }
+    CopyDiskAttachmentInfoToDiskInfo(disk, each.attachment);
+    vm.disks.push_back(std::move(disk));
+  }
 }
 
 void TzHypervale::CopyDiskAttachmentInfoToDiskInfo(SDiskInfoLib& disk,
@@ -458,11 +552,13 @@ bool TzHypervale::getVMInfoListForTag(const std::string& tagName, const std::str
   tag.name = tagName;
   tag.id = tagId;
   if (tagName.empty() && !tagId.empty() && !queries->getTagInfo(tagId, tag)) return false;
-  const bool vmsFound = queries->getVMInfoListForTag(tag, vms, detailFlags);
+  std::vector<FollowedDetails> inlined;
+  const bool vmsFound = ReadVMList(paths::Search(paths::kVms, "tag", tag.name),
+                                   FollowForVMs(detailFlags), vms, inlined);
   std::vector<SHostInfoLib> hosts;
   const bool hostsFound = queries->getHostInfoListForTag(tag, hosts, detailFlags);
   if (!vmsFound && !hostsFound) return false;
-  if (!vms.empty()) FillVMInfoListDetails(vms, detailFlags);
+  if (!vms.empty()) FillVMListDetails(vms, detailFlags, inlined);
   if (!hosts.empty()) {
     FillHostInfoListDetails(hosts, detailFlags | detail::kHostVms);
     for (const auto& host : hosts) vms.insert(vms.end(), host.vms.begin(), host.vms.end());

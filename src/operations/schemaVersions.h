@@ -12,6 +12,7 @@ constexpr std::int32_t kDiskAttachments = 4000002;  // disk attachments replace 
                                                     // (and activate what is attached)
 constexpr std::int32_t kJobSearch = 4002000;  // jobs?search=correlation_id= answers that
                                               // request's jobs only (before: every job)
+constexpr std::int32_t kFollow = 4002000;  // "follow" puts linked objects inline
 
 }  // namespace schema
 }  // namespace Hypervale

@@ -61,6 +61,11 @@ std::string Search(const std::string& collection, const std::string& field,
   return collection + SearchQuery(field, value);
 }
 
+std::string Follow(const std::string& link, const char* links) {
+  if (link.empty()) return link;
+  return link + (link.find('?') == std::string::npos ? "?follow=" : "&follow=") + links;
+}
+
 std::string Vm(const std::string& vmId) { return Item(kVms, vmId); }
 
 std::string VmAction(const std::string& vmId, const char* action) { return Item(Vm(vmId), action); }

@@ -55,6 +55,10 @@ std::string FromLink(const std::string& href);
 std::string Search(const std::string& collection, const std::string& field,
                    const std::string& value);
 
+// `link` asking the engine to put the objects `links` names inline ("follow", from 4.2 on);
+// `links` is the library's own, comma-separated. Empty when `link` is.
+std::string Follow(const std::string& link, const char* links);
+
 std::string Vm(const std::string& vmId);
 std::string VmAction(const std::string& vmId, const char* action);
 std::string VmNics(const std::string& vmId);

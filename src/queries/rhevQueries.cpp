@@ -3,6 +3,7 @@
 
 #include "queries/fetchAndParse.h"
 #include "queries/resourcePaths.h"
+#include "xml/followedVm.h"
 
 namespace Hypervale {
 
@@ -249,6 +250,29 @@ bool TzRhevQueries::getVMInfoFromLink(const std::string& link, SVMInfoLib& vm,
   Debug(HV_FUNC, "Parse VMInfo from link [%s]. ID[%s] Name[%s]", link.c_str(), vm.id.c_str(),
         vm.name.c_str());
   return true;
+}
+
+bool TzRhevQueries::getFollowedVMInfoListFromLink(const std::string& link, const char* follow,
+                                                  std::vector<FollowedVm>& list) {
+  return FetchAndParse(paths::Follow(link, follow), list, &TzRhevParser::parseFollowedVMInfoList);
+}
+
+bool TzRhevQueries::getFollowedVMInfo(const std::string& id, const char* follow, FollowedVm& vm) {
+  const std::string link = paths::Follow(paths::Vm(id), follow);
+  if (link.empty()) return false;  // the id was refused, and logged
+  std::string response;
+  switch (FetchRecord(link, response, vm, &TzRhevParser::parseFollowedVMInfo, true)) {
+    case Lookup::kFound:
+      return true;
+    case Lookup::kUnreadable:
+      Error(HV_FUNC, "Failed to parse SVMInfoLib from [%s]", response.c_str());
+      return false;
+    case Lookup::kNotFound:
+    case Lookup::kFailed:
+      Error(HV_FUNC, "Failed to get info for link [%s]", link.c_str());
+      return false;
+  }
+  return false;
 }
 
 // Storage domains.

@@ -12,6 +12,7 @@
 namespace Hypervale {
 
 class TzRhevConnection;
+struct FollowedVm;
 class TzRhevParser;
 template <typename Record>
 struct LookupKind;
@@ -69,6 +70,10 @@ class TzRhevQueries : public KwDebug {
   bool getVMInfoListFromLink(const std::string& link, std::vector<SVMInfoLib>& list,
                              UINT64 detailFlags);
   bool getVMInfoFromLink(const std::string& link, SVMInfoLib& vm, UINT64 detailFlags);
+  // The VMs of `link` (a VM list or search), or one VM, with the objects `follow` names inline.
+  bool getFollowedVMInfoListFromLink(const std::string& link, const char* follow,
+                                     std::vector<FollowedVm>& list);
+  bool getFollowedVMInfo(const std::string& id, const char* follow, FollowedVm& vm);
 
   // Storage domains.
   bool getStorageDomainInfo(const std::string& name, const std::string& id,

@@ -18,6 +18,8 @@
 
 namespace Hypervale {
 
+struct FollowedVm;
+
 class TzRhevParser : public TzSXMLParser {
  public:
   TzRhevParser();
@@ -60,6 +62,9 @@ class TzRhevParser : public TzSXMLParser {
   bool parseVMInfo(const std::string& body, SVMInfoLib& out);
   bool parseVMInfoList(const std::string& body, std::vector<SVMInfoLib>& out);
   bool serializeVMInfo(const SVMInfoLib& in, std::string& out);
+  // VMs with their disk attachments, disks and snapshots inline, as far as the answer has them.
+  bool parseFollowedVMInfo(const std::string& body, FollowedVm& out);
+  bool parseFollowedVMInfoList(const std::string& body, std::vector<FollowedVm>& out);
 
   // Storage domains.
   bool parseStorageDomainInfo(const std::string& body, SStorageDomainInfoLib& out);
@@ -107,6 +112,7 @@ class TzRhevParser : public TzSXMLParser {
   bool ConvertFromXML(DOMNode* element, SVnicProfileInfoLib& out);
   bool ConvertFromXML(DOMNode* element, SNicInfoLib& out);
   bool ConvertFromXML(DOMNode* element, SVMInfoLib& out);
+  bool ConvertFromXML(DOMNode* element, FollowedVm& out);
   bool ConvertFromXML(DOMNode* element, SStorageDomainInfoLib& out);
   bool ConvertFromXML(DOMNode* element, SLunStorageInfoLib& out);
   bool ConvertFromXML(DOMNode* element, SDiskInfoLib& out);
