@@ -256,6 +256,13 @@ TEST_P(FollowedWalks, GiveTheRecordsOfOneRequestPerObject) {
          dump = Dump(vm);
          return ok;
        }},
+      {"one VM by name",
+       [&](std::string& dump) {
+         SVMInfoLib vm;
+         const bool ok = hv.getVMInfo("web01", "", vm, kVmDisks);
+         dump = Dump(vm);
+         return ok;
+       }},
       {"VMs of each cluster",
        [&](std::string& dump) {
          std::vector<SClusterInfoLib> clusters;

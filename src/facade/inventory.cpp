@@ -114,11 +114,11 @@ bool TzHypervale::getHostInfoList(std::vector<SHostInfoLib>& list, UINT64 detail
 
 bool TzHypervale::getVMInfo(const std::string& name, const std::string& id, SVMInfoLib& vm,
                             UINT64 detailFlags) try {
-  const char* follow = id.empty() ? nullptr : FollowForVMs(detailFlags);
+  const char* follow = FollowForVMs(detailFlags);
   if (follow) {
     // Read into a copy of the caller's record: readers fill a record without clearing it.
     FollowedVm followed{vm, {}};
-    if (queries->getFollowedVMInfo(id, follow, followed)) {
+    if (queries->getFollowedVMInfo(name, id, follow, followed)) {
       vm = std::move(followed.vm);
       std::vector<SDataCenterInfoLib> dataCenters;
       if (!_FillVMInfoDetailsSetup(detailFlags, dataCenters)) return false;
@@ -129,7 +129,7 @@ bool TzHypervale::getVMInfo(const std::string& name, const std::string& id, SVMI
     Error(HV_FUNC,
           "Warning: the engine refused to follow [%s] for VM [%s]; reading its details one "
           "request at a time",
-          follow, id.c_str());
+          follow, id.empty() ? name.c_str() : id.c_str());
   }
   return queries->getVMInfo(name, id, vm, detailFlags) && FillVMInfoDetails(vm, detailFlags);
 } catch (...) {

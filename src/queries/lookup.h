@@ -14,12 +14,17 @@ namespace Hypervale {
 // request's status.
 enum class Lookup { kFound, kNotFound, kFailed, kUnreadable };
 
+template <typename Record>
+const std::string& NameOf(const Record& record) {
+  return record.name;
+}
+
 // The engine's search is not exact (it ignores letter case and takes patterns): of its answer
 // only the records of exactly `name` count.
 template <typename Record>
 void KeepExactName(std::vector<Record>& listed, const std::string& name) {
   listed.erase(std::remove_if(listed.begin(), listed.end(),
-                              [&](const Record& record) { return record.name != name; }),
+                              [&](const Record& record) { return NameOf(record) != name; }),
                listed.end());
 }
 

@@ -43,6 +43,10 @@ constexpr LookupKind<SVMInfoLib> kVmKind{
     paths::kVms, "Must specify either VM name or ID", "VMs", "getVMInfoListFromLink", nullptr,
     &TzRhevQueries::getVMInfoFromLink,
     &TzRhevParser::parseVMInfo, &TzRhevParser::parseVMInfoList};
+constexpr LookupKind<FollowedVm> kFollowedVmKind{
+    paths::kVms, "Must specify either VM name or ID", "VMs", "getVMInfoListFromLink", nullptr,
+    nullptr,
+    &TzRhevParser::parseFollowedVMInfo, &TzRhevParser::parseFollowedVMInfoList};
 constexpr LookupKind<SStorageDomainInfoLib> kStorageDomainKind{
     paths::kStorageDomains, kNameOrId, "StorageDomains", nullptr, "Storage Domain",
     &TzRhevQueries::getStorageDomainInfoFromLink,
@@ -80,12 +84,13 @@ Lookup TzRhevQueries::FindByNameOrId(const LookupKind<Record>& kind, const std::
 
 template <typename Record>
 Lookup TzRhevQueries::FindByName(const LookupKind<Record>& kind, const std::string& name,
-                                 Record& out, bool absenceIsError) {
+                                 Record& out, bool absenceIsError, const char* follow) {
   if (name.empty()) {
     Error(HV_FUNC, "%s", kind.missing);
     return Lookup::kFailed;
   }
-  const std::string link = paths::Search(kind.collection, "name", name);
+  const std::string search = paths::Search(kind.collection, "name", name);
+  const std::string link = follow ? paths::Follow(search, follow) : search;
   std::string body;
   std::vector<Record> listed;
   const Lookup searched = FetchRecord(link, body, listed, kind.parseList, true);
@@ -257,7 +262,9 @@ bool TzRhevQueries::getFollowedVMInfoListFromLink(const std::string& link, const
   return FetchAndParse(paths::Follow(link, follow), list, &TzRhevParser::parseFollowedVMInfoList);
 }
 
-bool TzRhevQueries::getFollowedVMInfo(const std::string& id, const char* follow, FollowedVm& vm) {
+bool TzRhevQueries::getFollowedVMInfo(const std::string& name, const std::string& id,
+                                      const char* follow, FollowedVm& vm) {
+  if (id.empty()) return FindByName(kFollowedVmKind, name, vm, true, follow) == Lookup::kFound;
   const std::string link = paths::Follow(paths::Vm(id), follow);
   if (link.empty()) return false;  // the id was refused, and logged
   std::string response;

@@ -73,7 +73,8 @@ class TzRhevQueries : public KwDebug {
   // The VMs of `link` (a VM list or search), or one VM, with the objects `follow` names inline.
   bool getFollowedVMInfoListFromLink(const std::string& link, const char* follow,
                                      std::vector<FollowedVm>& list);
-  bool getFollowedVMInfo(const std::string& id, const char* follow, FollowedVm& vm);
+  bool getFollowedVMInfo(const std::string& name, const std::string& id, const char* follow,
+                         FollowedVm& vm);
 
   // Storage domains.
   bool getStorageDomainInfo(const std::string& name, const std::string& id,
@@ -175,7 +176,7 @@ class TzRhevQueries : public KwDebug {
   // With `absenceIsError` it logs as the getters always have, absence included.
   template <typename Record>
   Lookup FindByName(const LookupKind<Record>& kind, const std::string& name, Record& out,
-                    bool absenceIsError);
+                    bool absenceIsError, const char* follow = nullptr);
 
   TzRhevConnection* connection;
   TzRhevParser* parser;

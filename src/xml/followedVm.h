@@ -3,6 +3,7 @@
 // answer held it, so that whatever an engine left out is still read one request at a time.
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "hypervale/diskRecords.h"
@@ -27,5 +28,7 @@ struct FollowedVm {
   SVMInfoLib vm;
   FollowedDetails details;
 };
+
+inline const std::string& NameOf(const FollowedVm& followed) { return followed.vm.name; }
 
 }  // namespace Hypervale
