@@ -263,6 +263,19 @@ TEST_P(FollowedWalks, GiveTheRecordsOfOneRequestPerObject) {
          dump = Dump(vm);
          return ok;
        }},
+      {"each disk of a VM",
+       [&](std::string& dump) {
+         SVMInfoLib holder;
+         bool ok = true;
+         const auto attachments = sim->vm(webId)->attachments;
+         for (const auto& attachment : attachments) {
+           SDiskInfoLib disk;
+           ok = hv.getDiskInfoForVM(webId, attachment.diskId, disk) && ok;
+           holder.disks.push_back(disk);
+         }
+         dump = Dump(holder);
+         return ok;
+       }},
       {"VMs of each cluster",
        [&](std::string& dump) {
          std::vector<SClusterInfoLib> clusters;
@@ -285,9 +298,10 @@ TEST_P(FollowedWalks, GiveTheRecordsOfOneRequestPerObject) {
       for (const auto& r : sim->engine().requests()) {
         EXPECT_EQ(r.target.find("follow="),
                   follows && follow ? r.target.find("follow=") : std::string::npos);
-        const bool oneObject = r.target.find("/diskattachments") != std::string::npos ||
-                               r.target.find("/snapshots") != std::string::npos ||
-                               r.target.find("/disks/") != std::string::npos;
+        const bool oneObject = (r.target.find("/diskattachments") != std::string::npos ||
+                                r.target.find("/snapshots") != std::string::npos ||
+                                r.target.find("/disks/") != std::string::npos) &&
+                               r.target.find("follow=") == std::string::npos;
         perObject[follow] += oneObject ? 1 : 0;
         ++requests[follow];
       }

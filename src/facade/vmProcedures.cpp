@@ -10,6 +10,7 @@
 #include "operations/schemaVersions.h"
 #include "queries/resourcePaths.h"
 #include "queries/rhevQueries.h"
+#include "xml/followedVm.h"
 #include "xml/rhevParser.h"
 
 namespace Hypervale {
@@ -61,6 +62,17 @@ bool TzHypervale::getDiskInfoForVM(const std::string& vmId, const std::string& d
       return false;
     }
     return !attachments || ReadAttachmentInto(vmId, diskId, disk);
+  }
+  if (attachments && FollowForVMs(detail::kVmDisks)) {
+    // One request for the disk and its attachment; whatever goes wrong, the two reads below
+    // decide and report as they always have.
+    FollowedDisk attached{{}, false, disk};
+    if (queries->getFollowedDiskAttachment(vmId, diskId, attached) && attached.diskInline &&
+        attached.disk.id == diskId) {
+      disk = std::move(attached.disk);
+      CopyDiskAttachmentInfoToDiskInfo(disk, attached.attachment);
+      return true;
+    }
   }
   if (attachments) return getDiskInfo(diskId, disk) && ReadAttachmentInto(vmId, diskId, disk);
   const std::string link = paths::VmDisk(vmId, diskId);

@@ -282,6 +282,15 @@ bool TzRhevQueries::getFollowedVMInfo(const std::string& name, const std::string
   return false;
 }
 
+bool TzRhevQueries::getFollowedDiskAttachment(const std::string& vmId, const std::string& diskId,
+                                              FollowedDisk& attached) {
+  const std::string link = paths::Follow(paths::VmDiskAttachment(vmId, diskId), "disk");
+  std::string body;
+  return !link.empty() &&
+         FetchRecord(link, body, attached, &TzRhevParser::parseFollowedDiskAttachment, false) ==
+             Lookup::kFound;
+}
+
 // Storage domains.
 
 bool TzRhevQueries::getStorageDomainInfo(const std::string& name, const std::string& id,

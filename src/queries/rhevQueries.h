@@ -12,6 +12,7 @@
 namespace Hypervale {
 
 class TzRhevConnection;
+struct FollowedDisk;
 struct FollowedVm;
 class TzRhevParser;
 template <typename Record>
@@ -75,6 +76,10 @@ class TzRhevQueries : public KwDebug {
                                      std::vector<FollowedVm>& list);
   bool getFollowedVMInfo(const std::string& name, const std::string& id, const char* follow,
                          FollowedVm& vm);
+  // A VM's attachment of a disk with the disk inline; false, without an error line, when the
+  // read fails, so that the caller's reads one at a time decide and report.
+  bool getFollowedDiskAttachment(const std::string& vmId, const std::string& diskId,
+                                 FollowedDisk& attached);
 
   // Storage domains.
   bool getStorageDomainInfo(const std::string& name, const std::string& id,

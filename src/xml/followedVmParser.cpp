@@ -22,6 +22,22 @@ bool TzRhevParser::parseFollowedVMInfoList(const std::string& body, std::vector<
   return ParseList(body, "vms", out, true);
 }
 
+bool TzRhevParser::parseFollowedDiskAttachment(const std::string& body, FollowedDisk& out) {
+  return ParseObject(body, "disk_attachment", out, true);
+}
+
+bool TzRhevParser::ConvertFromXML(DOMNode* element, FollowedDisk& out) {
+  if (!ConvertFromXML(element, out.attachment)) return false;
+  ForEachChildElement(element, [&](DOMNode* disk) {
+    // A bare reference (href and id only) is what an engine writes when the disk was not
+    // followed.
+    if (!NameIs(disk, "disk") || !HasChildElement(disk)) return;
+    out.diskInline = true;
+    ConvertFromXML(disk, out.disk);
+  });
+  return true;
+}
+
 bool TzRhevParser::ConvertFromXML(DOMNode* element, FollowedVm& out) {
   if (!ConvertFromXML(element, out.vm)) return false;
   FollowedDetails& details = out.details;
@@ -31,14 +47,7 @@ bool TzRhevParser::ConvertFromXML(DOMNode* element, FollowedVm& out) {
       ForEachChildElement(child, [&](DOMNode* item) {
         if (!NameIs(item, "disk_attachment")) return;
         FollowedDisk followed;
-        ConvertFromXML(item, followed.attachment);
-        ForEachChildElement(item, [&](DOMNode* disk) {
-          // A bare reference (href and id only) is what an engine writes when the disk
-          // was not followed.
-          if (!NameIs(disk, "disk") || !HasChildElement(disk)) return;
-          followed.diskInline = true;
-          ConvertFromXML(disk, followed.disk);
-        });
+        ConvertFromXML(item, followed);
         details.disks.push_back(std::move(followed));
       });
       return;

@@ -18,6 +18,7 @@
 
 namespace Hypervale {
 
+struct FollowedDisk;
 struct FollowedVm;
 
 class TzRhevParser : public TzSXMLParser {
@@ -65,6 +66,8 @@ class TzRhevParser : public TzSXMLParser {
   // VMs with their disk attachments, disks and snapshots inline, as far as the answer has them.
   bool parseFollowedVMInfo(const std::string& body, FollowedVm& out);
   bool parseFollowedVMInfoList(const std::string& body, std::vector<FollowedVm>& out);
+  // A VM's attachment of a disk with the disk inline, as far as the answer has it.
+  bool parseFollowedDiskAttachment(const std::string& body, FollowedDisk& out);
 
   // Storage domains.
   bool parseStorageDomainInfo(const std::string& body, SStorageDomainInfoLib& out);
@@ -113,6 +116,7 @@ class TzRhevParser : public TzSXMLParser {
   bool ConvertFromXML(DOMNode* element, SNicInfoLib& out);
   bool ConvertFromXML(DOMNode* element, SVMInfoLib& out);
   bool ConvertFromXML(DOMNode* element, FollowedVm& out);
+  bool ConvertFromXML(DOMNode* element, FollowedDisk& out);
   bool ConvertFromXML(DOMNode* element, SStorageDomainInfoLib& out);
   bool ConvertFromXML(DOMNode* element, SLunStorageInfoLib& out);
   bool ConvertFromXML(DOMNode* element, SDiskInfoLib& out);
