@@ -169,7 +169,7 @@ struct Group {
   Row curl;
 };
 
-const int kTitleWidth = 50;
+const int kTitleWidth = 52;
 
 // "x median" and "x min" are the row's times over `against`'s; the engine columns are left out
 // for a server that does not count them.
@@ -409,7 +409,7 @@ int main(int argc, char** argv) try {
        settings.list, false},
       {"s",
        "(s) walk of " + std::to_string(settings.walk) + " VMs, sim 4.5, " +
-           std::to_string(settings.requestMs) + " ms/request, " + std::to_string(settings.loginMs) +
+           std::to_string(settings.requestMs) + " ms/req, " + std::to_string(settings.loginMs) +
            " ms/login",
        "walk", settings.walk, settings.walk, true},
   };
