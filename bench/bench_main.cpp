@@ -1,21 +1,21 @@
 // Runs the library and curl side by side against one loopback engine serving real-engine-shaped
-// bodies, and prints wall time (minimum and median of the runs), the library/curl ratio, peak
-// memory, the TCP connections the engine accepted, and the engine's own cost: requests and
-// logins (a real engine does a whole login for every request that brings no session). One
-// scenario runs the inventory walk against the engine simulator with a cost per login, the
-// library keeping its session and not, to show what the logins cost an engine. Each run is its own
-// process, measured from the outside the same way for both sides (wall clock around spawn and wait,
-// peak resident memory from wait4).
+// bodies (reporting engine 4.5, so it follows links), and prints wall time (minimum and median of
+// the runs), the library/curl ratio, peak memory, the TCP connections the engine accepted, and
+// the engine's own cost: requests and logins (a real engine does a whole login for every request
+// that brings no session). Every library variant is compared with curl replaying the URLs that
+// variant requested. The list scenario also downloads its body with curl from `openssl s_server`
+// (same certificate) to show that the bench engine sends at transport speed. One scenario runs
+// the inventory walk against the engine simulator (4.5) with a cost per request and per login:
+// the library following links, reading object by object, and logging in for every request.
+// Each run is its own process, measured from the outside the same way for every side (wall clock
+// around spawn and wait, peak resident memory from wait4).
 //
 //   hv_bench --client PATH --fixtures DIR [--runs N] [--gets N] [--walk N] [--list N]
 //            [--reuse 0|1|0,1] [--only b,c,a,s] [--baseline CLIENT_OF_ANOTHER_BUILD]
-//            [--login-ms MS]
+//            [--request-ms MS] [--login-ms MS]
 //   hv_bench --client PATH --fixtures DIR --serve N   (serves N VMs and prints how to run the
 //            client by hand, e.g. under perf, until Enter is pressed)
-#include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -31,9 +31,13 @@
 #include <vector>
 
 #include "engine_simulator/engine_simulator.h"
+#include "openssl_server.h"
 #include "shaped_engine.h"
+#include "spawner.h"
 
 namespace {
+
+using hvbench::Run;
 
 const char kPassword[] = "bench-password";
 
@@ -47,17 +51,9 @@ struct Settings {
   std::vector<std::string> reuse;  // empty: the library's default only
   std::string baseline;            // another build's client, run as "library before"
   size_t serve = 0;                // only serve a list of this many VMs, for profiling by hand
-  size_t loginMs = 20;             // what a login costs the simulated engine in scenario s
+  size_t requestMs = 2;            // what every request costs the simulated engine in scenario s
+  size_t loginMs = 20;             // and what every login costs it there
   std::string only = "b,c,a,s";
-};
-
-struct Run {
-  double seconds = 0;
-  double peakMiB = 0;
-  size_t connections = 0;
-  size_t requests = 0;
-  uint64_t logins = 0;
-  bool ok = false;
 };
 
 struct Row {
@@ -85,123 +81,6 @@ struct Row {
     }
     return true;
   }
-};
-
-// Runs programs to completion and measures them: wall time around fork and wait, peak resident
-// memory from wait4. A forked child's peak starts at its parent's resident size, so the
-// programs are forked by a small process split off before the engine and its bodies exist.
-class Spawner {
- public:
-  Spawner() {
-    int toChild[2], fromChild[2];
-    if (pipe(toChild) != 0 || pipe(fromChild) != 0) throw std::runtime_error("pipe failed");
-    pid_ = fork();
-    if (pid_ < 0) throw std::runtime_error("fork failed");
-    if (pid_ == 0) {
-      close(toChild[1]);
-      close(fromChild[0]);
-      Serve(toChild[0], fromChild[1]);
-      _exit(0);
-    }
-    close(toChild[0]);
-    close(fromChild[1]);
-    requests_ = toChild[1];
-    results_ = fromChild[0];
-  }
-  ~Spawner() {
-    close(requests_);
-    close(results_);
-    waitpid(pid_, nullptr, 0);
-  }
-  Spawner(const Spawner&) = delete;
-  Spawner& operator=(const Spawner&) = delete;
-
-  // Runs args with stdout to /dev/null and stderr appended to errorFile.
-  Run run(std::vector<std::string> args, const std::string& errorFile) {
-    args.insert(args.begin(), errorFile);
-    std::string message;
-    for (const std::string& a : args) message += a + '\0';
-    const uint32_t size = static_cast<uint32_t>(message.size());
-    Result result{};
-    if (!WriteAll(requests_, &size, sizeof size) ||
-        !WriteAll(requests_, message.data(), message.size()) ||
-        !ReadAll(results_, &result, sizeof result)) {
-      throw std::runtime_error("the spawner process failed");
-    }
-    Run run;
-    run.seconds = result.seconds;
-    run.peakMiB = result.maxRssKiB / 1024.0;
-    run.ok = result.ok;
-    return run;
-  }
-
- private:
-  struct Result {
-    double seconds;
-    long maxRssKiB;
-    bool ok;
-  };
-
-  static bool WriteAll(int fd, const void* data, size_t size) {
-    const char* p = static_cast<const char*>(data);
-    while (size > 0) {
-      const ssize_t n = write(fd, p, size);
-      if (n <= 0) return false;
-      p += n;
-      size -= static_cast<size_t>(n);
-    }
-    return true;
-  }
-  static bool ReadAll(int fd, void* data, size_t size) {
-    char* p = static_cast<char*>(data);
-    while (size > 0) {
-      const ssize_t n = read(fd, p, size);
-      if (n <= 0) return false;
-      p += n;
-      size -= static_cast<size_t>(n);
-    }
-    return true;
-  }
-
-  static void Serve(int requests, int results) {
-    uint32_t size = 0;
-    while (ReadAll(requests, &size, sizeof size)) {
-      std::string message(size, '\0');
-      if (!ReadAll(requests, &message[0], size)) return;
-      std::vector<char*> argv;
-      for (size_t at = 0; at < message.size(); at = message.find('\0', at) + 1) {
-        argv.push_back(&message[at]);
-      }
-      const char* errorFile = argv.front();
-      argv.erase(argv.begin());
-      argv.push_back(nullptr);
-      Result result{};
-      const auto start = std::chrono::steady_clock::now();
-      const pid_t pid = fork();
-      if (pid == 0) {
-        const int out = open("/dev/null", O_WRONLY);
-        const int err = open(errorFile, O_WRONLY | O_CREAT | O_APPEND, 0600);
-        if (out < 0 || err < 0) _exit(127);
-        dup2(out, STDOUT_FILENO);
-        dup2(err, STDERR_FILENO);
-        execv(argv[0], argv.data());
-        _exit(127);
-      }
-      int status = 0;
-      struct rusage usage {};
-      if (pid > 0 && wait4(pid, &status, 0, &usage) == pid) {
-        result.seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        result.maxRssKiB = usage.ru_maxrss;
-        result.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-      }
-      if (!WriteAll(results, &result, sizeof result)) return;
-    }
-  }
-
-  pid_t pid_ = -1;
-  int requests_ = -1;
-  int results_ = -1;
 };
 
 // An engine the runs go to: its network core and its count of logins so far.
@@ -235,11 +114,11 @@ void Account(const Measured& measured, const Mark& mark, Run& run) {
 }
 
 // A curl config fetching `urls` in one process (so it keeps its connections alive), with the
-// credentials only on https:// URLs, as the library sends them.
+// credentials (when `login`) only on https:// URLs, as the library sends them.
 void WriteCurlConfig(const std::string& path, const std::vector<std::string>& urls,
-                     const std::string& caFile) {
+                     const std::string& caFile, bool login = true) {
   std::ofstream config(path);
-  config << "silent\nshow-error\n";
+  config << "silent\nshow-error\nfail\n";
   bool https = false;
   bool first = true;
   for (const std::string& url : urls) {
@@ -249,7 +128,7 @@ void WriteCurlConfig(const std::string& path, const std::vector<std::string>& ur
       config << "header = \"Accept: application/xml\"\n";
       if (isHttps) {
         config << "cacert = \"" << caFile << "\"\n";
-        config << "user = \"admin@internal:" << kPassword << "\"\n";
+        if (login) config << "user = \"admin@internal:" << kPassword << "\"\n";
       }
       https = isHttps;
       first = false;
@@ -275,15 +154,56 @@ struct Scenario {
   std::string mode;  // argument of the client
   size_t vms;        // VMs in the list
   size_t count;      // the client's COUNT
-  bool simulated;    // against the engine simulator (with a login cost) instead
+  bool simulated;    // against the engine simulator (with request and login costs) instead
 };
 
-void PrintRow(const Scenario& s, const Row& row, const Row& curl) {
+// A way of running the client: its settings, each empty for the library's default.
+struct Variant {
+  std::string side, client, reuse, session, follow;
+};
+
+// Library rows that sent the same requests, and curl replaying exactly those.
+struct Group {
+  std::vector<std::string> urls;
+  std::vector<Row> library;
+  Row curl;
+};
+
+const int kTitleWidth = 52;
+
+// "x median" and "x min" are the row's times over `against`'s; the engine columns are left out
+// for a server that does not count them.
+void PrintRow(const std::string& title, const Row& row, const Row& against,
+              bool engineCounts = true) {
   const Run& first = row.runs.front();
-  std::printf("%-44s %-18s %7.3f %8.3f %7.2fx %7.2fx %9.1f %6zu %8zu %7llu%s\n", s.title.c_str(),
-              row.side.c_str(), row.Min(), row.Median(), row.Median() / curl.Median(),
-              row.Min() / curl.Min(), row.PeakMiB(), first.connections, first.requests,
-              static_cast<unsigned long long>(first.logins), row.AllOk() ? "" : "  FAILED");
+  std::printf("%-*s %-18s %7.3f %8.3f %7.2fx %7.2fx %9.1f", kTitleWidth, title.c_str(),
+              row.side.c_str(), row.Min(), row.Median(), row.Median() / against.Median(),
+              row.Min() / against.Min(), row.PeakMiB());
+  if (engineCounts) {
+    std::printf(" %6zu %8zu %7llu", first.connections, first.requests,
+                static_cast<unsigned long long>(first.logins));
+  } else {
+    std::printf(" %6s %8s %7s", "-", "-", "-");
+  }
+  std::printf("%s\n", row.AllOk() ? "" : "  FAILED");
+}
+
+// The client's arguments; trailing defaults left out, so another build's client gets no more
+// than it knows.
+std::vector<std::string> ClientArgs(const Variant& v, const Scenario& s, const std::string& target,
+                                    const std::string& passwordFile, const std::string& trusted) {
+  std::vector<std::string> args = {v.client,
+                                   s.mode,
+                                   target,
+                                   passwordFile,
+                                   trusted,
+                                   std::to_string(s.count),
+                                   hvbench::ShapedEngine::vmId(0),
+                                   v.reuse,
+                                   v.session,
+                                   v.follow};
+  while (args.back().empty()) args.pop_back();
+  return args;
 }
 
 std::vector<std::string> Split(const std::string& text) {
@@ -310,12 +230,13 @@ Settings ParseArgs(int argc, char** argv) {
                         : flag == "--only"     ? &s.only
                         : flag == "--baseline" ? &s.baseline
                                                : nullptr;
-    size_t* number = flag == "--gets"       ? &s.gets
-                     : flag == "--walk"     ? &s.walk
-                     : flag == "--list"     ? &s.list
-                     : flag == "--serve"    ? &s.serve
-                     : flag == "--login-ms" ? &s.loginMs
-                                            : nullptr;
+    size_t* number = flag == "--gets"         ? &s.gets
+                     : flag == "--walk"       ? &s.walk
+                     : flag == "--list"       ? &s.list
+                     : flag == "--serve"      ? &s.serve
+                     : flag == "--request-ms" ? &s.requestMs
+                     : flag == "--login-ms"   ? &s.loginMs
+                                              : nullptr;
     if (text) {
       *text = value;
     } else if (number) {
@@ -332,16 +253,125 @@ Settings ParseArgs(int argc, char** argv) {
     throw std::runtime_error(
         "usage: hv_bench --client PATH --fixtures DIR [--runs N] [--gets N] "
         "[--walk N] [--list N] [--reuse 0|1|0,1] [--only b,c,a,s] "
-        "[--baseline PATH] [--serve N] [--login-ms MS]");
+        "[--baseline PATH] [--serve N] [--request-ms MS] [--login-ms MS]");
   }
   return s;
+}
+
+// Where the runs of the benchmark keep their files, and what runs them.
+struct Places {
+  hvbench::Spawner& spawner;
+  const std::string& dir;
+  const std::string& passwordFile;
+  const std::string& errors;
+  const std::string& curlConfig;
+};
+
+// Runs every variant `runs` times, then curl `runs` times for each distinct list of URLs the
+// variants requested (a variant's first run decides its list).
+std::vector<Group> RunScenario(const Places& places, const Scenario& s,
+                               const std::vector<Variant>& variants, const Measured& measured,
+                               const std::string& target, const std::string& trusted, int runs) {
+  std::vector<Group> groups;
+  for (const Variant& v : variants) {
+    Row row{v.side, {}};
+    std::vector<std::string> urls;
+    for (int i = 0; i < runs; ++i) {
+      const Mark mark = MarkOf(measured);
+      Run run =
+          places.spawner.run(ClientArgs(v, s, target, places.passwordFile, trusted), places.errors);
+      Account(measured, mark, run);
+      if (i == 0) urls = UrlsSince(measured.engine, mark.requests);
+      row.runs.push_back(run);
+    }
+    auto same = std::find_if(groups.begin(), groups.end(),
+                             [&urls](const Group& g) { return g.urls == urls; });
+    if (same == groups.end()) same = groups.insert(groups.end(), Group{urls, {}, Row{"curl", {}}});
+    same->library.push_back(row);
+  }
+  for (Group& group : groups) {
+    // Told apart by the first variant that sent these requests.
+    if (groups.size() > 1) {
+      const std::string& side = group.library.front().side;
+      const std::string prefix = "library ";
+      group.curl.side =
+          "curl as " +
+          (side.compare(0, prefix.size(), prefix) == 0 ? side.substr(prefix.size()) : side);
+    }
+    WriteCurlConfig(places.curlConfig, group.urls, trusted);
+    for (int i = 0; i < runs; ++i) {
+      const Mark mark = MarkOf(measured);
+      Run run = places.spawner.run({"/usr/bin/curl", "-K", places.curlConfig}, places.errors);
+      Account(measured, mark, run);
+      group.curl.runs.push_back(run);
+    }
+  }
+  return groups;
+}
+
+// Bytes curl downloads with this config, in a run of its own outside the measured ones; 0 when
+// it fails.
+size_t DownloadedBytes(const std::string& curlConfig) {
+  const std::string command =
+      "/usr/bin/curl -K " + curlConfig + " -o /dev/null -w '%{size_download}' 2>/dev/null";
+  FILE* curl = popen(command.c_str(), "r");
+  if (!curl) return 0;
+  char text[64] = {0};
+  const size_t got = std::fread(text, 1, sizeof text - 1, curl);
+  text[got] = '\0';
+  return pclose(curl) == 0 ? std::strtoull(text, nullptr, 10) : 0;
+}
+
+// curl downloads the list body from the bench engine (one request, the list alone) and from
+// `openssl s_server -WWW` (same certificate), alternating run by run; prints both rows and the
+// ratio of the first to the second. False when a download failed or came short.
+bool CompareWithOpenssl(const Places& places, const std::string& title, const std::string& body,
+                        const Measured& shapedSide, int runs) {
+  hvtest::TestEngine& engine = shapedSide.engine;
+  const std::string bodyFile = places.dir + "/list.xml";
+  const std::string opensslConfig = places.dir + "/openssl-curl.cfg";
+  std::ofstream(bodyFile, std::ios::binary) << body;
+  bool ok = true;
+  Row fromEngine{"curl list only", {}};
+  Row fromOpenssl{"curl s_server", {}};
+  {
+    const hvbench::OpensslServer openssl(places.dir, engine.serverCertPem(), engine.serverKeyPem());
+    WriteCurlConfig(
+        places.curlConfig,
+        {"https://localhost:" + std::to_string(engine.port()) + "/ovirt-engine/api/vms"},
+        engine.caFile());
+    WriteCurlConfig(opensslConfig,
+                    {"https://localhost:" + std::to_string(openssl.port()) + "/list.xml"},
+                    engine.caFile(), false);
+    // Both serve the same bytes, else the comparison means nothing.
+    ok = DownloadedBytes(places.curlConfig) == body.size() &&
+         DownloadedBytes(opensslConfig) == body.size();
+    for (int i = 0; i < runs; ++i) {
+      const Mark mark = MarkOf(shapedSide);
+      Run run = places.spawner.run({"/usr/bin/curl", "-K", places.curlConfig}, places.errors);
+      Account(shapedSide, mark, run);
+      fromEngine.runs.push_back(run);
+      fromOpenssl.runs.push_back(
+          places.spawner.run({"/usr/bin/curl", "-K", opensslConfig}, places.errors));
+    }
+  }
+  std::remove(bodyFile.c_str());
+  std::remove(opensslConfig.c_str());
+  PrintRow(title, fromEngine, fromOpenssl);
+  PrintRow(title, fromOpenssl, fromOpenssl, false);
+  std::printf(
+      "curl from the bench engine / curl from openssl s_server = %.2fx (medians; "
+      "minimums %.2fx)%s\n",
+      fromEngine.Median() / fromOpenssl.Median(), fromEngine.Min() / fromOpenssl.Min(),
+      ok ? "" : "  FAILED: the downloads differ from the body");
+  return ok && fromEngine.AllOk() && fromOpenssl.AllOk();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) try {
   const Settings settings = ParseArgs(argc, argv);
-  Spawner spawner;  // first, while this process is small
+  hvbench::Spawner spawner;  // first, while this process is small
   char dirTemplate[] = "/tmp/hv_bench.XXXXXX";
   if (!mkdtemp(dirTemplate)) throw std::runtime_error("mkdtemp failed");
   const std::string dir = dirTemplate;
@@ -378,20 +408,20 @@ int main(int argc, char** argv) try {
       {"a", "(a) list of " + std::to_string(settings.list) + " VMs", "list", settings.list,
        settings.list, false},
       {"s",
-       "(c) walk of " + std::to_string(settings.walk) + " VMs, simulator 4.5, login " +
-           std::to_string(settings.loginMs) + " ms",
+       "(s) walk of " + std::to_string(settings.walk) + " VMs, sim 4.5, " +
+           std::to_string(settings.requestMs) + " ms/req, " + std::to_string(settings.loginMs) +
+           " ms/login",
        "walk", settings.walk, settings.walk, true},
   };
-  // "x curl": the library's time over curl's, of the medians and of the minimums.
-  std::printf("%-44s %-18s %7s %8s %8s %8s %9s %6s %8s %7s\n", "scenario", "side", "min s",
-              "median s", "x median", "x min", "peak MiB", "conns", "requests", "logins");
+  const Places places{spawner, dir, passwordFile, errors, curlConfig};
+  // "x curl": the library's time over that of curl replaying its URLs, of the medians and of
+  // the minimums.
+  std::printf("%-*s %-18s %7s %8s %8s %8s %9s %6s %8s %7s\n", kTitleWidth, "scenario", "side",
+              "min s", "median s", "x median", "x min", "peak MiB", "conns", "requests", "logins");
   bool allOk = true;
   for (const std::string& key : Split(settings.only)) {
     for (const Scenario& s : scenarios) {
       if (s.key != key) continue;
-      struct Variant {
-        std::string side, client, reuse, session;
-      };
       std::vector<Variant> variants;
       std::string target = server;
       std::string trusted = caFile;
@@ -406,6 +436,7 @@ int main(int argc, char** argv) try {
           options.generate.proxyVm = "";
           options.server.password = kPassword;
           options.server.maxConnections = 4096;
+          options.sessions.requestCost = std::chrono::milliseconds(settings.requestMs);
           options.sessions.loginCost = std::chrono::milliseconds(settings.loginMs);
           simulator = std::make_unique<hvsim::EngineSimulator>(options);
         }
@@ -415,58 +446,37 @@ int main(int argc, char** argv) try {
         measured = simulatedSide.get();
         target = "localhost:" + std::to_string(sim->port());
         trusted = sim->engine().caFile();
-        variants.push_back({"library session=1", settings.client, "1", "1"});
-        variants.push_back({"library session=0", settings.client, "1", "0"});
+        // Session kept and links followed (one request for the walk where the engine allows),
+        // session kept and one request per object, links followed and a login per request.
+        variants.push_back({"library follow=1", settings.client, "1", "1", "1"});
+        variants.push_back({"library follow=0", settings.client, "1", "1", "0"});
+        variants.push_back({"library session=0", settings.client, "1", "0", "1"});
       } else {
         shaped.setVmCount(s.vms);
         if (!settings.baseline.empty()) {
-          variants.push_back({"library before", settings.baseline, "", ""});
+          variants.push_back({"library before", settings.baseline, "", "", ""});
         }
         for (const std::string& r : settings.reuse) {
-          variants.push_back({"library reuse=" + r, settings.client, r, ""});
+          variants.push_back({"library reuse=" + r, settings.client, r, "", ""});
         }
-        if (settings.reuse.empty()) variants.push_back({"library", settings.client, "", ""});
+        if (settings.reuse.empty()) variants.push_back({"library", settings.client, "", "", ""});
       }
-      std::vector<Row> rows;
-      std::vector<std::string> urls;
-      for (const Variant& v : variants) {
-        Row row{v.side, {}};
-        for (int i = 0; i < settings.runs; ++i) {
-          std::vector<std::string> args = {v.client,
-                                           s.mode,
-                                           target,
-                                           passwordFile,
-                                           trusted,
-                                           std::to_string(s.count),
-                                           hvbench::ShapedEngine::vmId(0)};
-          if (!v.reuse.empty()) args.push_back(v.reuse);
-          if (!v.session.empty()) args.push_back(v.session);
-          const Mark mark = MarkOf(*measured);
-          Run run = spawner.run(args, errors);
-          Account(*measured, mark, run);
-          if (urls.empty()) urls = UrlsSince(measured->engine, mark.requests);
-          row.runs.push_back(run);
+      const std::vector<Group> groups =
+          RunScenario(places, s, variants, *measured, target, trusted, settings.runs);
+      for (const Group& group : groups) {
+        PrintRow(s.title, group.curl, group.curl);
+        for (const Row& row : group.library) {
+          PrintRow(s.title, row, group.curl);
+          allOk = allOk && row.AllOk();
         }
-        rows.push_back(row);
+        allOk = allOk && group.curl.AllOk();
       }
-      WriteCurlConfig(curlConfig, urls, trusted);
-      Row curl{"curl", {}};
-      for (int i = 0; i < settings.runs; ++i) {
-        const Mark mark = MarkOf(*measured);
-        Run run = spawner.run({"/usr/bin/curl", "-K", curlConfig}, errors);
-        Account(*measured, mark, run);
-        curl.runs.push_back(run);
-      }
-      PrintRow(s, curl, curl);
-      for (const Row& row : rows) {
-        PrintRow(s, row, curl);
-        allOk = allOk && row.AllOk();
-      }
-      allOk = allOk && curl.AllOk();
       if (s.key == "a") {
-        const double bodyMiB = shaped.listBodyBytes() / 1048576.0;
-        std::printf("%-44s body %.1f MiB; library peak / body = %.2f\n", "", bodyMiB,
-                    rows.back().PeakMiB() / bodyMiB);
+        const std::shared_ptr<const std::string> body = shaped.listBody();
+        const double bodyMiB = body->size() / 1048576.0;
+        std::printf("%-*s body %.1f MiB; library peak / body = %.2f\n", kTitleWidth, "", bodyMiB,
+                    groups.back().library.back().PeakMiB() / bodyMiB);
+        allOk = CompareWithOpenssl(places, s.title, *body, shapedSide, settings.runs) && allOk;
       }
       measured->engine.clearRequests();
     }

@@ -2,10 +2,12 @@
 // only, so its wall time and peak memory compare with a curl process fetching the same URLs.
 //
 //   hv_bench_client get|walk|list SERVER PASSWORD_FILE CA_FILE COUNT [VM_ID] [REUSE] [SESSION]
+//                   [FOLLOW]
 //
 // get: COUNT reads of the VM VM_ID; walk: the VM list with each VM's disks (mask 0x10),
 // expecting COUNT VMs of two disks; list: the VM list alone (mask 0), expecting COUNT VMs.
-// REUSE, when given, is set as "nRhevReuseConnections"; SESSION as "nRhevPersistentAuth".
+// REUSE, when given, is set as "nRhevReuseConnections"; SESSION as "nRhevPersistentAuth";
+// FOLLOW as "nRhevFollowLinks" (0: one request per object). An empty one keeps the default.
 #include <hypervale/hypervale.h>
 
 #include <cstdio>
@@ -39,7 +41,7 @@ int main(int argc, char** argv) {
   if (argc < 6) {
     std::fprintf(stderr,
                  "usage: hv_bench_client get|walk|list SERVER PASSWORD_FILE CA_FILE COUNT "
-                 "[VM_ID] [REUSE] [SESSION]\n");
+                 "[VM_ID] [REUSE] [SESSION] [FOLLOW]\n");
     return 2;
   }
   const std::string scenario = argv[1];
@@ -51,8 +53,10 @@ int main(int argc, char** argv) {
   Hypervale::InitializeXmlLibrary();
   Hypervale::SetLogThreshold(0);
   Hypervale::SetConfigValue("VirtualServer", "sRhevCAFile", argv[4]);
-  if (argc > 7) Hypervale::SetConfigValue("VirtualServer", "nRhevReuseConnections", argv[7]);
-  if (argc > 8) Hypervale::SetConfigValue("VirtualServer", "nRhevPersistentAuth", argv[8]);
+  const char* const keys[] = {"nRhevReuseConnections", "nRhevPersistentAuth", "nRhevFollowLinks"};
+  for (int i = 7; i < argc && i < 10; ++i) {
+    if (*argv[i] != '\0') Hypervale::SetConfigValue("VirtualServer", keys[i - 7], argv[i]);
+  }
   bool ok = false;
   {
     Hypervale::TzHypervale hv;

@@ -1,10 +1,13 @@
 // What only the test engine itself decides and no library test exercises: its faults over both
-// protocols, connection reuse and idle closes.
+// protocols, connection reuse and idle closes, large and shared bodies.
 #include "test_engine/test_engine.h"
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <string>
 #include <tuple>
+#include <utility>
 
 #include "support/curl_client.h"
 
@@ -58,6 +61,41 @@ TEST(TestEngineTest, KeptAliveConnectionsAreCountedAndCanBeClosedWhenIdle) {
     EXPECT_EQ(after.newConnections, 1);
     EXPECT_EQ(caller.get(url).newConnections, 0);  // one idle close only
     EXPECT_EQ(engine.acceptedConnections() - before, 2u);
+  }
+}
+
+// Large bodies leave over TLS in one synchronous write and shared bodies are not copied: both
+// must arrive whole, keep their connection alive, and a fault still plays on a shared body.
+TEST(TestEngineTest, LargeAndSharedBodiesArriveWholeOnAKeptAliveConnection) {
+  TestEngine engine;
+  engine.setAuthRequired(false);
+  std::string large(1024 * 1024 + 7, '\0');
+  for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>('a' + i % 26);
+  const auto shared = std::make_shared<const std::string>(large);
+  const auto small = std::make_shared<const std::string>("<small/>");
+  engine.answer("GET", "/large", Answer::xml(200, large));
+  engine.answer("GET", "/shared", Answer::xml(200, shared));
+  engine.answer("GET", "/small", Answer::xml(200, small));
+  Answer partial = Answer::xml(200, shared);
+  partial.fault = Answer::Fault::Partial;
+  engine.answer("GET", "/partial", partial);
+  for (const std::string& base : {engine.httpUrl(), engine.httpsUrl()}) {
+    CurlClient caller(engine.caFile());
+    for (const auto& [target, body] : {std::pair<std::string, std::string>{"/large", large},
+                                       {"/shared", large},
+                                       {"/small", "<small/>"}}) {
+      for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(base + target);
+        const hvtest::CurlReply r = caller.get(base + target);
+        EXPECT_EQ(r.code, CURLE_OK) << curl_easy_strerror(r.code);
+        EXPECT_TRUE(r.body == body) << r.body.size() << " bytes";
+        EXPECT_NE(r.head.find("Content-Type: application/xml"), std::string::npos) << r.head;
+      }
+    }
+    EXPECT_EQ(engine.acceptedConnections(), base == engine.httpUrl() ? 1u : 2u);
+    const hvtest::CurlReply cut = caller.get(base + "/partial");
+    EXPECT_EQ(cut.code, CURLE_PARTIAL_FILE);
+    EXPECT_TRUE(cut.body == large.substr(0, large.size() / 2)) << cut.body.size() << " bytes";
   }
 }
 

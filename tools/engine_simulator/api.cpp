@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "engine_simulator/follow.h"
 #include "engine_simulator/values.h"
 #include "test_engine/http_message.h"
 
@@ -127,46 +128,6 @@ bool asksAllContent(const hvtest::Request& request, const QueryParams& query,
   if (hvtest::equalsIgnoreCase(request.header("All-Content"), "true")) return true;
   std::optional<std::string> parameter = queryValue(query, "all_content");
   return generation.v4() && parameter && hvtest::equalsIgnoreCase(*parameter, "true");
-}
-
-// The links a GET of VMs (or of a VM's disk attachments) can follow, and what each brings.
-struct FollowLink {
-  bool ofVm;  // else of disk attachments
-  const char* link;
-  Follow brings;
-};
-const FollowLink kFollowLinks[] = {
-    {true, "disk_attachments", {true, false, false, false}},
-    {true, "disk_attachments.disk", {true, true, false, false}},
-    {true, "snapshots", {false, false, true, false}},
-    {true, "nics", {false, false, false, true}},
-    {false, "disk", {false, true, false, false}},
-};
-
-// The comma-separated links of "follow"; 400 for one the route cannot follow.
-Follow parseFollow(const std::string& pattern, const std::string& text) {
-  const bool ofVm = pattern == std::string("vms") || pattern == std::string("vms/*");
-  const bool ofAttachments = pattern == std::string("vms/*/diskattachments") ||
-                             pattern == std::string("vms/*/diskattachments/*");
-  Follow follow;
-  size_t from = 0;
-  while (from <= text.size()) {
-    size_t comma = text.find(',', from);
-    if (comma == std::string::npos) comma = text.size();
-    const std::string link = trim(text.substr(from, comma - from));
-    from = comma + 1;
-    if (link.empty()) continue;
-    const FollowLink* known = nullptr;
-    for (const FollowLink& each : kFollowLinks) {
-      if (link == each.link && (each.ofVm ? ofVm : ofAttachments)) known = &each;
-    }
-    if (!known) throw Failure::badValue("The link '" + link + "' cannot be followed here");
-    follow.diskAttachments |= known->brings.diskAttachments;
-    follow.disks |= known->brings.disks;
-    follow.snapshots |= known->brings.snapshots;
-    follow.nics |= known->brings.nics;
-  }
-  return follow;
 }
 
 // Actions are POSTs to a verb below the object they act on.

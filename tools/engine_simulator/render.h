@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "engine_simulator/failure.h"
+#include "engine_simulator/follow.h"
 #include "engine_simulator/generation.h"
 #include "engine_simulator/inventory.h"
 #include "engine_simulator/xml_out.h"
@@ -21,14 +22,6 @@ struct ActionAnswer {
 };
 
 std::string isoTime(WallClock::time_point when);
-
-// Links of a VM, or of its disk attachments, that a GET follows: the objects come inline.
-struct Follow {
-  bool diskAttachments = false;
-  bool disks = false;  // the full disk inside each disk attachment
-  bool snapshots = false;
-  bool nics = false;
-};
 
 // What a disk attachment's representation carries besides the attachment itself.
 struct AttachmentExtras {

@@ -80,6 +80,13 @@ Answer Answer::xml(int status, std::string body) {
   return a;
 }
 
+Answer Answer::xml(int status, std::shared_ptr<const std::string> body) {
+  Answer a;
+  a.status = status;
+  a.sharedBody = std::move(body);
+  return a;
+}
+
 Answer Answer::html(int status, std::string body) {
   Answer a = xml(status, std::move(body));
   a.contentType = "text/html; charset=UTF-8";

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -67,6 +68,9 @@ struct Answer {
   std::string reason;  // empty: derived from status
   HeaderList headers;  // extra headers; Content-Length is always computed by the engine
   std::string body;
+  // Set: the body instead of `body`, shared rather than copied (a large body answered many
+  // times, whose copy per answer would cost more than sending it).
+  std::shared_ptr<const std::string> sharedBody;
   std::string contentType = "application/xml";
   Fault fault = Fault::None;
   std::chrono::milliseconds stallTime{0};
@@ -76,6 +80,7 @@ struct Answer {
   size_t declaredLength = 0;  // Partial: the Content-Length announced; 0: the whole body's
 
   static Answer xml(int status, std::string body);
+  static Answer xml(int status, std::shared_ptr<const std::string> body);
   static Answer html(int status, std::string body);
   // An engine-style <fault> document with the given reason and detail (XML-escaped).
   static Answer engineFault(int status, std::string_view reason, std::string_view detail);

@@ -129,6 +129,7 @@ void Server::stop() {
   std::lock_guard<std::mutex> lock(stopMutex_);
   if (stopped_) return;
   stopped_ = true;
+  core_->context.stopping.store(true);
   if (core_->io) core_->io->stop();
   for (std::thread& t : core_->threads) t.join();
   core_->threads.clear();

@@ -21,7 +21,8 @@ struct SessionContext {
   std::optional<boost::asio::ssl::context> tls;  // none: TLS connections close at once
   std::atomic<size_t> open{0};                   // connections being served
   std::atomic<bool> closeNextIdle{false};
-  std::function<void()> released;  // after a connection ended; set before serving starts
+  std::atomic<bool> stopping{false};  // a connection blocked in a write gives up
+  std::function<void()> released;     // after a connection ended; set before serving starts
 };
 
 // Serves the connection on the socket's executor until it ends; counts itself in `open`.

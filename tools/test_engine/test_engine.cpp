@@ -134,6 +134,10 @@ std::string TestEngine::httpsUrl() const { return "https://localhost:" + std::to
 
 const std::string& TestEngine::caPem() const { return tls_->caPem(); }
 
+const std::string& TestEngine::serverCertPem() const { return tls_->serverCertPem(); }
+
+std::string TestEngine::serverKeyPem() const { return tls_->serverKeyPem(); }
+
 std::string TestEngine::caFile() const {
   std::lock_guard<std::mutex> lock(caFileMutex_);
   if (!caFile_.empty()) return caFile_;

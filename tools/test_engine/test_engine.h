@@ -86,6 +86,10 @@ class TestEngine {
   const std::string& caPem() const;
   // Path of a temporary file holding caPem(), created on first call, removed by the destructor.
   std::string caFile() const;
+  // The server's certificate and private key (PEM), so that another server can be trusted by
+  // the same CA (the benchmark's baseline server).
+  const std::string& serverCertPem() const;
+  std::string serverKeyPem() const;
 
   // Changes the accepted password from now on (a password change or expired session).
   void setPassword(std::string password);

@@ -127,6 +127,17 @@ TlsMaterial TlsMaterial::generate() {
   return m;
 }
 
+std::string TlsMaterial::serverKeyPem() const {
+  BioPtr bio(BIO_new(BIO_s_mem()));
+  if (!bio || PEM_write_bio_PrivateKey(bio.get(), serverKey_.get(), nullptr, nullptr, 0, nullptr,
+                                       nullptr) != 1) {
+    fail("PEM encoding");
+  }
+  char* data = nullptr;
+  const long len = BIO_get_mem_data(bio.get(), &data);
+  return std::string(data, static_cast<size_t>(len));
+}
+
 SslCtxPtr TlsMaterial::newServerContext() const {
   SslCtxPtr ctx(SSL_CTX_new(TLS_server_method()));
   if (!ctx) fail("SSL_CTX_new");

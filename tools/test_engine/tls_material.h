@@ -46,6 +46,9 @@ class TlsMaterial {
 
   const std::string& caPem() const { return caPem_; }
   const std::string& serverCertPem() const { return serverPem_; }
+  // The server's private key as unencrypted PEM, for another server to present the same
+  // certificate.
+  std::string serverKeyPem() const;
 
   // A fresh server context (TLS 1.2 and later) presenting the server certificate.
   SslCtxPtr newServerContext() const;
