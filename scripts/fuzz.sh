@@ -67,10 +67,13 @@ find "$regressions" -type f ! -name 'README*' -size -64k -exec cp {} "$corpus/" 
 echo "== fuzz for ${seconds}s =="
 HYPERVALE_FUZZ_RATES=1 "$target" "${options[@]}" -max_total_time="$seconds" -print_final_stats=1 \
   -dict=tests/fuzz/xml.dict "$corpus" >>"$log" 2>&1 || rc=$?
-[ "$rc" -eq 0 ] || tail -n 12 "$log"
-# libFuzzer's final statistics, then the rates of the entry points (printed at exit).
-grep -E '^(Done [0-9]+ runs|stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb))' "$log" || true
-sed -n '/^entry point rates/,/^all entry points/p' "$log"
+if [ "$rc" -eq 0 ]; then
+  # libFuzzer's final statistics, then the rates of the entry points (printed at exit).
+  grep -E '^(Done [0-9]+ runs|stat::(number_of_executed_units|average_exec_per_sec|new_units_added|peak_rss_mb))' "$log" || true
+  sed -n '/^entry point rates/,/^all entry points/p' "$log"
+else
+  tail -n 12 "$log"
+fi
 
 # libFuzzer stops at the first fault; the sanitizer report or the check line names it.
 fault=$(grep -oE 'ERROR: (AddressSanitizer|LeakSanitizer|UndefinedBehaviorSanitizer): [A-Za-z_-]+|runtime error|fuzz check failed|ERROR: libFuzzer: [a-z-]+' "$log" | head -n 1 || true)
