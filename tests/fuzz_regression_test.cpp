@@ -26,17 +26,19 @@ std::set<fs::path> FilesIn(const fs::path& dir) {
   return {fs::directory_iterator(dir), fs::directory_iterator()};
 }
 
-std::string Check(const std::string& input, RunStats* stats = nullptr) {
-  return RunInput(reinterpret_cast<const std::uint8_t*>(input.data()), input.size(), stats);
+std::string Check(const Dispatcher& dispatcher, const std::string& input,
+                  RunStats* stats = nullptr) {
+  return dispatcher.Run(reinterpret_cast<const std::uint8_t*>(input.data()), input.size(), stats);
 }
 
 TEST(FuzzRegressionTest, SavedInputsPassEveryCheck) {
+  const Dispatcher dispatcher;
   size_t deepNesting = 0;
   for (const fs::path& file : FilesIn(kFixtures / kRegressions)) {
     const std::string name = file.filename().string();
     if (name.rfind("README", 0) == 0) continue;
     hvtest::LogCapture log;
-    EXPECT_EQ("", Check(hvtest::Fixture(kRegressions + name))) << name;
+    EXPECT_EQ("", Check(dispatcher, hvtest::Fixture(kRegressions + name))) << name;
     // The inputs that once overflowed the stack are refused, after reading 256 levels only.
     if (name.find("deep_nesting") != std::string::npos) {
       EXPECT_TRUE(log.containsError("nests elements more than 256 levels deep")) << name;
@@ -51,6 +53,7 @@ TEST(FuzzRegressionTest, SavedInputsPassEveryCheck) {
 // of each form the writers choose between (before 4.0.0, 4.0.0, 4.0.2 and later).
 TEST(FuzzRegressionTest, FixturesPassEveryCheck) {
   hvtest::LogCapture log;  // every line formatted, none printed
+  const Dispatcher dispatcher;
   std::map<unsigned, RunStats> stats;
   size_t bodies = 0;
   for (const char* version : {"v3", "v4"}) {
@@ -63,7 +66,8 @@ TEST(FuzzRegressionTest, FixturesPassEveryCheck) {
       const int own = SelectorForRoot(root);
       EXPECT_TRUE(own >= 0 || root == "usage_message") << file;
       const auto run = [&](unsigned selector, unsigned generation) {
-        EXPECT_EQ("", Check(MakeInput(selector, generation, body), &stats[selector])) << file;
+        EXPECT_EQ("", Check(dispatcher, MakeInput(selector, generation, body), &stats[selector]))
+            << file;
       };
       run(SelectorOf("job") + bodies++ % (kEntryPointCount - SelectorOf("job")), 0);
       for (const char* probe : {"detect_version", "fault_logged", "action_logged", "last_error"}) {
@@ -237,8 +241,10 @@ TEST(FuzzRegressionTest, HugeValues) {
   EXPECT_TRUE(fault.detail == "a & " + Repeat("\xC3\xA9\xF0\x9D\x84\x9E", 1u << 17) + "<x>")
       << fault.detail.size();
   RunStats stats;
+  const Dispatcher dispatcher;
   const std::string id((1u << 20) - 32, 'i');
-  EXPECT_EQ("", Check(MakeInput(SelectorOf("disk_list"), 4,
+  EXPECT_EQ("", Check(dispatcher,
+                      MakeInput(SelectorOf("disk_list"), 4,
                                 "<disks><disk id=\"d\"/><disk id=\"" + id + "\"/></disks>"),
                       &stats));
   EXPECT_EQ(2u, stats.roundTrips);
@@ -246,12 +252,13 @@ TEST(FuzzRegressionTest, HugeValues) {
 
 TEST(FuzzRegressionTest, InputsOfEveryLength) {
   hvtest::LogCapture log;  // every line formatted, none printed
+  const Dispatcher dispatcher;
   // Empty input, selector only, selector and generation only, and out-of-range bytes.
-  EXPECT_EQ("", Check(std::string()));
+  EXPECT_EQ("", Check(dispatcher, std::string()));
   for (int byte = 0; byte < 256; ++byte) {
-    EXPECT_EQ("", Check(std::string(1, static_cast<char>(byte))));
-    EXPECT_EQ("", Check(std::string(2, static_cast<char>(byte))));
-    EXPECT_EQ("", Check(std::string(2, static_cast<char>(byte)) + '\0'));
+    EXPECT_EQ("", Check(dispatcher, std::string(1, static_cast<char>(byte))));
+    EXPECT_EQ("", Check(dispatcher, std::string(2, static_cast<char>(byte))));
+    EXPECT_EQ("", Check(dispatcher, std::string(2, static_cast<char>(byte)) + '\0'));
   }
 }
 

@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "host/kwDebug.h"
+#include "host/logText.h"
 #include "host/platformInfo.h"
 #include "host/ubString.h"
 #include "support/temp_folder.h"
@@ -100,6 +101,22 @@ TEST(LogTest, LinesCarryTheCallersSignatureAndRespectTheThreshold) {
             std::string::npos);
   EXPECT_EQ(text.str().find("trace [body]"), std::string::npos);
   EXPECT_FALSE(SetLogFile(folder.file("no-such-dir/x.log")));
+}
+
+// Engine values in log lines: runs of plain ASCII go over unchanged, around them nothing that
+// starts a line or drives a terminal, and invalid UTF-8 is replaced byte by byte.
+TEST(LogTest, ValuesAreEscapedAroundPlainText) {
+  const struct {
+    std::string value, logged;
+  } cases[] = {
+      {"plain ~ text", "plain ~ text"},
+      {"a\nb\rc\td", "a\\nb\\rc\\td"},
+      {std::string("\0\x1b[2J\x7f", 6), "\\x00\\x1b[2J\\x7f"},
+      {"caf\xC3\xA9 \xC2\x85 \xE2\x80\xA8\xE2\x80\xA9 \xF0\x9D\x84\x9E",
+       "caf\xC3\xA9 \\u0085 \\u2028\\u2029 \xF0\x9D\x84\x9E"},
+      {"x\xC3(\xED\xA0\x80y", "x\xEF\xBF\xBD(\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBDy"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(host::Printable(c.value), c.logged) << c.logged;
 }
 
 // Hosts may change the configuration while facades read it on other threads (the sleeper and

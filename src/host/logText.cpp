@@ -24,6 +24,14 @@ std::string Printable(const std::string& text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
+    // Printable ASCII, nearly all of a line, goes over a run at a time.
+    size_t run = i;
+    while (run < text.size() && bytes[run] >= 0x20 && bytes[run] < 0x7F) ++run;
+    if (run > i) {
+      out.append(text, i, run - i);
+      i = run;
+      continue;
+    }
     const size_t length = utf8::SequenceLength(bytes + i, text.size() - i);
     if (length == 0) {
       out += "\xEF\xBF\xBD";

@@ -5,6 +5,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "host/logText.h"
 #include "host/xmlDocument.h"
 #include "hypervale/host.h"
 #include "transport/rhevConnection.h"
@@ -241,6 +242,9 @@ void CheckDetectVersion(P& parser, const std::string& body, const char*, Outcome
   }
 }
 
+// The longest fault detail a connection keeps as its last error.
+constexpr std::size_t kLastErrorBytes = 4096;
+
 void CheckLastError(P& parser, const std::string& body, const char*, Outcome& outcome) {
   TzRhevConnection connection;
   connection.setParser(&parser);
@@ -250,7 +254,10 @@ void CheckLastError(P& parser, const std::string& body, const char*, Outcome& ou
   SActionInfoLib action;
   const bool isFault = !body.empty() && parser.parseFault(body, fault, false);
   const bool isAction = !body.empty() && !isFault && parser.parseAction(body, action, false);
-  const std::string expected = isFault ? fault.detail : isAction ? action.fault.detail : "";
+  const std::string& detail = isFault ? fault.detail : action.fault.detail;
+  // Shown and logged by the agent, so cut like a log line and with control bytes escaped.
+  const std::string expected =
+      isFault || isAction ? host::Printable(host::Cut(detail, kLastErrorBytes)) : "";
   if (connection.getLastError() != expected) {
     outcome.Fail("SetLastErrorFromResponse kept " + Show({connection.getLastError()}) +
                  " instead of " + Show({expected}));
@@ -325,25 +332,34 @@ bool MayHoldDocumentType(const std::string& body) {
 
 }  // namespace
 
-std::string RunInput(const std::uint8_t* data, std::size_t size, RunStats* stats) {
+Dispatcher::Dispatcher() {
+  // Small, so the list readers meet their bound.
+  SetConfigValue("VirtualServer", "nRhevMaxListItems", std::to_string(kMaxListItems));
+  for (unsigned generation = 0; generation < kGenerationCount; ++generation) {
+    const Generation& g = kGenerations[generation];
+    P& parser = parsers_[generation];
+    SAPIInfoLib api;
+    if (g.major != 0 &&
+        (!parser.DetectVersion(ApiRoot(g), api) ||
+         parser.getSchemaVersion() != g.major * 1000000 + g.minor * 1000 + g.build)) {
+      setupFailure_ = "the fixed API root of generation " + std::to_string(generation) +
+                      " gave version " + std::to_string(parser.getSchemaVersion());
+      return;
+    }
+  }
+}
+
+std::string Dispatcher::Run(const std::uint8_t* data, std::size_t size, RunStats* stats) const {
   if (size == 0) return std::string();
-  const unsigned selector = data[0] % kEntryPointCount;
+  if (!setupFailure_.empty()) return setupFailure_;
+  const unsigned selector = SelectorOfInput(data[0]);
   const unsigned generation = size > 1 ? data[1] % kGenerationCount : 0;
   const std::string body =
       size > 2 ? std::string(reinterpret_cast<const char*>(data) + 2, size - 2) : std::string();
 
-  // Small, so the list readers meet their bound.
-  SetConfigValue("VirtualServer", "nRhevMaxListItems", std::to_string(kMaxListItems));
-  P parser;
+  // A copy: an entry point may change the parser (DetectVersion), never the next input's.
+  P parser = parsers_[generation];
   Outcome outcome;
-  const Generation& chosen = kGenerations[generation];
-  SAPIInfoLib api;
-  if (chosen.major != 0 &&
-      (!parser.DetectVersion(ApiRoot(chosen), api) ||
-       parser.getSchemaVersion() != chosen.major * 1000000 + chosen.minor * 1000 + chosen.build)) {
-    return "the fixed API root of generation " + std::to_string(generation) + " gave version " +
-           std::to_string(parser.getSchemaVersion());
-  }
   // Every reader opens its body through ParsedXml; whatever it accepts must be free of a
   // document type declaration, in any encoding.
   xml::ParsedXml document;
@@ -357,6 +373,10 @@ std::string RunInput(const std::uint8_t* data, std::size_t size, RunStats* stats
   return std::string(entry.name) + " (generation " + std::to_string(generation) +
          "): " + outcome.failure;
 }
+
+unsigned SelectorOfInput(std::uint8_t first) { return first % kEntryPointCount; }
+
+const char* NameOf(unsigned selector) { return kEntryPoints[selector % kEntryPointCount].name; }
 
 unsigned SelectorOf(const std::string& name) {
   for (unsigned i = 0; i < kEntryPointCount; ++i) {

@@ -1,21 +1,55 @@
 // libFuzzer target over every entry point of the XML parser; see fuzz_dispatch.h for the
-// layout of an input.
+// layout of an input. With HYPERVALE_FUZZ_RATES set, the rate of each entry point is printed
+// at exit.
 #include <cstdio>
 #include <cstdlib>
 
+#include "fuzz/entry_rates.h"
 #include "fuzz/fuzz_dispatch.h"
 #include "hypervale/host.h"
+
+namespace {
+
+using Hypervale::fuzz::Dispatcher;
+using Hypervale::fuzz::EntryRates;
+
+struct Target {
+  Dispatcher dispatcher;
+  EntryRates rates;
+};
+
+Target& TheTarget() {
+  // Never destroyed: the rates are printed from an exit handler.
+  static Target* const target = new Target;
+  return *target;
+}
+
+bool RatesWanted() {
+  static const bool wanted = std::getenv("HYPERVALE_FUZZ_RATES") != nullptr;
+  return wanted;
+}
+
+void PrintRates() { TheTarget().rates.Print(stderr); }
+
+}  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   Hypervale::InitializeXmlLibrary();
   // Every level enabled so the formatting of hostile values still runs; nothing printed.
   Hypervale::SetLogSink([](const Hypervale::LogLine&) {});
   Hypervale::SetLogThreshold(6);  // the highest level in use (trace level 4)
+  TheTarget();
+  if (RatesWanted()) std::atexit(PrintRates);
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string failure = Hypervale::fuzz::RunInput(data, size);
+  Target& target = TheTarget();
+  const EntryRates::Clock::time_point start = EntryRates::Clock::now();
+  const std::string failure = target.dispatcher.Run(data, size);
+  if (size > 0 && RatesWanted()) {
+    target.rates.Add(Hypervale::fuzz::SelectorOfInput(data[0]), EntryRates::Clock::now() - start);
+  }
   if (!failure.empty()) {
     // A broken check is a fault like a crash: stop so libFuzzer keeps the input.
     std::fprintf(stderr, "fuzz check failed: %s\n", failure.c_str());
