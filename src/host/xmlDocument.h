@@ -1,5 +1,5 @@
-// Parsing a body into a read-only tree and writing a DOM document into a body, with the
-// Xerces objects owned for exactly the duration of one call.
+// Parsing a body into a read-only tree (on a scanner that may be kept from parse to parse) and
+// writing a DOM document into a body.
 #pragma once
 
 #include <functional>
@@ -8,6 +8,7 @@
 #include <xercesc/dom/DOMDocument.hpp>
 #include <xercesc/dom/DOMElement.hpp>
 
+#include "host/xmlReader.h"
 #include "host/xmlTree.h"
 
 namespace Hypervale {
@@ -24,15 +25,12 @@ namespace xml {
 // value, what follows the document element) is bounded.
 class ParsedXml {
  public:
-  // Asked once, as soon as the document element has been read (its name and attributes);
-  // false: no item is handed over.
-  using RootCheck = std::function<bool(const xercesc::DOMNode* root)>;
-  // Receives each child element of the document element, complete, as the root of a small
-  // tree of its own that is dropped when the call returns, with the bytes of text and values
-  // it holds. False stops the reading: the parse fails.
-  using ItemVisitor = std::function<bool(xercesc::DOMNode* item, size_t textBytes)>;
+  using RootCheck = xml::RootCheck;
+  using ItemVisitor = xml::ItemVisitor;
 
-  ParsedXml();
+  // Parses on `kept` when given and free (a reader kept by the caller for its parses),
+  // otherwise on a reader of its own.
+  explicit ParsedXml(XmlReader* kept = nullptr);
   ~ParsedXml();
   ParsedXml(const ParsedXml&) = delete;
   ParsedXml& operator=(const ParsedXml&) = delete;
@@ -58,6 +56,7 @@ class ParsedXml {
   bool Run(const std::string& body, const char* bufferId, const RootCheck* acceptRoot,
            const ItemVisitor* visit);
 
+  XmlReader* const kept_;
   std::unique_ptr<XmlTree> tree_;
   xercesc::DOMNode* root_ = nullptr;
   bool reachedParser_ = false;

@@ -125,12 +125,11 @@ class TzRhevParser : public TzSXMLParser {
   bool ConvertToXML(const SSnapshotInfoLib& in, DOMNode* element);
 
   // Reads a reference child (attributes "href" and "id") when its name is `elementName`.
-  bool ParseReferenceFromElement(DOMNode* child, const std::string& elementName,
-                                 std::string& outHref, std::string& outId);
+  bool ParseReferenceFromElement(DOMNode* child, const char* elementName, std::string& outHref,
+                                 std::string& outId);
   // Reads a status child in the v3 form (<status><state>up</state></status>) or the v4
   // form (<status>up</status>) when its name is `elementName`.
-  bool ParseStatusFromElement(DOMNode* child, const std::string& elementName,
-                              std::string& outStatus);
+  bool ParseStatusFromElement(DOMNode* child, const char* elementName, std::string& outStatus);
 
  protected:
   // Parses `body` and checks the document element; logs what went wrong.
@@ -163,6 +162,8 @@ class TzRhevParser : public TzSXMLParser {
   void LogReadFailure(const std::string& expected);
 
   std::int32_t schemaVersion;
+  // The scanner every body this parser reads goes through, kept from body to body.
+  xml::XmlReader xmlReader;
 };
 
 // Calls `visit` for each child element of `node`, in document order.
@@ -197,7 +198,7 @@ bool TzRhevParser::ReadGuarded(const std::string& expected, Reader&& read) {
 template <typename T>
 bool TzRhevParser::ParseObject(const std::string& body, const std::string& expected, T& out,
                                bool logMismatch) {
-  xml::ParsedXml document;
+  xml::ParsedXml document(&xmlReader);
   DOMNode* root = OpenDocument(document, body, "ParseObject", expected, logMismatch,
                                "Object name is [%s], expected [%s]");
   return root && ReadGuarded(expected, [&] { return ConvertFromXML(root, out); });
@@ -218,7 +219,7 @@ bool TzRhevParser::ParseList(const std::string& body, const std::string& expecte
   size_t recordBytes = 0;  // the records and, at most, the texts they copied
   bool overflow = false;
   bool readerThrew = false;
-  xml::ParsedXml document;
+  xml::ParsedXml document(&xmlReader);
   const bool parsed = document.parseItems(
       body, "ParseList",
       [&](const DOMNode* root) { return expected.empty() || NameIs(root, expected); },
