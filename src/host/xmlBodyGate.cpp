@@ -82,6 +82,10 @@ size_t EndOfProlog(const std::string& body, size_t pos) {
 // instruction, a CDATA section) longer than kMaxMarkup; one that never ends runs to the end of
 // the body. A tag ends at the first '>' outside quoted values; the other pieces at the first
 // end sequence after their start sequence.
+//
+// On the way it follows the nesting of tags (as far as bytes tell it, without judging names),
+// for where the document element's start tag ends and where its first child element at or past
+// the middle of the body starts.
 class BodyWalk {
  public:
   explicit BodyWalk(const std::string& body)
@@ -91,6 +95,11 @@ class BodyWalk {
   bool zero() const { return zero_; }
   size_t firstInvalid() const { return firstInvalid_; }
   bool longMarkup() const { return longMarkup_; }
+  void describe(BodyShape& shape) const {
+    shape.rootTagEnd = rootTagEnd_;
+    shape.rootName.assign(reinterpret_cast<const char*>(bytes_) + rootNameStart_, rootNameLength_);
+    shape.middleItem = middleItem_;
+  }
 
  private:
   // What the walk looks for next besides zero bytes and bytes above ASCII.
@@ -191,6 +200,7 @@ class BodyWalk {
           quote_ = c;
           Look(Looking::kQuote);
         } else if (c == '>') {
+          TagEnded(i + 1);
           Ended(i + 1);
         }
         return;
@@ -221,6 +231,29 @@ class BodyWalk {
     Look(Looking::kDelimitedEnd);
   }
 
+  // The tag that started at start_ ends before `end`.
+  void TagEnded(size_t end) {
+    const unsigned char second = bytes_[start_ + 1];  // the tag's '>' at least follows '<'
+    if (second == '/') {
+      if (depth_ > 0) --depth_;
+      return;
+    }
+    if (second == '!') return;  // a declaration
+    if (depth_ == 0 && rootTagEnd_ == 0) {
+      rootTagEnd_ = end;
+      rootNameStart_ = start_ + 1;
+      rootNameLength_ = 0;
+      while (rootNameStart_ + rootNameLength_ < end &&
+             std::strchr(" \t\r\n/>", bytes_[rootNameStart_ + rootNameLength_]) == nullptr) {
+        ++rootNameLength_;
+      }
+    }
+    if (depth_ == 1 && middleItem_ == std::string::npos && start_ >= size_ / 2) {
+      middleItem_ = start_;
+    }
+    if (bytes_[end - 2] != '/') ++depth_;  // not an empty element
+  }
+
   // The piece that started at start_ ends before `end`.
   void Ended(size_t end) {
     if (end - start_ > kMaxMarkup) {
@@ -242,17 +275,23 @@ class BodyWalk {
   bool zero_ = false;
   size_t firstInvalid_ = std::string::npos;
   bool longMarkup_ = false;
+  size_t depth_ = 0;  // elements open
+  size_t rootTagEnd_ = 0;
+  size_t rootNameStart_ = 0;
+  size_t rootNameLength_ = 0;
+  size_t middleItem_ = std::string::npos;
 };
 
 }  // namespace
 
-std::string WhyRefusedBeforeParsing(const std::string& body) {
+std::string WhyRefusedBeforeParsing(const std::string& body, BodyShape* shape) {
   static const char kNotUtf8[] = "the body is not UTF-8, the only encoding engines answer in: ";
   if (StartsWith(body, 0, "\xFE\xFF", 2) || StartsWith(body, 0, "\xFF\xFE", 2) ||
       StartsWith(body, 0, "\x00\x00\xFE\xFF", 4)) {
     return std::string(kNotUtf8) + "it starts with a UTF-16 or UTF-32 byte order mark";
   }
   const BodyWalk walk(body);
+  if (shape) walk.describe(*shape);
   if (walk.zero()) {
     return std::string(kNotUtf8) + "it holds a zero byte (UTF-16, UTF-32 or binary data)";
   }

@@ -1,6 +1,8 @@
 #include "host/xmlDocument.h"
 
 #include <cstring>
+#include <string_view>
+#include <thread>
 #include <xercesc/dom/DOMException.hpp>
 #include <xercesc/dom/DOMImplementation.hpp>
 #include <xercesc/dom/DOMImplementationRegistry.hpp>
@@ -23,6 +25,8 @@ using namespace xercesc;
 
 // What a tree may hold beyond twice the body: the nodes of small bodies.
 constexpr size_t kTreeAllowance = 16u << 20;
+// A list body from this size on is read in two halves at once where the machine has the cores.
+constexpr size_t kHalvesFrom = 4u << 20;
 
 }  // namespace
 
@@ -39,30 +43,78 @@ bool ParsedXml::parseItems(const std::string& body, const char* bufferId,
   return Run(body, bufferId, &acceptRoot, &visit);
 }
 
-bool ParsedXml::Run(const std::string& body, const char* bufferId, const RootCheck* acceptRoot,
-                    const ItemVisitor* visit) {
+std::string ParsedXml::Refusal(const std::string& body, BodyShape* shape) {
   root_ = nullptr;
   tree_.reset();
   reachedParser_ = false;
   sawDocumentType_ = false;
-  error_.clear();
-  if (!XmlLibraryReady()) {
-    error_ = kXmlLibraryNotReady;
-    return false;
-  }
-  if (body.empty()) {
-    error_ = "the body is empty";
-    return false;
-  }
-  error_ = WhyRefusedBeforeParsing(body);
+  elementNames_ = 0;
+  if (!XmlLibraryReady()) return kXmlLibraryNotReady;
+  if (body.empty()) return "the body is empty";
+  return WhyRefusedBeforeParsing(body, shape);
+}
+
+bool ParsedXml::Run(const std::string& body, const char* bufferId, const RootCheck* acceptRoot,
+                    const ItemVisitor* visit) {
+  error_ = Refusal(body, nullptr);
   if (!error_.empty()) return false;
+  try {
+    BodySource source(body, bufferId);
+    return Read(source, body.size(), acceptRoot, visit);
+  } catch (...) {
+    error_ = "unknown failure while parsing";
+    return false;
+  }
+}
+
+bool ParsedXml::parseItemsInHalves(const std::string& body, const char* bufferId,
+                                   const RootCheck& acceptRoot, const ItemVisitor& first,
+                                   const ItemVisitor& second) {
+  BodyShape shape;
+  error_ = Refusal(body, &shape);
+  if (!error_.empty() || body.size() < kHalvesFrom || std::thread::hardware_concurrency() < 2 ||
+      shape.rootTagEnd == 0 || shape.middleItem == std::string::npos ||
+      shape.middleItem < shape.rootTagEnd) {
+    return false;
+  }
+  try {
+    const std::string_view whole(body);
+    // The first half ends the document element where the second starts it again.
+    const std::string end = "</" + shape.rootName + ">";
+    ParsedXml later;
+    bool laterRead = false;
+    std::thread thread([&] {
+      try {
+        BodySource source(whole.substr(0, shape.rootTagEnd), whole.substr(shape.middleItem),
+                          bufferId);
+        laterRead = later.Read(source, body.size(), &acceptRoot, &second);
+      } catch (...) {
+        laterRead = false;
+      }
+    });
+    bool read = false;
+    try {
+      BodySource source(whole.substr(0, shape.middleItem), end, bufferId);
+      read = Read(source, body.size(), &acceptRoot, &first);
+    } catch (...) {
+      read = false;
+    }
+    thread.join();
+    // Each half may name up to the bound; together they must stay within it, as the whole would.
+    return read && laterRead && elementNames_ + later.elementNames_ <= XmlReader::kMaxElementNames;
+  } catch (...) {
+    return false;  // no thread to be had
+  }
+}
+
+bool ParsedXml::Read(BodySource& source, size_t bodySize, const RootCheck* acceptRoot,
+                     const ItemVisitor* visit) {
   try {
     reachedParser_ = true;
     // The tree of a body, or of one of its items, never takes more than twice the body.
-    const size_t budget = 2 * body.size() + kTreeAllowance;
+    const size_t budget = 2 * bodySize + kTreeAllowance;
     auto tree = std::make_unique<XmlTree>(budget);
     XmlTree item(budget);
-    BodySource source(body, bufferId);
     ScanTargets targets{*tree, item, acceptRoot, visit, source};
     // A reader of items that parses again gets a reader of its own.
     std::unique_ptr<XmlReader> own;
@@ -70,6 +122,7 @@ bool ParsedXml::Run(const std::string& body, const char* bufferId, const RootChe
     XmlReader* const reader = own ? own.get() : kept_;
     error_ = reader->read(targets);
     sawDocumentType_ = reader->sawDocumentType();
+    elementNames_ = reader->elementNames();
     if (!error_.empty()) return false;
     tree_ = std::move(tree);
     root_ = tree_->root();

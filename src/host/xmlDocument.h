@@ -8,6 +8,8 @@
 #include <xercesc/dom/DOMDocument.hpp>
 #include <xercesc/dom/DOMElement.hpp>
 
+#include "host/xmlBodyGate.h"
+#include "host/xmlBodySource.h"
 #include "host/xmlReader.h"
 #include "host/xmlTree.h"
 
@@ -43,6 +45,15 @@ class ParsedXml {
   // items still fails. Afterwards root() is the document element without children.
   bool parseItems(const std::string& body, const char* bufferId, const RootCheck& acceptRoot,
                   const ItemVisitor& visit);
+  // Reads a large list body as parseItems does, but in two halves at once (split before a child
+  // of the document element near the middle), the first half's items handed to `first` on this
+  // thread, the second half's to `second` on another. True only when both halves read; false
+  // when the body is too small to split, does not split, or a half did not read: the body is
+  // then to be read by parseItems, which finds what was wrong with it as it always did (a
+  // body both of whose halves read reads whole too, with the same items).
+  bool parseItemsInHalves(const std::string& body, const char* bufferId,
+                          const RootCheck& acceptRoot, const ItemVisitor& first,
+                          const ItemVisitor& second);
   // The document element; valid while this object lives and until the next parse.
   xercesc::DOMNode* root() const { return root_; }
   const std::string& error() const { return error_; }
@@ -55,12 +66,18 @@ class ParsedXml {
   // Without `visit`, the whole document goes into one tree.
   bool Run(const std::string& body, const char* bufferId, const RootCheck* acceptRoot,
            const ItemVisitor* visit);
+  // Empty when the body may go to the XML library; otherwise why not.
+  std::string Refusal(const std::string& body, BodyShape* shape);
+  // Reads `source` (of a body of `bodySize` bytes) past the body checks.
+  bool Read(BodySource& source, size_t bodySize, const RootCheck* acceptRoot,
+            const ItemVisitor* visit);
 
   XmlReader* const kept_;
   std::unique_ptr<XmlTree> tree_;
   xercesc::DOMNode* root_ = nullptr;
   bool reachedParser_ = false;
   bool sawDocumentType_ = false;
+  size_t elementNames_ = 0;  // distinct element names the last read met
   std::string error_;
 };
 

@@ -24,9 +24,8 @@ constexpr XMLSize_t kEntityExpansionLimit = 1000;
 // Engine bodies nest about a dozen levels. Xerces reads text content recursively, so a
 // hostile body nested a hundred thousand levels deep would exhaust the stack.
 constexpr int kMaxNestingDepth = 256;
-// Xerces keeps every distinct element name for the whole parse (and this scanner for the next
-// one); engine bodies use a few hundred names, each a few dozen characters long.
-constexpr size_t kMaxElementNames = 4096;
+// Engine bodies use a few hundred element names, each a few dozen characters long.
+constexpr size_t kMaxElementNames = XmlReader::kMaxElementNames;
 constexpr XMLSize_t kMaxNameLength = 256;
 // Engines end a body with at most a line break; Xerces would gather whatever follows the
 // document element before judging it.
@@ -147,6 +146,7 @@ class XmlReader::Scanner : public XercesDOMParser {
   }
 
   bool sawDocumentType() const { return scanner_->sawDocumentType(); }
+  size_t elementNames() const { return names_.size(); }
 
   // No Xerces document is made: the trees are the result.
   void startDocument() override {}
@@ -291,12 +291,14 @@ std::string XmlReader::read(ScanTargets& targets) {
   } catch (...) {
     busy_ = false;
     sawDocumentType_ = scanner_->sawDocumentType();
+    elementNames_ = scanner_->elementNames();
     // Whatever Xerces left half done stays with this scanner: the next parse gets a new one.
     scanner_.reset();
     throw;
   }
   busy_ = false;
   sawDocumentType_ = scanner_->sawDocumentType();
+  elementNames_ = scanner_->elementNames();
   return outcome;
 }
 

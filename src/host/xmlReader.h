@@ -49,6 +49,10 @@ class XmlReader {
   bool busy() const { return busy_; }
   // Whether the last read met a document type declaration (and so refused the body).
   bool sawDocumentType() const { return sawDocumentType_; }
+  // The distinct element names the last read met (more than kMaxElementNames are refused:
+  // Xerces keeps every one for the whole parse, this scanner for the next one too).
+  size_t elementNames() const { return elementNames_; }
+  static constexpr size_t kMaxElementNames = 4096;
 
  private:
   class Scanner;
@@ -56,6 +60,7 @@ class XmlReader {
   bool holdsLibrary_ = false;
   bool busy_ = false;
   bool sawDocumentType_ = false;
+  size_t elementNames_ = 0;
 };
 
 }  // namespace xml

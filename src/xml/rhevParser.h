@@ -1,6 +1,7 @@
 // Turns engine response bodies into records and records into request bodies.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <iterator>
 #include <string>
@@ -207,12 +208,57 @@ bool TzRhevParser::ParseObject(const std::string& body, const std::string& expec
 // Items are read one at a time while the body is read, so the list never exists as one
 // document. They are kept aside until the whole body proved readable: a malformed or foreign
 // body, or one past the list's bounds, leaves the caller's list and the log as a reader of the
-// whole document would.
+// whole document would. A large body is read in two halves at once; when anything about the
+// halves is not plain (a half does not read, a record does not convert, a bound is reached),
+// the body is read again in one piece, which finds and logs it as it always did.
 template <typename T>
 bool TzRhevParser::ParseList(const std::string& body, const std::string& expected,
                              std::vector<T>& list, bool logMismatch) {
-  constexpr size_t kNamedFailures = 16;
   const ListBounds bounds = BoundsForList(body.size());
+  const xml::RootCheck acceptRoot = [&](const DOMNode* root) {
+    return expected.empty() || NameIs(root, expected);
+  };
+  {
+    // The halves count against the bounds together.
+    std::atomic<size_t> count{0};
+    std::atomic<size_t> recordBytes{0};
+    struct Half {
+      std::vector<T> items;
+      bool plain = true;
+    } halves[2];
+    const auto visitorOf = [&](Half& half) -> xml::ItemVisitor {
+      return [&](DOMNode* item, size_t textBytes) {
+        const size_t bytes = sizeof(T) + textBytes;
+        if (count++ >= bounds.maxItems || (recordBytes += bytes) > bounds.maxRecordBytes) {
+          half.plain = false;
+          return false;
+        }
+        try {
+          T record{};
+          half.plain = ConvertFromXML(item, record);
+          if (half.plain) half.items.push_back(std::move(record));
+        } catch (...) {
+          half.plain = false;
+        }
+        return half.plain;
+      };
+    };
+    xml::ParsedXml document(&xmlReader);
+    if (document.parseItemsInHalves(body, "ParseList", acceptRoot, visitorOf(halves[0]),
+                                    visitorOf(halves[1])) &&
+        halves[0].plain && halves[1].plain) {
+      const DOMNode* root = CheckedRoot(document, true, body, expected, logMismatch,
+                                        "List name is [%s], expected [%s]");
+      if (!root) return false;
+      list.reserve(list.size() + halves[0].items.size() + halves[1].items.size());
+      for (Half& half : halves) {
+        list.insert(list.end(), std::make_move_iterator(half.items.begin()),
+                    std::make_move_iterator(half.items.end()));
+      }
+      return true;
+    }
+  }
+  constexpr size_t kNamedFailures = 16;
   std::vector<T> items;
   std::vector<std::string> failedItems;
   size_t failed = 0;
@@ -220,10 +266,8 @@ bool TzRhevParser::ParseList(const std::string& body, const std::string& expecte
   bool overflow = false;
   bool readerThrew = false;
   xml::ParsedXml document(&xmlReader);
-  const bool parsed = document.parseItems(
-      body, "ParseList",
-      [&](const DOMNode* root) { return expected.empty() || NameIs(root, expected); },
-      [&](DOMNode* item, size_t textBytes) {
+  const bool parsed =
+      document.parseItems(body, "ParseList", acceptRoot, [&](DOMNode* item, size_t textBytes) {
         recordBytes += sizeof(T) + textBytes;
         if (items.size() + failed >= bounds.maxItems || recordBytes > bounds.maxRecordBytes) {
           overflow = true;
