@@ -99,6 +99,8 @@ class BodyWalk {
     shape.rootTagEnd = rootTagEnd_;
     shape.rootName.assign(reinterpret_cast<const char*>(bytes_) + rootNameStart_, rootNameLength_);
     shape.middleItem = middleItem_;
+    shape.items = items_;
+    shape.itemsBefore = itemsBefore_;
   }
 
  private:
@@ -248,8 +250,12 @@ class BodyWalk {
         ++rootNameLength_;
       }
     }
-    if (depth_ == 1 && middleItem_ == std::string::npos && start_ >= size_ / 2) {
-      middleItem_ = start_;
+    if (depth_ == 1) {
+      if (middleItem_ == std::string::npos && start_ >= size_ / 2) {
+        middleItem_ = start_;
+        itemsBefore_ = items_;
+      }
+      ++items_;
     }
     if (bytes_[end - 2] != '/') ++depth_;  // not an empty element
   }
@@ -280,6 +286,8 @@ class BodyWalk {
   size_t rootNameStart_ = 0;
   size_t rootNameLength_ = 0;
   size_t middleItem_ = std::string::npos;
+  size_t items_ = 0;
+  size_t itemsBefore_ = 0;
 };
 
 }  // namespace

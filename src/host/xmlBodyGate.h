@@ -19,6 +19,8 @@ struct BodyShape {
   size_t rootTagEnd = 0;  // just past the document element's start tag; 0: none seen
   std::string rootName;
   size_t middleItem = std::string::npos;  // a child of it starting at or past the middle
+  size_t items = 0;                       // its children
+  size_t itemsBefore = 0;                 // its children before middleItem
 };
 std::string WhyRefusedBeforeParsing(const std::string& body, BodyShape* shape = nullptr);
 

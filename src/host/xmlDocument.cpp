@@ -28,6 +28,10 @@ constexpr size_t kTreeAllowance = 16u << 20;
 // A list body from this size on is read in two halves at once where the machine has the cores.
 constexpr size_t kHalvesFrom = 4u << 20;
 
+// The tree of a body, or of one of its items, never takes more than twice the body; the parts of
+// a body read at once share its bytes and the allowance out among them.
+size_t Budget(size_t bodyBytes, size_t parts) { return 2 * bodyBytes + kTreeAllowance / parts; }
+
 }  // namespace
 
 ParsedXml::ParsedXml(XmlReader* kept) : kept_(kept) {}
@@ -60,7 +64,7 @@ bool ParsedXml::Run(const std::string& body, const char* bufferId, const RootChe
   if (!error_.empty()) return false;
   try {
     BodySource source(body, bufferId);
-    return Read(source, body.size(), acceptRoot, visit);
+    return Read(source, Budget(body.size(), 1), acceptRoot, visit);
   } catch (...) {
     error_ = "unknown failure while parsing";
     return false;
@@ -70,8 +74,9 @@ bool ParsedXml::Run(const std::string& body, const char* bufferId, const RootChe
 bool ParsedXml::parseItemsInHalves(const std::string& body, const char* bufferId,
                                    const RootCheck& acceptRoot, const ItemVisitor& first,
                                    const ItemVisitor& second) {
-  BodyShape shape;
-  error_ = Refusal(body, &shape);
+  shape_ = BodyShape();
+  error_ = Refusal(body, &shape_);
+  const BodyShape& shape = shape_;
   if (!error_.empty() || body.size() < kHalvesFrom || std::thread::hardware_concurrency() < 2 ||
       shape.rootTagEnd == 0 || shape.middleItem == std::string::npos ||
       shape.middleItem < shape.rootTagEnd) {
@@ -87,7 +92,8 @@ bool ParsedXml::parseItemsInHalves(const std::string& body, const char* bufferId
       try {
         BodySource source(whole.substr(0, shape.rootTagEnd), whole.substr(shape.middleItem),
                           bufferId);
-        laterRead = later.Read(source, body.size(), &acceptRoot, &second);
+        laterRead =
+            later.Read(source, Budget(body.size() - shape.middleItem, 2), &acceptRoot, &second);
       } catch (...) {
         laterRead = false;
       }
@@ -95,7 +101,7 @@ bool ParsedXml::parseItemsInHalves(const std::string& body, const char* bufferId
     bool read = false;
     try {
       BodySource source(whole.substr(0, shape.middleItem), end, bufferId);
-      read = Read(source, body.size(), &acceptRoot, &first);
+      read = Read(source, Budget(shape.middleItem, 2), &acceptRoot, &first);
     } catch (...) {
       read = false;
     }
@@ -107,12 +113,10 @@ bool ParsedXml::parseItemsInHalves(const std::string& body, const char* bufferId
   }
 }
 
-bool ParsedXml::Read(BodySource& source, size_t bodySize, const RootCheck* acceptRoot,
+bool ParsedXml::Read(BodySource& source, size_t budget, const RootCheck* acceptRoot,
                      const ItemVisitor* visit) {
   try {
     reachedParser_ = true;
-    // The tree of a body, or of one of its items, never takes more than twice the body.
-    const size_t budget = 2 * bodySize + kTreeAllowance;
     auto tree = std::make_unique<XmlTree>(budget);
     XmlTree item(budget);
     ScanTargets targets{*tree, item, acceptRoot, visit, source};

@@ -54,6 +54,9 @@ class ParsedXml {
   bool parseItemsInHalves(const std::string& body, const char* bufferId,
                           const RootCheck& acceptRoot, const ItemVisitor& first,
                           const ItemVisitor& second);
+  // What the body checks of the last parse saw of the body's elements (for the item visitors
+  // of parseItemsInHalves: how many items each half holds, as far as bytes tell).
+  const BodyShape& shape() const { return shape_; }
   // The document element; valid while this object lives and until the next parse.
   xercesc::DOMNode* root() const { return root_; }
   const std::string& error() const { return error_; }
@@ -68,8 +71,8 @@ class ParsedXml {
            const ItemVisitor* visit);
   // Empty when the body may go to the XML library; otherwise why not.
   std::string Refusal(const std::string& body, BodyShape* shape);
-  // Reads `source` (of a body of `bodySize` bytes) past the body checks.
-  bool Read(BodySource& source, size_t bodySize, const RootCheck* acceptRoot,
+  // Reads `source` past the body checks into trees of at most `budget` bytes each.
+  bool Read(BodySource& source, size_t budget, const RootCheck* acceptRoot,
             const ItemVisitor* visit);
 
   XmlReader* const kept_;
@@ -78,6 +81,7 @@ class ParsedXml {
   bool reachedParser_ = false;
   bool sawDocumentType_ = false;
   size_t elementNames_ = 0;  // distinct element names the last read met
+  BodyShape shape_;
   std::string error_;
 };
 

@@ -1,7 +1,6 @@
 #include "transport/libCurl.h"
 
 #include <strings.h>
-#include <sys/mman.h>
 
 #include <algorithm>
 #include <climits>
@@ -42,20 +41,6 @@ void ReadSeconds(const TzPlatformInfo& config, const char* key, unsigned long& s
                         "default " +
                         std::to_string(seconds) + " is kept");
   }
-}
-
-// A body of many megabytes is written once, page by page; on huge pages that is a few hundred
-// page faults instead of tens of thousands. Only a hint: the kernel may ignore it.
-void AdviseHugePages(char* data, size_t size) {
-#ifdef MADV_HUGEPAGE
-  constexpr uintptr_t kHugePage = 2u << 20;
-  const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
-  const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + size) & ~(kHugePage - 1);
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-  (void)data;
-  (void)size;
-#endif
 }
 
 bool StartsWithIgnoringCase(const char* text, size_t length, const char* prefix) {
@@ -249,7 +234,10 @@ void TzLibCurl::ReserveForBody(size_t incoming) {
   // reserved, and a large body that outgrows its string goes on in a new part, joined once at
   // the end. The announced length is the engine's word only: beyond a first part it is believed
   // only as far as bytes arrived (at most twice what came), so a length announced and never
-  // sent sets little aside.
+  // sent sets little aside. Parts stay within kReserveAhead: joining them takes fresh pages for
+  // the first one only, the others reuse the pages of the parts already copied and freed.
+  // (Pages come as the bytes arrive, in their ordinary size: clearing fresh huge pages costs a
+  // virtual machine far more than the bytes cost to receive.)
   const size_t kept = partBytes_ + response_.size();
   const size_t setAside = partCapacity_ + response_.capacity();
   curl_off_t announced = -1;
@@ -273,7 +261,7 @@ void TzLibCurl::ReserveForBody(size_t incoming) {
       partCapacity_ += response_.capacity();
       parts_.push_back(std::move(response_));
       response_ = std::string();
-      response_.reserve(target - kept);
+      response_.reserve(std::max(incoming, std::min(target - kept, kReserveAhead)));
     } else {
       response_.reserve(target - partBytes_);
     }
@@ -281,14 +269,12 @@ void TzLibCurl::ReserveForBody(size_t incoming) {
     return;  // an announced length is only a hint; the body may still fit as it arrives
   }
   reservedBytes_ = std::max(reservedBytes_, partCapacity_ + response_.capacity());
-  AdviseHugePages(&response_[0], response_.capacity());
 }
 
 void TzLibCurl::JoinParts() {
   if (parts_.empty()) return;
   std::string whole;
   whole.reserve(partBytes_ + response_.size());
-  AdviseHugePages(&whole[0], whole.capacity());
   // Each part goes as soon as it is copied: the body is held about once, not twice.
   for (std::string& part : parts_) {
     whole.append(part);

@@ -1,6 +1,7 @@
 // Turns engine response bodies into records and records into request bodies.
 #pragma once
 
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <iterator>
@@ -226,12 +227,21 @@ bool TzRhevParser::ParseList(const std::string& body, const std::string& expecte
       std::vector<T> items;
       bool plain = true;
     } halves[2];
+    xml::ParsedXml document(&xmlReader);
     const auto visitorOf = [&](Half& half) -> xml::ItemVisitor {
       return [&](DOMNode* item, size_t textBytes) {
         const size_t bytes = sizeof(T) + textBytes;
         if (count++ >= bounds.maxItems || (recordBytes += bytes) > bounds.maxRecordBytes) {
           half.plain = false;
           return false;
+        }
+        if (half.items.empty()) {
+          // Room for what the body walk counted, within the list's bounds: the first half's
+          // for the whole list, which it becomes.
+          const xml::BodyShape& shape = document.shape();
+          const size_t expected = &half == halves ? shape.items : shape.items - shape.itemsBefore;
+          half.items.reserve(
+              std::min({expected, bounds.maxItems, bounds.maxRecordBytes / sizeof(T)}));
         }
         try {
           T record{};
@@ -243,14 +253,13 @@ bool TzRhevParser::ParseList(const std::string& body, const std::string& expecte
         return half.plain;
       };
     };
-    xml::ParsedXml document(&xmlReader);
     if (document.parseItemsInHalves(body, "ParseList", acceptRoot, visitorOf(halves[0]),
                                     visitorOf(halves[1])) &&
         halves[0].plain && halves[1].plain) {
       const DOMNode* root = CheckedRoot(document, true, body, expected, logMismatch,
                                         "List name is [%s], expected [%s]");
       if (!root) return false;
-      list.reserve(list.size() + halves[0].items.size() + halves[1].items.size());
+      if (list.empty()) list.swap(halves[0].items);
       for (Half& half : halves) {
         list.insert(list.end(), std::make_move_iterator(half.items.begin()),
                     std::make_move_iterator(half.items.end()));
