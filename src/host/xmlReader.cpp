@@ -1,5 +1,8 @@
 #include "host/xmlReader.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <iterator>
 #include <unordered_map>
 #include <xercesc/framework/XMLErrorCodes.hpp>
 #include <xercesc/internal/WFXMLScanner.hpp>
@@ -126,6 +129,7 @@ class XmlReader::Scanner : public XercesDOMParser {
     openElements_ = 0;
     stopped_.clear();
     names_.clear();
+    std::fill(std::begin(recent_), std::end(recent_), Recent{nullptr, nullptr});
     errors_.resetErrors();
     scanner_->forget();
     struct Forget {
@@ -229,9 +233,15 @@ class XmlReader::Scanner : public XercesDOMParser {
            " levels deep");
       return nullptr;
     }
-    // The scanner makes one declaration per distinct name and parse.
+    // The scanner makes one declaration per distinct name and parse; most elements repeat a
+    // name met a few elements before.
+    Recent& recent = recent_[(reinterpret_cast<std::uintptr_t>(&decl) >> 4) % kRecent];
+    if (recent.decl == &decl) return recent.name;
     const auto known = names_.find(&decl);
-    if (known != names_.end()) return known->second;
+    if (known != names_.end()) {
+      recent = {&decl, known->second};
+      return known->second;
+    }
     const XMLCh* name = decl.getFullName();
     const XMLSize_t length = XMLString::stringLen(name);
     if (names_.size() >= kMaxElementNames) {
@@ -242,6 +252,7 @@ class XmlReader::Scanner : public XercesDOMParser {
     if (!stopped_.empty()) return nullptr;
     const XMLCh* kept = targets_->tree.keep(name, length);
     names_.emplace(&decl, kept);
+    recent = {&decl, kept};
     return kept;
   }
 
@@ -267,6 +278,12 @@ class XmlReader::Scanner : public XercesDOMParser {
   int openElements_ = 0;
   std::string stopped_;
   std::unordered_map<const XMLElementDecl*, const XMLCh*> names_;
+  struct Recent {
+    const XMLElementDecl* decl;
+    const XMLCh* name;
+  };
+  static constexpr size_t kRecent = 64;
+  Recent recent_[kRecent] = {};
 };
 
 XmlReader::XmlReader() = default;
