@@ -220,6 +220,29 @@ TEST(FuzzRegressionTest, HostileBodiesAreRefusedBeforeOrWhileReading) {
   }
 }
 
+// A reader of items that parses again on the reader its list is read on gets a reader of its
+// own: both reads are whole, and the kept reader serves the next parse.
+TEST(FuzzRegressionTest, ItemReadersMayParseAgainOnTheKeptReader) {
+  xml::XmlReader kept;
+  xml::ParsedXml list(&kept);
+  std::string inner;
+  ASSERT_TRUE(list.parseItems(
+      "<faults><fault><detail>a</detail></fault><fault><detail>b</detail></fault></faults>", "test",
+      [](const xercesc::DOMNode*) { return true; },
+      [&](xercesc::DOMNode* item, size_t) {
+        xml::ParsedXml again(&kept);
+        const bool read =
+            again.parse("<fault><detail>" + xml::TextOf(item) + "</detail></fault>", "test");
+        inner += read ? xml::TextOf(again.root()) : again.error();
+        return read;
+      }))
+      << list.error();
+  EXPECT_EQ(inner, "ab");
+  xml::ParsedXml next(&kept);
+  ASSERT_TRUE(next.parse("<fault><detail>c</detail></fault>", "test")) << next.error();
+  EXPECT_EQ(xml::TextOf(next.root()), "c");
+}
+
 // The body gate walks eight bytes at a time: what it refuses is found in the last bytes of a
 // body too, whatever the body's length, and a multi-byte character just before the end reads.
 TEST(FuzzRegressionTest, RefusalsInTheLastBytesOfABody) {

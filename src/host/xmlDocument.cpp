@@ -122,8 +122,15 @@ bool ParsedXml::Read(BodySource& source, size_t budget, const RootCheck* acceptR
     ScanTargets targets{*tree, item, acceptRoot, visit, source};
     // A reader of items that parses again gets a reader of its own.
     std::unique_ptr<XmlReader> own;
-    if (!kept_ || kept_->busy()) own = std::make_unique<XmlReader>();
-    XmlReader* const reader = own ? own.get() : kept_;
+    const bool claimed = kept_ && kept_->claim();
+    struct Release {
+      XmlReader* kept;
+      ~Release() {
+        if (kept) kept->release();
+      }
+    } release{claimed ? kept_ : nullptr};
+    if (!claimed) own = std::make_unique<XmlReader>();
+    XmlReader* const reader = claimed ? kept_ : own.get();
     error_ = reader->read(targets);
     sawDocumentType_ = reader->sawDocumentType();
     elementNames_ = reader->elementNames();

@@ -301,19 +301,16 @@ std::string XmlReader::read(ScanTargets& targets) {
     if (!holdsLibrary_) return kXmlLibraryNotReady;
     scanner_ = std::make_unique<Scanner>();
   }
-  busy_ = true;
   std::string outcome;
   try {
     outcome = scanner_->run(targets);
   } catch (...) {
-    busy_ = false;
     sawDocumentType_ = scanner_->sawDocumentType();
     elementNames_ = scanner_->elementNames();
     // Whatever Xerces left half done stays with this scanner: the next parse gets a new one.
     scanner_.reset();
     throw;
   }
-  busy_ = false;
   sawDocumentType_ = scanner_->sawDocumentType();
   elementNames_ = scanner_->elementNames();
   return outcome;

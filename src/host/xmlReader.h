@@ -2,6 +2,7 @@
 // grammar and its buffers costs more than reading a small body. One parse at a time.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -36,8 +37,8 @@ class XmlReader {
  public:
   XmlReader();
   ~XmlReader();
-  // The scanner is a cache of its holder: a copy starts without one (and so does the target
-  // of an assignment keep its own).
+  // The scanner is a cache of its holder: a copy starts without one, and the target of an
+  // assignment keeps its own.
   XmlReader(const XmlReader&) : XmlReader() {}
   XmlReader& operator=(const XmlReader&) { return *this; }
 
@@ -45,8 +46,11 @@ class XmlReader {
   // parse (its handlers, errors, limits, names) reaches the next. Xerces stays initialised
   // while a reader that has read holds its scanner. Throws what Xerces throws.
   std::string read(ScanTargets& targets);
-  // Whether a read is running (a reader of items that parses again must use another reader).
-  bool busy() const { return busy_; }
+  // Takes the reader for one read, unless a read on it is running (a reader of items that
+  // parses again, on this thread or another, must use a reader of its own); release() gives it
+  // back.
+  bool claim() { return !busy_.exchange(true); }
+  void release() { busy_ = false; }
   // Whether the last read met a document type declaration (and so refused the body).
   bool sawDocumentType() const { return sawDocumentType_; }
   // The distinct element names the last read met (more than kMaxElementNames are refused:
@@ -58,7 +62,7 @@ class XmlReader {
   class Scanner;
   std::unique_ptr<Scanner> scanner_;
   bool holdsLibrary_ = false;
-  bool busy_ = false;
+  std::atomic<bool> busy_{false};
   bool sawDocumentType_ = false;
   size_t elementNames_ = 0;
 };
