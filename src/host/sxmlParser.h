@@ -35,6 +35,15 @@ class TzSXMLParser {
 
   bool ParseFromAttributeValue(const DOMNode* node, const char* name, std::string& out);
   bool ParseFromAttributeValue(const DOMNode* node, const char* name, unsigned int& out);
+  // The same for names held in strings.
+  template <typename T>
+  bool ParseFromElementValue(const DOMNode* node, const std::string& name, T& out) {
+    return ParseFromElementValue(node, name.c_str(), out);
+  }
+  template <typename T>
+  bool ParseFromAttributeValue(const DOMNode* node, const std::string& name, T& out) {
+    return ParseFromAttributeValue(node, name.c_str(), out);
+  }
 
   // Appends an empty child element and returns it (null when `parent` is null).
   DOMNode* AddElement(DOMNode* parent, const std::string& name);

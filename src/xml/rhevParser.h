@@ -132,6 +132,15 @@ class TzRhevParser : public TzSXMLParser {
   // Reads a status child in the v3 form (<status><state>up</state></status>) or the v4
   // form (<status>up</status>) when its name is `elementName`.
   bool ParseStatusFromElement(DOMNode* child, const char* elementName, std::string& outStatus);
+  // The same for element names held in strings.
+  bool ParseReferenceFromElement(DOMNode* child, const std::string& elementName,
+                                 std::string& outHref, std::string& outId) {
+    return ParseReferenceFromElement(child, elementName.c_str(), outHref, outId);
+  }
+  bool ParseStatusFromElement(DOMNode* child, const std::string& elementName,
+                              std::string& outStatus) {
+    return ParseStatusFromElement(child, elementName.c_str(), outStatus);
+  }
 
  protected:
   // Parses `body` and checks the document element; logs what went wrong.
