@@ -145,6 +145,77 @@ TEST(ParserFrameworkTest, ListsAreReadItemByItemAndAppended) {
             "first||123|failed|a|a & b \xC3\xA9<x>|b|");
 }
 
+// A large list is read in two halves at once: its records are those of a read in one piece, in
+// document order, after what the vector held. What is not plain about the halves is found as a
+// read in one piece finds it: a body malformed in its second half, more items than allowed,
+// and element names within their bound in the body but not in the two halves counted apart.
+TEST(ParserFrameworkTest, LargeListsReadInTwoHalvesAsInOnePiece) {
+  const std::string fixture = Fixture("v4/vm.xml");
+  TzRhevParser parser;
+  SVMInfoLib single;
+  ASSERT_TRUE(parser.parseVMInfo(fixture, single));
+  const std::string vm = fixture.substr(fixture.find("<vm "));
+  const size_t name = vm.find("<name>vm_off</name>");
+  ASSERT_NE(name, std::string::npos);
+  const auto list = [&](const std::string& firstExtra, const std::string& lastExtra) {
+    std::string body = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<vms>\n";
+    for (int i = 0; i < 600; ++i) {
+      const std::string extra = i == 0 ? firstExtra : i == 599 ? lastExtra : "";
+      body += vm.substr(0, name) + extra + "<name>vm-" + std::to_string(i) + "</name>" +
+              vm.substr(name + 19);
+    }
+    return body + "</vms>\n";
+  };
+  const auto names = [](char letter) {
+    std::string out;
+    for (int i = 0; i < 3000; ++i) out += "<" + std::string(1, letter) + std::to_string(i) + "/>";
+    return out;
+  };
+  const std::string body = list("", "");
+  ASSERT_GT(body.size(), 5u << 20);
+  std::vector<SVMInfoLib> vms(1);
+  ASSERT_TRUE(parser.parseVMInfoList(body, vms));
+  ASSERT_EQ(vms.size(), 601u);
+  for (size_t i = 1; i < vms.size(); ++i) {
+    const SVMInfoLib& v = vms[i];
+    EXPECT_EQ(Join({v.name, v.id, v.href, v.status, v.clusterId, v.osType, v.fqdn,
+                    std::to_string(v.memory), std::to_string(v.links.size()),
+                    std::to_string(v.customProperties.size())}),
+              Join({"vm-" + std::to_string(i - 1), single.id, single.href, single.status,
+                    single.clusterId, single.osType, single.fqdn, std::to_string(single.memory),
+                    std::to_string(single.links.size()),
+                    std::to_string(single.customProperties.size())}));
+  }
+  // 3,000 names more in each half: the same ones read, other ones are too many.
+  vms.clear();
+  EXPECT_TRUE(parser.parseVMInfoList(list(names('e'), names('e')), vms));
+  EXPECT_EQ(vms.size(), 600u);
+  hvtest::ConfigScope config;
+  const std::string malformed = list("", "<open>");
+  xml::ParsedXml whole;
+  ASSERT_FALSE(whole.parseItems(
+      malformed, "ParseList", [](const xercesc::DOMNode*) { return true; },
+      [](xercesc::DOMNode*, size_t) { return true; }));
+  const struct {
+    std::string body;
+    const char* items;  // nRhevMaxListItems
+    std::string error;
+  } refused[] = {
+      {malformed, "200000", "Failed to read XML body expected as [vms]: " + whole.error()},
+      {body, "599", "Refusing the list [vms]: it holds more than 599 items"},
+      {list(names('e'), names('f')), "200000", "names more than 4096 different elements"},
+  };
+  for (const auto& c : refused) {
+    config.set("nRhevMaxListItems", c.items);
+    hvtest::LogCapture capture;
+    vms.assign(1, SVMInfoLib());
+    EXPECT_FALSE(parser.parseVMInfoList(c.body, vms)) << c.error;
+    EXPECT_EQ(vms.size(), 1u);
+    ASSERT_EQ(capture.errors().size(), 1u) << capture.all();
+    EXPECT_NE(capture.errors()[0].find(c.error), std::string::npos) << capture.errors()[0];
+  }
+}
+
 // Jobs and actions over the shared helpers: base fields and links, status (a text trimmed of
 // blanks and tabs only, or a nested state), times as dates or milliseconds, references. A field
 // the body lacks keeps its value; a status present replaces it even when empty.

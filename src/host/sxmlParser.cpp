@@ -133,55 +133,57 @@ bool TzSXMLParser::NameIs(const DOMNode* node, const std::string& name) const {
   return node && xml::NameEquals(node->getNodeName(), name);
 }
 
-bool TzSXMLParser::ParseFromElementValue(const DOMNode* node, const std::string& name,
-                                         std::string& out) {
+bool TzSXMLParser::NameIs(const DOMNode* node, const char* name) const {
+  return node && xml::NameEquals(node->getNodeName(), name);
+}
+
+bool TzSXMLParser::ParseFromElementValue(const DOMNode* node, const char* name, std::string& out) {
   if (!NameIs(node, name)) return false;
   out = GetElementStringValue(node);
   return true;
 }
 
-bool TzSXMLParser::ParseFromElementValue(const DOMNode* node, const std::string& name, bool& out) {
+bool TzSXMLParser::ParseFromElementValue(const DOMNode* node, const char* name, bool& out) {
   if (!NameIs(node, name)) return false;
   ConvertBool(GetElementStringValue(node), out);
   return true;
 }
 
-bool TzSXMLParser::ParseFromElementValue(const DOMNode* node, const std::string& name,
-                                         unsigned int& out) {
+bool TzSXMLParser::ParseFromElementValue(const DOMNode* node, const char* name, unsigned int& out) {
   if (!NameIs(node, name)) return false;
   ConvertNumber(GetElementStringValue(node), out);
   return true;
 }
 
-bool TzSXMLParser::ParseFromElementValue(const DOMNode* node, const std::string& name, long& out) {
+bool TzSXMLParser::ParseFromElementValue(const DOMNode* node, const char* name, long& out) {
   if (!NameIs(node, name)) return false;
   const std::string text = GetElementStringValue(node);
   if (!ConvertNumber(text, out)) ConvertDateTime(text, out);
   return true;
 }
 
-bool TzSXMLParser::ParseFromElementValue(const DOMNode* node, const std::string& name,
+bool TzSXMLParser::ParseFromElementValue(const DOMNode* node, const char* name,
                                          unsigned long long& out) {
   if (!NameIs(node, name)) return false;
   ConvertNumber(GetElementStringValue(node), out);
   return true;
 }
 
-bool TzSXMLParser::ParseFromElementValue(const DOMNode* node, const std::string& name,
+bool TzSXMLParser::ParseFromElementValue(const DOMNode* node, const char* name,
                                          unsigned long& out) {
   if (!NameIs(node, name)) return false;
   ConvertNumber(GetElementStringValue(node), out);
   return true;
 }
 
-bool TzSXMLParser::ParseFromAttributeValue(const DOMNode* node, const std::string& name,
+bool TzSXMLParser::ParseFromAttributeValue(const DOMNode* node, const char* name,
                                            std::string& out) {
   if (!NameIs(node, name)) return false;
   out = xml::TextOf(node);
   return true;
 }
 
-bool TzSXMLParser::ParseFromAttributeValue(const DOMNode* node, const std::string& name,
+bool TzSXMLParser::ParseFromAttributeValue(const DOMNode* node, const char* name,
                                            unsigned int& out) {
   if (!NameIs(node, name)) return false;
   ConvertNumber(xml::TextOf(node), out);

@@ -23,30 +23,6 @@ bool StartsWith(const std::string& body, size_t pos, const char* prefix, size_t 
   return body.compare(pos, length, prefix, length) == 0;
 }
 
-// Offset of the first byte that does not belong to a well-formed UTF-8 sequence, or npos.
-size_t FirstInvalidUtf8(const std::string& text) {
-  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text.data());
-  for (size_t i = 0; i < text.size();) {
-    // Eight ASCII bytes at a time: engine bodies are ASCII nearly throughout.
-    std::uint64_t word = 0;
-    if (i + sizeof word <= text.size()) {
-      std::memcpy(&word, bytes + i, sizeof word);
-      if ((word & 0x8080808080808080ull) == 0) {
-        i += sizeof word;
-        continue;
-      }
-    }
-    if (bytes[i] < 0x80) {
-      ++i;
-      continue;
-    }
-    const size_t length = utf8::SequenceLength(bytes + i, text.size() - i);
-    if (length == 0) return i;
-    i += length;
-  }
-  return std::string::npos;
-}
-
 bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // The value of a pseudo-attribute (`name`: "version", "encoding") of an XML declaration at
@@ -101,59 +77,234 @@ size_t EndOfProlog(const std::string& body, size_t pos) {
   return std::string::npos;
 }
 
-// Where the tag starting at `pos` ends ('>' outside quoted values), or the body's size.
-size_t EndOfTag(const std::string& body, size_t pos) {
-  char quote = 0;
-  for (size_t i = pos + 1; i < body.size(); ++i) {
-    const char c = body[i];
-    if (quote) {
-      if (c == quote) quote = 0;
-    } else if (c == '"' || c == '\'') {
-      quote = c;
-    } else if (c == '>') {
-      return i + 1;
-    }
+// What one walk over the bytes finds: a zero byte, the first byte that starts no valid UTF-8
+// sequence, and a piece of markup (a tag with its attributes, a comment, a processing
+// instruction, a CDATA section) longer than kMaxMarkup; one that never ends runs to the end of
+// the body. A tag ends at the first '>' outside quoted values; the other pieces at the first
+// end sequence after their start sequence.
+//
+// On the way it follows the nesting of tags (as far as bytes tell it, without judging names),
+// for where the document element's start tag ends and where its first child element at or past
+// the middle of the body starts.
+class BodyWalk {
+ public:
+  explicit BodyWalk(const std::string& body)
+      : bytes_(reinterpret_cast<const unsigned char*>(body.data())), size_(body.size()) {
+    Walk();
   }
-  return body.size();
-}
+  bool zero() const { return zero_; }
+  size_t firstInvalid() const { return firstInvalid_; }
+  bool longMarkup() const { return longMarkup_; }
+  void describe(BodyShape& shape) const {
+    shape.rootTagEnd = rootTagEnd_;
+    shape.rootName.assign(reinterpret_cast<const char*>(bytes_) + rootNameStart_, rootNameLength_);
+    shape.middleItem = middleItem_;
+    shape.items = items_;
+    shape.itemsBefore = itemsBefore_;
+  }
 
-// Whether some piece of markup is longer than kMaxMarkup (one that never ends runs to the end
-// of the body).
-bool HasLongMarkup(const std::string& body) {
-  static const struct {
-    const char* start;
-    const char* end;
-  } kDelimited[] = {{"<!--", "-->"}, {"<![CDATA[", "]]>"}, {"<?", "?>"}};
-  for (size_t pos = body.find('<'); pos != std::string::npos; pos = body.find('<', pos)) {
-    size_t end = std::string::npos;
-    for (const auto& kind : kDelimited) {
-      const size_t startLength = std::strlen(kind.start);
-      if (!StartsWith(body, pos, kind.start, startLength)) continue;
-      end = body.find(kind.end, pos + startLength);
-      end = end == std::string::npos ? body.size() : end + std::strlen(kind.end);
-      break;
-    }
-    if (end == std::string::npos) end = EndOfTag(body, pos);
-    if (end - pos > kMaxMarkup) return true;
-    pos = end;
+ private:
+  // What the walk looks for next besides zero bytes and bytes above ASCII.
+  enum class Looking { kMarkup, kTagEnd, kQuote, kDelimitedEnd, kNothing };
+
+  static constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+  static constexpr std::uint64_t kHighs = 0x8080808080808080ull;
+  // The zero bytes of `word`, exact for the lowest one.
+  static std::uint64_t Zeros(std::uint64_t word) { return (word - kOnes) & ~word & kHighs; }
+
+  // The bytes of `word` the walk must look at: zero bytes, bytes above ASCII and the bytes it
+  // looks for next; exact for the lowest one, which is all the walk uses.
+  std::uint64_t Notable(std::uint64_t word) const {
+    return Zeros(word) | (word & kHighs) | Zeros(word ^ sought_[0]) | Zeros(word ^ sought_[1]) |
+           Zeros(word ^ sought_[2]);
   }
-  return false;
-}
+
+  // What the walk looks for next, by the bytes that end it.
+  void Look(Looking looking) {
+    looking_ = looking;
+    const auto set = [this](unsigned char a, unsigned char b, unsigned char c) {
+      sought_[0] = kOnes * a;
+      sought_[1] = kOnes * b;
+      sought_[2] = kOnes * c;
+    };
+    switch (looking) {
+      case Looking::kMarkup:
+        set('<', '<', '<');
+        break;
+      case Looking::kTagEnd:
+        set('>', '"', '\'');
+        break;
+      case Looking::kQuote:
+        set(quote_, quote_, quote_);
+        break;
+      case Looking::kDelimitedEnd:
+        set('>', '>', '>');
+        break;
+      case Looking::kNothing:
+        set(0, 0, 0);  // zero bytes are looked at anyway
+        break;
+    }
+  }
+
+  void Walk() {
+    Look(Looking::kMarkup);
+    size_t i = 0;
+    while (i < size_) {
+      // Eight bytes at a time to the next one that matters: engine bodies are long runs of
+      // ASCII between the bytes that start and end markup.
+      if (i + sizeof(std::uint64_t) <= size_) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, bytes_ + i, sizeof word);
+        const std::uint64_t notable = Notable(word);
+        if (notable == 0) {
+          i += sizeof word;
+          continue;
+        }
+        i += static_cast<size_t>(__builtin_ctzll(notable)) / 8;  // little-endian
+      }
+      const unsigned char c = bytes_[i];
+      if (c == 0) {
+        zero_ = true;  // refused whatever else the body holds
+        return;
+      }
+      if (c >= 0x80) {
+        // Continuation bytes are above ASCII too: no markup hides in a sequence.
+        const size_t length =
+            firstInvalid_ == std::string::npos ? utf8::SequenceLength(bytes_ + i, size_ - i) : 1;
+        if (length == 0) firstInvalid_ = i;
+        i += length == 0 ? 1 : length;
+        continue;
+      }
+      Markup(c, i);
+      ++i;
+    }
+    if (looking_ != Looking::kMarkup && looking_ != Looking::kNothing) Ended(size_);
+  }
+
+  // The markup byte `c` at `i`.
+  void Markup(unsigned char c, size_t i) {
+    switch (looking_) {
+      case Looking::kMarkup:
+        if (c != '<') return;
+        start_ = i;
+        if (StartsAt(i, "<!--")) {
+          Delimited(i + 4, "-->");
+        } else if (StartsAt(i, "<![CDATA[")) {
+          Delimited(i + 9, "]]>");
+        } else if (StartsAt(i, "<?")) {
+          Delimited(i + 2, "?>");
+        } else {
+          Look(Looking::kTagEnd);
+        }
+        return;
+      case Looking::kTagEnd:
+        if (c == '"' || c == '\'') {
+          quote_ = c;
+          Look(Looking::kQuote);
+        } else if (c == '>') {
+          TagEnded(i + 1);
+          Ended(i + 1);
+        }
+        return;
+      case Looking::kQuote:
+        if (c == quote_) Look(Looking::kTagEnd);
+        return;
+      case Looking::kDelimitedEnd: {
+        // The end sequence ends with '>' and counts only from where the piece's start ended.
+        const size_t length = std::strlen(end_);
+        if (c == '>' && i + 1 >= searchFrom_ + length && StartsAt(i + 1 - length, end_)) {
+          Ended(i + 1);
+        }
+        return;
+      }
+      case Looking::kNothing:
+        return;
+    }
+  }
+
+  bool StartsAt(size_t pos, const char* text) const {
+    const size_t length = std::strlen(text);
+    return pos + length <= size_ && std::memcmp(bytes_ + pos, text, length) == 0;
+  }
+
+  void Delimited(size_t searchFrom, const char* end) {
+    searchFrom_ = searchFrom;
+    end_ = end;
+    Look(Looking::kDelimitedEnd);
+  }
+
+  // The tag that started at start_ ends before `end`.
+  void TagEnded(size_t end) {
+    const unsigned char second = bytes_[start_ + 1];  // the tag's '>' at least follows '<'
+    if (second == '/') {
+      if (depth_ > 0) --depth_;
+      return;
+    }
+    if (second == '!') return;  // a declaration
+    if (depth_ == 0 && rootTagEnd_ == 0) {
+      rootTagEnd_ = end;
+      rootNameStart_ = start_ + 1;
+      rootNameLength_ = 0;
+      while (rootNameStart_ + rootNameLength_ < end &&
+             std::strchr(" \t\r\n/>", bytes_[rootNameStart_ + rootNameLength_]) == nullptr) {
+        ++rootNameLength_;
+      }
+    }
+    if (depth_ == 1) {
+      if (middleItem_ == std::string::npos && start_ >= size_ / 2) {
+        middleItem_ = start_;
+        itemsBefore_ = items_;
+      }
+      ++items_;
+    }
+    if (bytes_[end - 2] != '/') ++depth_;  // not an empty element
+  }
+
+  // The piece that started at start_ ends before `end`.
+  void Ended(size_t end) {
+    if (end - start_ > kMaxMarkup) {
+      longMarkup_ = true;
+      Look(Looking::kNothing);  // the rest is walked for zero and invalid bytes only
+    } else {
+      Look(Looking::kMarkup);
+    }
+  }
+
+  const unsigned char* const bytes_;
+  const size_t size_;
+  Looking looking_ = Looking::kMarkup;
+  size_t start_ = 0;       // where the open piece of markup started
+  size_t searchFrom_ = 0;  // where its end sequence may start
+  const char* end_ = "";   // its end sequence
+  unsigned char quote_ = 0;
+  std::uint64_t sought_[3] = {0, 0, 0};  // the bytes looked for, each in every byte of a word
+  bool zero_ = false;
+  size_t firstInvalid_ = std::string::npos;
+  bool longMarkup_ = false;
+  size_t depth_ = 0;  // elements open
+  size_t rootTagEnd_ = 0;
+  size_t rootNameStart_ = 0;
+  size_t rootNameLength_ = 0;
+  size_t middleItem_ = std::string::npos;
+  size_t items_ = 0;
+  size_t itemsBefore_ = 0;
+};
 
 }  // namespace
 
-std::string WhyRefusedBeforeParsing(const std::string& body) {
+std::string WhyRefusedBeforeParsing(const std::string& body, BodyShape* shape) {
   static const char kNotUtf8[] = "the body is not UTF-8, the only encoding engines answer in: ";
   if (StartsWith(body, 0, "\xFE\xFF", 2) || StartsWith(body, 0, "\xFF\xFE", 2) ||
       StartsWith(body, 0, "\x00\x00\xFE\xFF", 4)) {
     return std::string(kNotUtf8) + "it starts with a UTF-16 or UTF-32 byte order mark";
   }
-  if (std::memchr(body.data(), '\0', body.size()) != nullptr) {
+  const BodyWalk walk(body);
+  if (shape) walk.describe(*shape);
+  if (walk.zero()) {
     return std::string(kNotUtf8) + "it holds a zero byte (UTF-16, UTF-32 or binary data)";
   }
-  const size_t invalid = FirstInvalidUtf8(body);
-  if (invalid != std::string::npos) {
-    return std::string(kNotUtf8) + "byte " + std::to_string(invalid) +
+  if (walk.firstInvalid() != std::string::npos) {
+    return std::string(kNotUtf8) + "byte " + std::to_string(walk.firstInvalid()) +
            " starts no valid UTF-8 sequence";
   }
   const size_t start = StartsWith(body, 0, kUtf8Mark, 3) ? 3 : 0;
@@ -176,7 +327,7 @@ std::string WhyRefusedBeforeParsing(const std::string& body) {
   if ((prolog == std::string::npos ? body.size() : prolog) - start > kMaxProlog) {
     return "more than " + std::to_string(kMaxProlog) + " bytes precede the document element";
   }
-  if (HasLongMarkup(body)) {
+  if (walk.longMarkup()) {
     return "a tag, comment, processing instruction or CDATA section is longer than " +
            std::to_string(kMaxMarkup) + " bytes";
   }

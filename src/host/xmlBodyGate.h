@@ -3,6 +3,7 @@
 // over the bytes, instead of being decoded, expanded and refused afterwards.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace Hypervale {
@@ -12,7 +13,16 @@ namespace xml {
 // UTF-32 byte order mark, any zero byte (UTF-16 and UTF-32 text without a mark), bytes that
 // are not UTF-8 (EBCDIC, Latin-1), an XML declaration naming an encoding other than UTF-8
 // or US-ASCII, and a document type declaration.
-std::string WhyRefusedBeforeParsing(const std::string& body);
+//
+// `shape`, when given, receives what the same walk saw of the body's elements.
+struct BodyShape {
+  size_t rootTagEnd = 0;  // just past the document element's start tag; 0: none seen
+  std::string rootName;
+  size_t middleItem = std::string::npos;  // a child of it starting at or past the middle
+  size_t items = 0;                       // its children
+  size_t itemsBefore = 0;                 // its children before middleItem
+};
+std::string WhyRefusedBeforeParsing(const std::string& body, BodyShape* shape = nullptr);
 
 }  // namespace xml
 }  // namespace Hypervale

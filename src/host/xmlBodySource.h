@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <xercesc/sax/InputSource.hpp>
 
 namespace Hypervale {
@@ -11,6 +12,9 @@ class BodySource : public xercesc::InputSource {
  public:
   // `body` must outlive the parse.
   BodySource(const std::string& body, const char* bufferId);
+  // The bytes of `first` followed by those of `second` (a part of a body and what completes it
+  // as a document); both must outlive the parse.
+  BodySource(std::string_view first, std::string_view second, const char* bufferId);
 
   // The stream Xerces reads (and deletes when the parse ends) hands over this source's window.
   xercesc::BinInputStream* makeStream() const override;
@@ -19,7 +23,7 @@ class BodySource : public xercesc::InputSource {
   // over; the rest of the body reads as its end.
   void limitTo(size_t more);
   // Whether a limit kept bytes of the body from Xerces.
-  bool cut() const { return window_.end < body_.size(); }
+  bool cut() const { return window_.end < first_.size() + second_.size(); }
 
   // What of the body is handed over; shared with the stream, which Xerces owns.
   struct Window {
@@ -28,7 +32,8 @@ class BodySource : public xercesc::InputSource {
   };
 
  private:
-  const std::string& body_;
+  const std::string_view first_;
+  const std::string_view second_;
   mutable Window window_;
 };
 

@@ -1,5 +1,5 @@
-// Parsing a body into a read-only tree and writing a DOM document into a body, with the
-// Xerces objects owned for exactly the duration of one call.
+// Parsing a body into a read-only tree (on a scanner that may be kept from parse to parse) and
+// writing a DOM document into a body.
 #pragma once
 
 #include <functional>
@@ -8,6 +8,9 @@
 #include <xercesc/dom/DOMDocument.hpp>
 #include <xercesc/dom/DOMElement.hpp>
 
+#include "host/xmlBodyGate.h"
+#include "host/xmlBodySource.h"
+#include "host/xmlReader.h"
 #include "host/xmlTree.h"
 
 namespace Hypervale {
@@ -24,15 +27,12 @@ namespace xml {
 // value, what follows the document element) is bounded.
 class ParsedXml {
  public:
-  // Asked once, as soon as the document element has been read (its name and attributes);
-  // false: no item is handed over.
-  using RootCheck = std::function<bool(const xercesc::DOMNode* root)>;
-  // Receives each child element of the document element, complete, as the root of a small
-  // tree of its own that is dropped when the call returns, with the bytes of text and values
-  // it holds. False stops the reading: the parse fails.
-  using ItemVisitor = std::function<bool(xercesc::DOMNode* item, size_t textBytes)>;
+  using RootCheck = xml::RootCheck;
+  using ItemVisitor = xml::ItemVisitor;
 
-  ParsedXml();
+  // Parses on `kept` when given and free (a reader kept by the caller for its parses),
+  // otherwise on a reader of its own.
+  explicit ParsedXml(XmlReader* kept = nullptr);
   ~ParsedXml();
   ParsedXml(const ParsedXml&) = delete;
   ParsedXml& operator=(const ParsedXml&) = delete;
@@ -45,6 +45,18 @@ class ParsedXml {
   // items still fails. Afterwards root() is the document element without children.
   bool parseItems(const std::string& body, const char* bufferId, const RootCheck& acceptRoot,
                   const ItemVisitor& visit);
+  // Reads a large list body as parseItems does, but in two halves at once (split before a child
+  // of the document element near the middle), the first half's items handed to `first` on this
+  // thread, the second half's to `second` on another. True only when both halves read; false
+  // when the body is too small to split, does not split, or a half did not read: the body is
+  // then to be read by parseItems, which finds what was wrong with it as it always did (a
+  // body both of whose halves read reads whole too, with the same items).
+  bool parseItemsInHalves(const std::string& body, const char* bufferId,
+                          const RootCheck& acceptRoot, const ItemVisitor& first,
+                          const ItemVisitor& second);
+  // What the body checks of the last parse saw of the body's elements (for the item visitors
+  // of parseItemsInHalves: how many items each half holds, as far as bytes tell).
+  const BodyShape& shape() const { return shape_; }
   // The document element; valid while this object lives and until the next parse.
   xercesc::DOMNode* root() const { return root_; }
   const std::string& error() const { return error_; }
@@ -57,11 +69,19 @@ class ParsedXml {
   // Without `visit`, the whole document goes into one tree.
   bool Run(const std::string& body, const char* bufferId, const RootCheck* acceptRoot,
            const ItemVisitor* visit);
+  // Empty when the body may go to the XML library; otherwise why not.
+  std::string Refusal(const std::string& body, BodyShape* shape);
+  // Reads `source` past the body checks into trees of at most `budget` bytes each.
+  bool Read(BodySource& source, size_t budget, const RootCheck* acceptRoot,
+            const ItemVisitor* visit);
 
+  XmlReader* const kept_;
   std::unique_ptr<XmlTree> tree_;
   xercesc::DOMNode* root_ = nullptr;
   bool reachedParser_ = false;
   bool sawDocumentType_ = false;
+  size_t elementNames_ = 0;  // distinct element names the last read met
+  BodyShape shape_;
   std::string error_;
 };
 

@@ -38,6 +38,15 @@ bool NameEquals(const XMLCh* name, const std::string& ascii) {
   return i == ascii.size();
 }
 
+bool NameEquals(const XMLCh* name, const char* ascii) {
+  if (!name) return *ascii == '\0';
+  size_t i = 0;
+  for (; name[i] != 0; ++i) {
+    if (name[i] != static_cast<unsigned char>(ascii[i])) return false;  // a shorter one ends
+  }
+  return ascii[i] == '\0';
+}
+
 const char kXmlLibraryNotReady[] =
     "the XML library is not initialised (the host must call "
     "xercesc::XMLPlatformUtils::Initialize() before using the library)";

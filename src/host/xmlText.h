@@ -28,6 +28,7 @@ class XmlString {
 // Exact comparison of a Xerces name with an ASCII name, without allocating: readers
 // compare every child against many candidate names.
 bool NameEquals(const XMLCh* name, const std::string& ascii);
+bool NameEquals(const XMLCh* name, const char* ascii);
 
 // True once the host has run xercesc::XMLPlatformUtils::Initialize().
 bool XmlLibraryReady();

@@ -152,8 +152,10 @@ class XmlTree {
   XmlTree(const XmlTree&) = delete;
   XmlTree& operator=(const XmlTree&) = delete;
 
+  // A NUL-terminated copy of `text`, held until the tree is cleared.
+  const XMLCh* keep(const XMLCh* text, size_t length);
   // Opens an element below the open one (as the root when none is open); its `attributes`
-  // follow, each through addAttribute.
+  // follow, each through addAttribute. `name` is kept by this tree or one that outlives it.
   void openElement(const XMLCh* name, XMLSize_t attributes);
   void addAttribute(const XMLCh* name, const XMLCh* value);
   void closeElement();

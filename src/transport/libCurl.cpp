@@ -1,7 +1,6 @@
 #include "transport/libCurl.h"
 
 #include <strings.h>
-#include <sys/mman.h>
 
 #include <algorithm>
 #include <climits>
@@ -23,6 +22,8 @@ constexpr unsigned long kMaxSeconds = INT_MAX / 1000;
 // What an announced Content-Length may set aside before the bytes arrive; a larger body grows
 // as it comes.
 constexpr size_t kReserveAhead = 16u << 20;
+// From this size on a body grows in parts instead of being copied into a larger string.
+constexpr size_t kPartFrom = 1u << 20;
 
 // A time-out in whole seconds above 0; anything else keeps the default and is reported.
 void ReadSeconds(const TzPlatformInfo& config, const char* key, unsigned long& seconds,
@@ -40,20 +41,6 @@ void ReadSeconds(const TzPlatformInfo& config, const char* key, unsigned long& s
                         "default " +
                         std::to_string(seconds) + " is kept");
   }
-}
-
-// A body of many megabytes is written once, page by page; on huge pages that is a few hundred
-// page faults instead of tens of thousands. Only a hint: the kernel may ignore it.
-void AdviseHugePages(char* data, size_t size) {
-#ifdef MADV_HUGEPAGE
-  constexpr uintptr_t kHugePage = 2u << 20;
-  const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
-  const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + size) & ~(kHugePage - 1);
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-#else
-  (void)data;
-  (void)size;
-#endif
 }
 
 bool StartsWithIgnoringCase(const char* text, size_t length, const char* prefix) {
@@ -242,27 +229,66 @@ size_t TzLibCurl::CollectBody(char* data, size_t size, size_t count, void* self)
 }
 
 void TzLibCurl::ReserveForBody(size_t incoming) {
-  // Growing by doubling would copy a large body several times and hold two copies at once, so
-  // the announced length is reserved; but it is the engine's word only: beyond a first part it
-  // is believed only as far as bytes arrived (at most twice what came), so a length announced
-  // and never sent sets little aside.
-  const size_t needed = response_.size() + incoming;
+  // Growing a string copies what it holds into a new one: a large body would be copied several
+  // times (every page written twice) and held twice at once. So the announced length is
+  // reserved, and a large body that outgrows its string goes on in a new part, joined once at
+  // the end. The announced length is the engine's word only: beyond a first part it is believed
+  // only as far as bytes arrived (at most twice what came), so a length announced and never
+  // sent sets little aside. Parts stay within kReserveAhead: joining them takes fresh pages for
+  // the first one only, the others reuse the pages of the parts already copied and freed.
+  // (Pages come as the bytes arrive, in their ordinary size: clearing fresh huge pages costs a
+  // virtual machine far more than the bytes cost to receive.)
+  const size_t kept = partBytes_ + response_.size();
+  const size_t setAside = partCapacity_ + response_.capacity();
   curl_off_t announced = -1;
-  if (curl_easy_getinfo(handle_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) !=
-          CURLE_OK ||
-      announced <= 0 || static_cast<unsigned long long>(announced) > settings_.maxResponseBytes) {
-    return;  // the string grows as it does
+  const bool believable = curl_easy_getinfo(handle_.get(), CURLINFO_CONTENT_LENGTH_DOWNLOAD_T,
+                                            &announced) == CURLE_OK &&
+                          announced > 0 &&
+                          static_cast<unsigned long long>(announced) <= settings_.maxResponseBytes;
+  const bool inParts = response_.capacity() >= kPartFrom;
+  size_t target = kept + incoming;  // the whole body's room
+  if (believable) {
+    const size_t believed = std::max(kReserveAhead, 2 * setAside);
+    target = std::max(target, std::min(static_cast<size_t>(announced), believed));
+  } else if (inParts) {
+    target = std::max(target, 2 * kept);  // as a string would grow, without the copy
+  } else {
+    return;  // a small body grows as a string does
   }
-  const size_t length = static_cast<size_t>(announced);
-  const size_t believed = std::max(kReserveAhead, 2 * response_.capacity());
-  const size_t target = std::max(needed, std::min(length, believed));
   try {
-    response_.reserve(target);
+    if (inParts) {
+      partBytes_ += response_.size();
+      partCapacity_ += response_.capacity();
+      parts_.push_back(std::move(response_));
+      response_ = std::string();
+      response_.reserve(std::max(incoming, std::min(target - kept, kReserveAhead)));
+    } else {
+      response_.reserve(target - partBytes_);
+    }
   } catch (...) {
     return;  // an announced length is only a hint; the body may still fit as it arrives
   }
-  reservedBytes_ = std::max(reservedBytes_, response_.capacity());
-  AdviseHugePages(&response_[0], response_.capacity());
+  reservedBytes_ = std::max(reservedBytes_, partCapacity_ + response_.capacity());
+}
+
+void TzLibCurl::JoinParts() {
+  if (parts_.empty()) return;
+  std::string whole;
+  whole.reserve(partBytes_ + response_.size());
+  // Each part goes as soon as it is copied: the body is held about once, not twice.
+  for (std::string& part : parts_) {
+    whole.append(part);
+    std::string().swap(part);
+  }
+  whole.append(response_);
+  response_.swap(whole);
+  DropParts();
+}
+
+void TzLibCurl::DropParts() {
+  parts_.clear();
+  partBytes_ = 0;
+  partCapacity_ = 0;
 }
 
 bool TzLibCurl::HoldsCredentials() const {
@@ -377,6 +403,7 @@ bool TzLibCurl::TzLibCurlSendHttpReq(HTTP_REQ_TYPE method, const char* url, cons
   httpStatus_ = 0;
   transportError_.clear();
   response_.clear();
+  DropParts();
   bodyBytes_ = 0;
   reservedBytes_ = 0;
   Wipe(receivedSessionCookie_);
@@ -408,6 +435,12 @@ bool TzLibCurl::TzLibCurlSendHttpReq(HTTP_REQ_TYPE method, const char* url, cons
   }
 
   const CURLcode result = curl_easy_perform(handle_.get());
+  try {
+    JoinParts();
+  } catch (...) {
+    response_.clear();  // what came cannot be held whole: read as no body
+    DropParts();
+  }
   long status = 0;
   curl_easy_getinfo(handle_.get(), CURLINFO_RESPONSE_CODE, &status);
   if (result != CURLE_OK) {
@@ -415,6 +448,7 @@ bool TzLibCurl::TzLibCurlSendHttpReq(HTTP_REQ_TYPE method, const char* url, cons
       transportError_ = "the response is larger than the limit of " +
                         std::to_string(settings_.maxResponseBytes) + " bytes";
       response_.clear();
+      DropParts();
     } else {
       transportError_ = errorBuffer_[0] ? errorBuffer_ : curl_easy_strerror(result);
     }

@@ -99,6 +99,9 @@ class TzLibCurl : public KwDebug {
   static size_t CollectBody(char* data, size_t size, size_t count, void* self);
   static size_t CollectHeader(char* data, size_t size, size_t count, void* self);
   void ReserveForBody(size_t incoming);
+  // Puts the parts of a large body and the last one together into response_.
+  void JoinParts();
+  void DropParts();
   bool HoldsCredentials() const;
   bool ApplyRequestOptions(HTTP_REQ_TYPE method, const ParsedUrl& url, const void* body,
                            unsigned long length, bool withCredentials);
@@ -116,7 +119,10 @@ class TzLibCurl : public KwDebug {
   bool captureResponse_ = true;
   TzLibCurlWriteCallback writeCallback_ = nullptr;
   TransportSettings settings_;
-  std::string response_;
+  std::string response_;            // the body, or the last part of a large one
+  std::vector<std::string> parts_;  // the earlier parts of a large body, in order
+  size_t partBytes_ = 0;            // what they hold
+  size_t partCapacity_ = 0;         // what they set aside
   unsigned long long bodyBytes_ = 0;
   size_t reservedBytes_ = 0;
   bool responseTooLarge_ = false;

@@ -142,7 +142,7 @@ bool TzRhevParser::ConvertFromXML(DOMNode* element, SBaseResourceInfoLib& out) {
   return true;
 }
 
-bool TzRhevParser::ParseReferenceFromElement(DOMNode* child, const std::string& elementName,
+bool TzRhevParser::ParseReferenceFromElement(DOMNode* child, const char* elementName,
                                              std::string& outHref, std::string& outId) {
   if (!NameIs(child, elementName)) return false;
   SBaseResourceInfoLib reference;
@@ -152,7 +152,7 @@ bool TzRhevParser::ParseReferenceFromElement(DOMNode* child, const std::string& 
   return true;
 }
 
-bool TzRhevParser::ParseStatusFromElement(DOMNode* child, const std::string& elementName,
+bool TzRhevParser::ParseStatusFromElement(DOMNode* child, const char* elementName,
                                           std::string& outStatus) {
   if (!NameIs(child, elementName)) return false;
   outStatus.clear();

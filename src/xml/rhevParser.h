@@ -1,6 +1,8 @@
 // Turns engine response bodies into records and records into request bodies.
 #pragma once
 
+#include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <iterator>
 #include <string>
@@ -135,12 +137,20 @@ class TzRhevParser : public TzSXMLParser {
   bool ConvertToXML(const SSnapshotInfoLib& in, DOMNode* element);
 
   // Reads a reference child (attributes "href" and "id") when its name is `elementName`.
-  bool ParseReferenceFromElement(DOMNode* child, const std::string& elementName,
-                                 std::string& outHref, std::string& outId);
+  bool ParseReferenceFromElement(DOMNode* child, const char* elementName, std::string& outHref,
+                                 std::string& outId);
   // Reads a status child in the v3 form (<status><state>up</state></status>) or the v4
   // form (<status>up</status>) when its name is `elementName`.
+  bool ParseStatusFromElement(DOMNode* child, const char* elementName, std::string& outStatus);
+  // The same for element names held in strings.
+  bool ParseReferenceFromElement(DOMNode* child, const std::string& elementName,
+                                 std::string& outHref, std::string& outId) {
+    return ParseReferenceFromElement(child, elementName.c_str(), outHref, outId);
+  }
   bool ParseStatusFromElement(DOMNode* child, const std::string& elementName,
-                              std::string& outStatus);
+                              std::string& outStatus) {
+    return ParseStatusFromElement(child, elementName.c_str(), outStatus);
+  }
 
  protected:
   // Parses `body` and checks the document element; logs what went wrong.
@@ -173,6 +183,8 @@ class TzRhevParser : public TzSXMLParser {
   void LogReadFailure(const std::string& expected);
 
   std::int32_t schemaVersion;
+  // The scanner every body this parser reads goes through, kept from body to body.
+  xml::XmlReader xmlReader;
 };
 
 // Calls `visit` for each child element of `node`, in document order.
@@ -207,7 +219,7 @@ bool TzRhevParser::ReadGuarded(const std::string& expected, Reader&& read) {
 template <typename T>
 bool TzRhevParser::ParseObject(const std::string& body, const std::string& expected, T& out,
                                bool logMismatch) {
-  xml::ParsedXml document;
+  xml::ParsedXml document(&xmlReader);
   DOMNode* root = OpenDocument(document, body, "ParseObject", expected, logMismatch,
                                "Object name is [%s], expected [%s]");
   return root && ReadGuarded(expected, [&] { return ConvertFromXML(root, out); });
@@ -216,23 +228,74 @@ bool TzRhevParser::ParseObject(const std::string& body, const std::string& expec
 // Items are read one at a time while the body is read, so the list never exists as one
 // document. They are kept aside until the whole body proved readable: a malformed or foreign
 // body, or one past the list's bounds, leaves the caller's list and the log as a reader of the
-// whole document would.
+// whole document would. A large body is read in two halves at once; when anything about the
+// halves is not plain (a half does not read, a record does not convert, a bound is reached),
+// the body is read again in one piece, which finds and logs it as it always did.
 template <typename T>
 bool TzRhevParser::ParseList(const std::string& body, const std::string& expected,
                              std::vector<T>& list, bool logMismatch) {
-  constexpr size_t kNamedFailures = 16;
   const ListBounds bounds = BoundsForList(body.size());
+  const xml::RootCheck acceptRoot = [&](const DOMNode* root) {
+    return expected.empty() || NameIs(root, expected);
+  };
+  {
+    // The halves count against the bounds together.
+    std::atomic<size_t> count{0};
+    std::atomic<size_t> recordBytes{0};
+    struct Half {
+      std::vector<T> items;
+      bool plain = true;
+    } halves[2];
+    xml::ParsedXml document(&xmlReader);
+    const auto visitorOf = [&](Half& half) -> xml::ItemVisitor {
+      return [&](DOMNode* item, size_t textBytes) {
+        const size_t bytes = sizeof(T) + textBytes;
+        if (count++ >= bounds.maxItems || (recordBytes += bytes) > bounds.maxRecordBytes) {
+          half.plain = false;
+          return false;
+        }
+        if (half.items.empty()) {
+          // Room for what the body walk counted, within the list's bounds: the first half's
+          // for the whole list, which it becomes.
+          const xml::BodyShape& shape = document.shape();
+          const size_t expected = &half == halves ? shape.items : shape.items - shape.itemsBefore;
+          half.items.reserve(
+              std::min({expected, bounds.maxItems, bounds.maxRecordBytes / sizeof(T)}));
+        }
+        try {
+          T record{};
+          half.plain = ConvertFromXML(item, record);
+          if (half.plain) half.items.push_back(std::move(record));
+        } catch (...) {
+          half.plain = false;
+        }
+        return half.plain;
+      };
+    };
+    if (document.parseItemsInHalves(body, "ParseList", acceptRoot, visitorOf(halves[0]),
+                                    visitorOf(halves[1])) &&
+        halves[0].plain && halves[1].plain) {
+      const DOMNode* root = CheckedRoot(document, true, body, expected, logMismatch,
+                                        "List name is [%s], expected [%s]");
+      if (!root) return false;
+      if (list.empty()) list.swap(halves[0].items);
+      for (Half& half : halves) {
+        list.insert(list.end(), std::make_move_iterator(half.items.begin()),
+                    std::make_move_iterator(half.items.end()));
+      }
+      return true;
+    }
+  }
+  constexpr size_t kNamedFailures = 16;
   std::vector<T> items;
   std::vector<std::string> failedItems;
   size_t failed = 0;
   size_t recordBytes = 0;  // the records and, at most, the texts they copied
   bool overflow = false;
   bool readerThrew = false;
-  xml::ParsedXml document;
-  const bool parsed = document.parseItems(
-      body, "ParseList",
-      [&](const DOMNode* root) { return expected.empty() || NameIs(root, expected); },
-      [&](DOMNode* item, size_t textBytes) {
+  xml::ParsedXml document(&xmlReader);
+  const bool parsed =
+      document.parseItems(body, "ParseList", acceptRoot, [&](DOMNode* item, size_t textBytes) {
         recordBytes += sizeof(T) + textBytes;
         if (items.size() + failed >= bounds.maxItems || recordBytes > bounds.maxRecordBytes) {
           overflow = true;
