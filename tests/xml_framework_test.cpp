@@ -145,11 +145,10 @@ TEST(ParserFrameworkTest, ListsAreReadItemByItemAndAppended) {
             "first||123|failed|a|a & b \xC3\xA9<x>|b|");
 }
 
-// A large list is read in two halves at once: its records are those of a read in one piece, in
-// document order, after what the vector held. What is not plain about the halves is found as a
-// read in one piece finds it: a body malformed in its second half, more items than allowed,
-// and element names within their bound in the body but not in the two halves counted apart.
-TEST(ParserFrameworkTest, LargeListsReadInTwoHalvesAsInOnePiece) {
+// A large list (its room reserved from the items the body checks counted) reads every record,
+// in document order, after what the vector held; a body malformed near its end, more items
+// than allowed and more element names than the bound are refused with the vector unchanged.
+TEST(ParserFrameworkTest, LargeListsReadWholeAfterWhatTheListHeld) {
   const std::string fixture = Fixture("v4/vm.xml");
   TzRhevParser parser;
   SVMInfoLib single;
@@ -186,7 +185,7 @@ TEST(ParserFrameworkTest, LargeListsReadInTwoHalvesAsInOnePiece) {
                     std::to_string(single.links.size()),
                     std::to_string(single.customProperties.size())}));
   }
-  // 3,000 names more in each half: the same ones read, other ones are too many.
+  // 3,000 names more twice: the same ones read, other ones are too many.
   vms.clear();
   EXPECT_TRUE(parser.parseVMInfoList(list(names('e'), names('e')), vms));
   EXPECT_EQ(vms.size(), 600u);

@@ -84,8 +84,7 @@ size_t EndOfProlog(const std::string& body, size_t pos) {
 // end sequence after their start sequence.
 //
 // On the way it follows the nesting of tags (as far as bytes tell it, without judging names),
-// for where the document element's start tag ends and where its first child element at or past
-// the middle of the body starts.
+// to count the children of the document element: what a list reader makes room for.
 class BodyWalk {
  public:
   explicit BodyWalk(const std::string& body)
@@ -95,13 +94,7 @@ class BodyWalk {
   bool zero() const { return zero_; }
   size_t firstInvalid() const { return firstInvalid_; }
   bool longMarkup() const { return longMarkup_; }
-  void describe(BodyShape& shape) const {
-    shape.rootTagEnd = rootTagEnd_;
-    shape.rootName.assign(reinterpret_cast<const char*>(bytes_) + rootNameStart_, rootNameLength_);
-    shape.middleItem = middleItem_;
-    shape.items = items_;
-    shape.itemsBefore = itemsBefore_;
-  }
+  void describe(BodyShape& shape) const { shape.items = items_; }
 
  private:
   // What the walk looks for next besides zero bytes and bytes above ASCII.
@@ -241,22 +234,7 @@ class BodyWalk {
       return;
     }
     if (second == '!') return;  // a declaration
-    if (depth_ == 0 && rootTagEnd_ == 0) {
-      rootTagEnd_ = end;
-      rootNameStart_ = start_ + 1;
-      rootNameLength_ = 0;
-      while (rootNameStart_ + rootNameLength_ < end &&
-             std::strchr(" \t\r\n/>", bytes_[rootNameStart_ + rootNameLength_]) == nullptr) {
-        ++rootNameLength_;
-      }
-    }
-    if (depth_ == 1) {
-      if (middleItem_ == std::string::npos && start_ >= size_ / 2) {
-        middleItem_ = start_;
-        itemsBefore_ = items_;
-      }
-      ++items_;
-    }
+    if (depth_ == 1) ++items_;
     if (bytes_[end - 2] != '/') ++depth_;  // not an empty element
   }
 
@@ -282,12 +260,7 @@ class BodyWalk {
   size_t firstInvalid_ = std::string::npos;
   bool longMarkup_ = false;
   size_t depth_ = 0;  // elements open
-  size_t rootTagEnd_ = 0;
-  size_t rootNameStart_ = 0;
-  size_t rootNameLength_ = 0;
-  size_t middleItem_ = std::string::npos;
   size_t items_ = 0;
-  size_t itemsBefore_ = 0;
 };
 
 }  // namespace

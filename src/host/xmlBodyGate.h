@@ -16,11 +16,7 @@ namespace xml {
 //
 // `shape`, when given, receives what the same walk saw of the body's elements.
 struct BodyShape {
-  size_t rootTagEnd = 0;  // just past the document element's start tag; 0: none seen
-  std::string rootName;
-  size_t middleItem = std::string::npos;  // a child of it starting at or past the middle
-  size_t items = 0;                       // its children
-  size_t itemsBefore = 0;                 // its children before middleItem
+  size_t items = 0;  // children of the document element, as far as bytes tell
 };
 std::string WhyRefusedBeforeParsing(const std::string& body, BodyShape* shape = nullptr);
 

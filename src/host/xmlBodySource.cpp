@@ -10,51 +10,32 @@ namespace {
 
 class BodyStream : public xercesc::BinInputStream {
  public:
-  BodyStream(std::string_view first, std::string_view second, BodySource::Window& window)
-      : first_(first), second_(second), window_(window) {}
+  BodyStream(const std::string& body, BodySource::Window& window) : body_(body), window_(window) {}
 
   XMLFilePos curPos() const override { return window_.position; }
 
   XMLSize_t readBytes(XMLByte* const toFill, const XMLSize_t maxToRead) override {
-    size_t count = std::min<size_t>(maxToRead, window_.end - window_.position);
-    XMLByte* to = toFill;
-    if (window_.position < first_.size()) {
-      const size_t fromFirst = std::min(count, first_.size() - window_.position);
-      std::memcpy(to, first_.data() + window_.position, fromFirst);
-      to += fromFirst;
-      window_.position += fromFirst;
-      count -= fromFirst;
-    }
-    if (count > 0) {
-      std::memcpy(to, second_.data() + (window_.position - first_.size()), count);
-      to += count;
-      window_.position += count;
-    }
-    return static_cast<XMLSize_t>(to - toFill);
+    const size_t count = std::min<size_t>(maxToRead, window_.end - window_.position);
+    std::memcpy(toFill, body_.data() + window_.position, count);
+    window_.position += count;
+    return count;
   }
 
   const XMLCh* getContentType() const override { return nullptr; }
 
  private:
-  const std::string_view first_;
-  const std::string_view second_;
+  const std::string& body_;
   BodySource::Window& window_;
 };
 
 }  // namespace
 
 BodySource::BodySource(const std::string& body, const char* bufferId)
-    : BodySource(std::string_view(body), std::string_view(), bufferId) {}
-
-BodySource::BodySource(std::string_view first, std::string_view second, const char* bufferId)
-    : InputSource(bufferId),
-      first_(first),
-      second_(second),
-      window_{0, first.size() + second.size()} {}
+    : InputSource(bufferId), body_(body), window_{0, body.size()} {}
 
 xercesc::BinInputStream* BodySource::makeStream() const {
   window_.position = 0;
-  return new BodyStream(first_, second_, window_);
+  return new BodyStream(body_, window_);
 }
 
 void BodySource::limitTo(size_t more) {

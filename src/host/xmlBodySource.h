@@ -2,7 +2,6 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 #include <xercesc/sax/InputSource.hpp>
 
 namespace Hypervale {
@@ -12,9 +11,6 @@ class BodySource : public xercesc::InputSource {
  public:
   // `body` must outlive the parse.
   BodySource(const std::string& body, const char* bufferId);
-  // The bytes of `first` followed by those of `second` (a part of a body and what completes it
-  // as a document); both must outlive the parse.
-  BodySource(std::string_view first, std::string_view second, const char* bufferId);
 
   // The stream Xerces reads (and deletes when the parse ends) hands over this source's window.
   xercesc::BinInputStream* makeStream() const override;
@@ -23,7 +19,7 @@ class BodySource : public xercesc::InputSource {
   // over; the rest of the body reads as its end.
   void limitTo(size_t more);
   // Whether a limit kept bytes of the body from Xerces.
-  bool cut() const { return window_.end < first_.size() + second_.size(); }
+  bool cut() const { return window_.end < body_.size(); }
 
   // What of the body is handed over; shared with the stream, which Xerces owns.
   struct Window {
@@ -32,8 +28,7 @@ class BodySource : public xercesc::InputSource {
   };
 
  private:
-  const std::string_view first_;
-  const std::string_view second_;
+  const std::string& body_;
   mutable Window window_;
 };
 

@@ -1,8 +1,6 @@
 #include "host/xmlDocument.h"
 
 #include <cstring>
-#include <string_view>
-#include <thread>
 #include <xercesc/dom/DOMException.hpp>
 #include <xercesc/dom/DOMImplementation.hpp>
 #include <xercesc/dom/DOMImplementationRegistry.hpp>
@@ -25,12 +23,9 @@ using namespace xercesc;
 
 // What a tree may hold beyond twice the body: the nodes of small bodies.
 constexpr size_t kTreeAllowance = 16u << 20;
-// A list body from this size on is read in two halves at once where the machine has the cores.
-constexpr size_t kHalvesFrom = 4u << 20;
 
-// The tree of a body, or of one of its items, never takes more than twice the body; the parts of
-// a body read at once share its bytes and the allowance out among them.
-size_t Budget(size_t bodyBytes, size_t parts) { return 2 * bodyBytes + kTreeAllowance / parts; }
+// The tree of a body, or of one of its items, never takes more than twice the body.
+size_t Budget(size_t bodyBytes) { return 2 * bodyBytes + kTreeAllowance; }
 
 }  // namespace
 
@@ -60,56 +55,15 @@ std::string ParsedXml::Refusal(const std::string& body, BodyShape* shape) {
 
 bool ParsedXml::Run(const std::string& body, const char* bufferId, const RootCheck* acceptRoot,
                     const ItemVisitor* visit) {
-  error_ = Refusal(body, nullptr);
+  shape_ = BodyShape();
+  error_ = Refusal(body, visit ? &shape_ : nullptr);
   if (!error_.empty()) return false;
   try {
     BodySource source(body, bufferId);
-    return Read(source, Budget(body.size(), 1), acceptRoot, visit);
+    return Read(source, Budget(body.size()), acceptRoot, visit);
   } catch (...) {
     error_ = "unknown failure while parsing";
     return false;
-  }
-}
-
-bool ParsedXml::parseItemsInHalves(const std::string& body, const char* bufferId,
-                                   const RootCheck& acceptRoot, const ItemVisitor& first,
-                                   const ItemVisitor& second) {
-  shape_ = BodyShape();
-  error_ = Refusal(body, &shape_);
-  const BodyShape& shape = shape_;
-  if (!error_.empty() || body.size() < kHalvesFrom || std::thread::hardware_concurrency() < 2 ||
-      shape.rootTagEnd == 0 || shape.middleItem == std::string::npos ||
-      shape.middleItem < shape.rootTagEnd) {
-    return false;
-  }
-  try {
-    const std::string_view whole(body);
-    // The first half ends the document element where the second starts it again.
-    const std::string end = "</" + shape.rootName + ">";
-    ParsedXml later;
-    bool laterRead = false;
-    std::thread thread([&] {
-      try {
-        BodySource source(whole.substr(0, shape.rootTagEnd), whole.substr(shape.middleItem),
-                          bufferId);
-        laterRead =
-            later.Read(source, Budget(body.size() - shape.middleItem, 2), &acceptRoot, &second);
-      } catch (...) {
-        laterRead = false;
-      }
-    });
-    bool read = false;
-    try {
-      BodySource source(whole.substr(0, shape.middleItem), end, bufferId);
-      read = Read(source, Budget(shape.middleItem, 2), &acceptRoot, &first);
-    } catch (...) {
-      read = false;
-    }
-    thread.join();
-    // Each half may name up to the bound; together they must stay within it, as the whole would.
-    return read && laterRead && elementNames_ + later.elementNames_ <= XmlReader::kMaxElementNames;
-  } catch (...) {
-    return false;  // no thread to be had
   }
 }
 

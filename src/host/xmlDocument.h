@@ -45,17 +45,8 @@ class ParsedXml {
   // items still fails. Afterwards root() is the document element without children.
   bool parseItems(const std::string& body, const char* bufferId, const RootCheck& acceptRoot,
                   const ItemVisitor& visit);
-  // Reads a large list body as parseItems does, but in two halves at once (split before a child
-  // of the document element near the middle), the first half's items handed to `first` on this
-  // thread, the second half's to `second` on another. True only when both halves read; false
-  // when the body is too small to split, does not split, or a half did not read: the body is
-  // then to be read by parseItems, which finds what was wrong with it as it always did (a
-  // body both of whose halves read reads whole too, with the same items).
-  bool parseItemsInHalves(const std::string& body, const char* bufferId,
-                          const RootCheck& acceptRoot, const ItemVisitor& first,
-                          const ItemVisitor& second);
-  // What the body checks of the last parse saw of the body's elements (for the item visitors
-  // of parseItemsInHalves: how many items each half holds, as far as bytes tell).
+  // What the body checks of the last parse of items saw of the body's elements (for an item
+  // visitor: how many items the list holds, as far as bytes tell).
   const BodyShape& shape() const { return shape_; }
   // The document element; valid while this object lives and until the next parse.
   xercesc::DOMNode* root() const { return root_; }

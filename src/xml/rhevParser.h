@@ -2,7 +2,6 @@
 #pragma once
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
 #include <iterator>
 #include <string>
@@ -228,9 +227,7 @@ bool TzRhevParser::ParseObject(const std::string& body, const std::string& expec
 // Items are read one at a time while the body is read, so the list never exists as one
 // document. They are kept aside until the whole body proved readable: a malformed or foreign
 // body, or one past the list's bounds, leaves the caller's list and the log as a reader of the
-// whole document would. A large body is read in two halves at once; when anything about the
-// halves is not plain (a half does not read, a record does not convert, a bound is reached),
-// the body is read again in one piece, which finds and logs it as it always did.
+// whole document would.
 template <typename T>
 bool TzRhevParser::ParseList(const std::string& body, const std::string& expected,
                              std::vector<T>& list, bool logMismatch) {
@@ -238,54 +235,6 @@ bool TzRhevParser::ParseList(const std::string& body, const std::string& expecte
   const xml::RootCheck acceptRoot = [&](const DOMNode* root) {
     return expected.empty() || NameIs(root, expected);
   };
-  {
-    // The halves count against the bounds together.
-    std::atomic<size_t> count{0};
-    std::atomic<size_t> recordBytes{0};
-    struct Half {
-      std::vector<T> items;
-      bool plain = true;
-    } halves[2];
-    xml::ParsedXml document(&xmlReader);
-    const auto visitorOf = [&](Half& half) -> xml::ItemVisitor {
-      return [&](DOMNode* item, size_t textBytes) {
-        const size_t bytes = sizeof(T) + textBytes;
-        if (count++ >= bounds.maxItems || (recordBytes += bytes) > bounds.maxRecordBytes) {
-          half.plain = false;
-          return false;
-        }
-        if (half.items.empty()) {
-          // Room for what the body walk counted, within the list's bounds: the first half's
-          // for the whole list, which it becomes.
-          const xml::BodyShape& shape = document.shape();
-          const size_t expected = &half == halves ? shape.items : shape.items - shape.itemsBefore;
-          half.items.reserve(
-              std::min({expected, bounds.maxItems, bounds.maxRecordBytes / sizeof(T)}));
-        }
-        try {
-          T record{};
-          half.plain = ConvertFromXML(item, record);
-          if (half.plain) half.items.push_back(std::move(record));
-        } catch (...) {
-          half.plain = false;
-        }
-        return half.plain;
-      };
-    };
-    if (document.parseItemsInHalves(body, "ParseList", acceptRoot, visitorOf(halves[0]),
-                                    visitorOf(halves[1])) &&
-        halves[0].plain && halves[1].plain) {
-      const DOMNode* root = CheckedRoot(document, true, body, expected, logMismatch,
-                                        "List name is [%s], expected [%s]");
-      if (!root) return false;
-      if (list.empty()) list.swap(halves[0].items);
-      for (Half& half : halves) {
-        list.insert(list.end(), std::make_move_iterator(half.items.begin()),
-                    std::make_move_iterator(half.items.end()));
-      }
-      return true;
-    }
-  }
   constexpr size_t kNamedFailures = 16;
   std::vector<T> items;
   std::vector<std::string> failedItems;
@@ -302,6 +251,11 @@ bool TzRhevParser::ParseList(const std::string& body, const std::string& expecte
           return false;
         }
         if (readerThrew) return true;
+        if (items.empty()) {
+          // Room for the items the body checks counted, within the list's bounds.
+          items.reserve(std::min(
+              {document.shape().items, bounds.maxItems, bounds.maxRecordBytes / sizeof(T)}));
+        }
         try {
           T record{};
           if (ConvertFromXML(item, record)) {
