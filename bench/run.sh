@@ -19,6 +19,8 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 fi
 cmake --build "$build" -j2 --target hv_bench hv_bench_client >/dev/null
-command -v curl >/dev/null || { echo "bench/run.sh: curl is needed" >&2; exit 2; }
+for tool in curl openssl; do
+  command -v "$tool" >/dev/null || { echo "bench/run.sh: $tool is needed (Debian: $tool)" >&2; exit 2; }
+done
 exec "$build/bench/hv_bench" --client "$build/bench/hv_bench_client" \
   --fixtures tests/fixtures "$@"
