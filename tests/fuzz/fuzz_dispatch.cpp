@@ -9,6 +9,7 @@
 #include "host/xmlDocument.h"
 #include "hypervale/host.h"
 #include "transport/rhevConnection.h"
+#include "xml/followedVm.h"
 #include "xml/rhevParser.h"
 
 namespace Hypervale {
@@ -264,6 +265,70 @@ void CheckLastError(P& parser, const std::string& body, const char*, Outcome& ou
   }
 }
 
+Texts Fields(const SVMInfoLib& v) {
+  return {v.id,
+          v.name,
+          v.href,
+          v.description,
+          v.status,
+          v.hostId,
+          v.clusterId,
+          v.osType,
+          v.fqdn,
+          v.architecture,
+          std::to_string(v.memory),
+          std::to_string(v.sockets),
+          std::to_string(v.links.size()),
+          std::to_string(v.customProperties.size())};
+}
+Texts Fields(const SDiskAttachmentInfoLib& a) {
+  return {a.id,     a.href,     a.name, a.interface,
+          a.diskId, a.diskHref, a.vmId, Flags({a.bootable, a.active, a.readOnly})};
+}
+
+// VMs read with what an engine put inline are, as VMs, those the plain list reader reads; a
+// failed read leaves the caller's list as it was.
+void CheckFollowedVms(P& parser, const std::string& body, const char*, Outcome& outcome) {
+  std::vector<FollowedVm> followed(1);
+  followed[0].vm.name = "held";
+  std::vector<SVMInfoLib> plain;
+  const bool read = parser.parseFollowedVMInfoList(body, followed);
+  if (read != parser.parseVMInfoList(body, plain)) {
+    return outcome.Fail("the followed and the plain list reader disagree on whether it reads");
+  }
+  if (!read) {
+    if (followed.size() != 1 || followed[0].vm.name != "held") {
+      outcome.Fail("a failed list read changed the caller's list");
+    }
+    return;
+  }
+  if (followed.size() - 1 != plain.size()) return outcome.Fail("followed and plain VMs differ");
+  for (size_t i = 0; i < plain.size(); ++i) {
+    const FollowedVm& f = followed[i + 1];
+    if (Fields(f.vm) != Fields(plain[i]) || !f.vm.disks.empty() || !f.vm.snapshots.empty()) {
+      return outcome.Fail("a followed VM reads as " + Show(Fields(f.vm)) + ", plain as " +
+                          Show(Fields(plain[i])));
+    }
+    if (!f.details.hasAttachments && !f.details.disks.empty()) {
+      return outcome.Fail("disks from an answer without attachments");
+    }
+  }
+}
+
+// A followed attachment is, as an attachment, what the plain reader reads.
+void CheckFollowedAttachment(P& parser, const std::string& body, const char*, Outcome& outcome) {
+  FollowedDisk followed;
+  SDiskAttachmentInfoLib plain;
+  const bool read = parser.parseFollowedDiskAttachment(body, followed);
+  if (read != parser.parseDiskAttachmentInfo(body, plain)) {
+    return outcome.Fail("the followed and the plain attachment reader disagree");
+  }
+  if (read && Fields(followed.attachment) != Fields(plain)) {
+    outcome.Fail("a followed attachment reads as " + Show(Fields(followed.attachment)) +
+                 ", plain as " + Show(Fields(plain)));
+  }
+}
+
 struct EntryPoint {
   const char* name;  // also names seeds and crash files (tests/fuzz/make_corpus.sh reads it here)
   const char* root;  // document element of its bodies
@@ -313,6 +378,8 @@ const EntryPoint kEntryPoints[] = {
      List<&P::parseDiskAttachmentInfoList, &P::serializeDiskAttachmentInfo>},
     {"snapshot", "snapshot", Reader<&P::parseSnapshotInfo, &P::serializeSnapshotInfo>},
     {"snapshot_list", "snapshots", List<&P::parseSnapshotInfoList, &P::serializeSnapshotInfo>},
+    {"followed_vm_list", "vms", CheckFollowedVms},
+    {"followed_disk_attachment", "disk_attachment", CheckFollowedAttachment},
 };
 static_assert(sizeof kEntryPoints / sizeof kEntryPoints[0] == kEntryPointCount,
               "one row per entry point");
@@ -357,12 +424,13 @@ std::string Dispatcher::Run(const std::uint8_t* data, std::size_t size, RunStats
   const std::string body =
       size > 2 ? std::string(reinterpret_cast<const char*>(data) + 2, size - 2) : std::string();
 
-  // A copy: an entry point may change the parser (DetectVersion), never the next input's.
-  P parser = parsers_[generation];
+  // An entry point may change the parser (DetectVersion), never the next input's.
+  P& parser = working_[generation];
+  parser = parsers_[generation];
   Outcome outcome;
   // Every reader opens its body through ParsedXml; whatever it accepts must be free of a
   // document type declaration, in any encoding.
-  xml::ParsedXml document;
+  xml::ParsedXml document(&documentTypeReader_);
   if (MayHoldDocumentType(body) && document.parse(body, "fuzz") && document.sawDocumentType()) {
     outcome.Fail("a body with a document type declaration was accepted");
   }

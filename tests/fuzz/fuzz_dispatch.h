@@ -14,7 +14,7 @@ namespace Hypervale {
 namespace fuzz {
 
 // Both bytes are taken modulo these counts.
-constexpr unsigned kEntryPointCount = 34;
+constexpr unsigned kEntryPointCount = 36;
 constexpr unsigned kGenerationCount = 8;
 // "nRhevMaxListItems" while an input runs.
 constexpr std::size_t kMaxListItems = 64;
@@ -39,6 +39,11 @@ class Dispatcher {
 
  private:
   std::array<TzRhevParser, kGenerationCount> parsers_;
+  // Each input's parser: assigned from its generation's above, which resets what an entry point
+  // may change (the version) and keeps the XML reader, as a facade's parser keeps it.
+  mutable std::array<TzRhevParser, kGenerationCount> working_;
+  // The document type check's reader, kept from input to input.
+  mutable xml::XmlReader documentTypeReader_;
   std::string setupFailure_;
 };
 

@@ -45,9 +45,10 @@ entry_points_for_root() {
     storage_domains) echo storage_domain_list ;;
     disks) echo disk_list ;;
     disk_attachments) echo disk_attachment_list ;;
+    disk_attachment) echo disk_attachment followed_disk_attachment ;;
     snapshots) echo snapshot_list ;;
     job | creation | data_center | cluster | host | tag | network | vnic_profile | nic | vm | \
-      storage_domain | disk | disk_attachment | snapshot) echo "$1" ;;
+      storage_domain | disk | snapshot) echo "$1" ;;
     *) echo "" ;;
   esac
 }
@@ -98,6 +99,28 @@ for file in "$fixtures"/v3/*.xml "$fixtures"/v4/*.xml; do
     done
   done
 done
+# A VM list as engines from 4.2 answer "follow=disk_attachments.disk,snapshots": the recorded
+# attachments (each with the recorded disk of its id, where there is one) and snapshots inside
+# the first recorded VM.
+followed=$(mktemp)
+trap 'rm -f "$item" "$followed"' EXIT
+perl -0777 -e '
+  sub inner { my ($file, $list) = @_; local $/; open my $f, "<", $file or die;
+              my $t = <$f>; $t =~ m{<$list>(.*)</$list>}s ? $1 : "" }
+  my ($fx) = @ARGV;
+  my %disks; my $d = inner("$fx/v4/disks.xml", "disks");
+  $disks{$2} = $1 while $d =~ m{(<disk href="[^"]*" id="([^"]+)">.*?</disk>)}gs;
+  my $attachments = inner("$fx/v4/disk_attachments.xml", "disk_attachments");
+  $attachments =~ s{<disk href="[^"]*" id="([^"]+)"/>}{$disks{$1} // $&}ge;
+  my $snapshots = inner("$fx/v4/snapshots.xml", "snapshots");
+  local $/; open my $v, "<", "$fx/v4/vms.xml" or die; my $vms = <$v>;
+  $vms =~ s{</vm>}{<disk_attachments>$attachments</disk_attachments><snapshots>$snapshots</snapshots></vm>};
+  print $vms;' "$fixtures" >"$followed"
+for g in 4 7; do
+  write_seed "$(index_of followed_vm_list)" "$g" "$followed" "v4-vms-followed-followed_vm_list-g$g"
+  count=$((count + 1))
+done
+
 # The same real bodies as an engine never sends them: in other encodings and behind a document
 # type declaration, so the fuzzer starts from both sides of the checks that refuse them.
 encoded=$(mktemp)
