@@ -195,22 +195,27 @@ TEST_F(InventoryTest, FollowedDetailsAndWhatTheAnswerLeftOut) {
   EXPECT_EQ(Ids(vms[0].snapshots), "a b ");
   EXPECT_TRUE(vms[1].disks.empty() && vms[1].snapshots.empty());
 
-  engine->answer("GET", kApi + "vms?follow=disk_attachments.disk",
+  engine->answer("GET", kApi + "vms?follow=snapshots",
                  Answer::engineFault(400, "Bad Request", "[cannot follow]"));
   vms.clear();
-  ASSERT_TRUE(at42.getVMInfoList(vms, kBit(4))) << logs.all();
+  ASSERT_TRUE(at42.getVMInfoList(vms, kBit(3))) << logs.all();
   const Targets refused = asked();
   ASSERT_GE(refused.size(), 3u);
   EXPECT_EQ(Targets(refused.begin(), refused.begin() + 3),
-            (Targets{"vms?follow=disk_attachments.disk", "vms", "vms/v1/diskattachments"}));
-  EXPECT_TRUE(logs.containsError("Warning: the engine refused to follow [disk_attachments.disk]"));
+            (Targets{"vms?follow=snapshots", "vms", "vms/v1/snapshots"}));
+  EXPECT_TRUE(logs.containsError("Warning: the engine refused to follow [snapshots]"));
   EXPECT_EQ(vms.size(), 3u);
+  // An answer that does not read is no refusal, whatever the request before was answered.
+  engine->answer("GET", kApi + "vms/v1?follow=snapshots", Answer::xml(200, "<html>busy</html>"));
+  SVMInfoLib one;
+  EXPECT_FALSE(at42.getVMInfo("", "v1", one, kBit(3)));
+  EXPECT_EQ(asked(), Targets{"vms/v1?follow=snapshots"});
 
   config.set("nRhevFollowLinks", "0");
   engine->answer("GET", kApi + "vms/v1",
                  Answer::xml(200, VmXml("v1", "vm1", "h1", "c1",
                                         {{"snapshots", Href("vms", "v1") + "/snapshots"}})));
-  SVMInfoLib one;
+  one = SVMInfoLib();
   ASSERT_TRUE(at42.getVMInfo("", "v1", one, kBit(3))) << logs.all();
   EXPECT_EQ(asked(), (Targets{"vms/v1", "vms/v1/snapshots"}));
 }

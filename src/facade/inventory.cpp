@@ -125,7 +125,7 @@ bool TzHypervale::getVMInfo(const std::string& name, const std::string& id, SVMI
       return FillVMIndexed(vm, detailFlags, dataCenters, DataCenterIndex(dataCenters),
                            &followed.details);
     }
-    if (connection->getLastErrorCode() != 400) return false;
+    if (connection->getLastStatus() != 400) return false;
     Error(HV_FUNC,
           "Warning: the engine refused to follow [%s] for VM [%s]; reading its details one "
           "request at a time",
@@ -358,7 +358,7 @@ bool TzHypervale::ReadVMList(const std::string& link, const char* follow,
       }
       return true;
     }
-    if (connection->getLastErrorCode() != 400) return false;
+    if (connection->getLastStatus() != 400) return false;
     Error(HV_FUNC,
           "Warning: the engine refused to follow [%s] from [%s]; reading the details one "
           "request at a time",
