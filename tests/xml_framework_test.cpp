@@ -185,6 +185,19 @@ TEST(ParserFrameworkTest, LargeListsReadWholeAfterWhatTheListHeld) {
                     std::to_string(single.links.size()),
                     std::to_string(single.customProperties.size())}));
   }
+  // A body its owner drops unread gives back the memory of what was parsed (it reads as zeros
+  // afterwards) but its first MiB, with the same records; any other body stays whole.
+  {
+    std::string dropped = body;
+    std::vector<SVMInfoLib> again;
+    const TzRhevParser::DisposableBodies scope(parser);
+    ASSERT_TRUE(parser.parseVMInfoList(dropped, again));
+    ASSERT_EQ(again.size(), 600u);
+    EXPECT_EQ(again.back().name + again.back().id, "vm-599" + single.id);
+    EXPECT_EQ(dropped.compare(0, 1u << 20, body, 0, 1u << 20), 0);
+    EXPECT_EQ(dropped[3u << 20], '\0');
+  }
+  EXPECT_EQ(body.find('\0'), std::string::npos);
   // 3,000 names more twice: the same ones read, other ones are too many.
   vms.clear();
   EXPECT_TRUE(parser.parseVMInfoList(list(names('e'), names('e')), vms));

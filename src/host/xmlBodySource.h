@@ -20,11 +20,18 @@ class BodySource : public xercesc::InputSource {
   void limitTo(size_t more);
   // Whether a limit kept bytes of the body from Xerces.
   bool cut() const { return window_.end < body_.size(); }
+  // For a body nobody reads again once parsed: the memory of what Xerces has been given (past
+  // the first MiB, kept for the log lines that quote a body's start) goes back to the system
+  // as the parse goes on, so a large list does not hold its body and its records at once. The
+  // bytes given back read as zeros afterwards.
+  void giveBackWhatWasRead() { window_.giveBack = true; }
 
   // What of the body is handed over; shared with the stream, which Xerces owns.
   struct Window {
     size_t position;
     size_t end;
+    bool giveBack = false;
+    size_t givenBack = 0;  // bytes from the body's start whose memory went back, or were kept
   };
 
  private:

@@ -34,12 +34,13 @@ ParsedXml::ParsedXml(XmlReader* kept) : kept_(kept) {}
 ParsedXml::~ParsedXml() = default;
 
 bool ParsedXml::parse(const std::string& body, const char* bufferId) {
-  return Run(body, bufferId, nullptr, nullptr);
+  return Run(body, bufferId, nullptr, nullptr, false);
 }
 
 bool ParsedXml::parseItems(const std::string& body, const char* bufferId,
-                           const RootCheck& acceptRoot, const ItemVisitor& visit) {
-  return Run(body, bufferId, &acceptRoot, &visit);
+                           const RootCheck& acceptRoot, const ItemVisitor& visit,
+                           bool giveBackBody) {
+  return Run(body, bufferId, &acceptRoot, &visit, giveBackBody);
 }
 
 std::string ParsedXml::Refusal(const std::string& body, BodyShape* shape) {
@@ -54,12 +55,13 @@ std::string ParsedXml::Refusal(const std::string& body, BodyShape* shape) {
 }
 
 bool ParsedXml::Run(const std::string& body, const char* bufferId, const RootCheck* acceptRoot,
-                    const ItemVisitor* visit) {
+                    const ItemVisitor* visit, bool giveBackBody) {
   shape_ = BodyShape();
   error_ = Refusal(body, visit ? &shape_ : nullptr);
   if (!error_.empty()) return false;
   try {
     BodySource source(body, bufferId);
+    if (giveBackBody) source.giveBackWhatWasRead();
     return Read(source, Budget(body.size()), acceptRoot, visit);
   } catch (...) {
     error_ = "unknown failure while parsing";

@@ -43,8 +43,10 @@ class ParsedXml {
   // Reads a list body item by item, so that only one item at a time exists as a tree. Items
   // are handed over while the body is read: a body that turns out to be malformed after some
   // items still fails. Afterwards root() is the document element without children.
+  // With `giveBackBody`, the memory of the bytes read goes back as the parse goes on (see
+  // BodySource::giveBackWhatWasRead): for a body the caller does not read again.
   bool parseItems(const std::string& body, const char* bufferId, const RootCheck& acceptRoot,
-                  const ItemVisitor& visit);
+                  const ItemVisitor& visit, bool giveBackBody = false);
   // What the body checks of the last parse of items saw of the body's elements (for an item
   // visitor: how many items the list holds, as far as bytes tell).
   const BodyShape& shape() const { return shape_; }
@@ -59,7 +61,7 @@ class ParsedXml {
  private:
   // Without `visit`, the whole document goes into one tree.
   bool Run(const std::string& body, const char* bufferId, const RootCheck* acceptRoot,
-           const ItemVisitor* visit);
+           const ItemVisitor* visit, bool giveBackBody);
   // Empty when the body may go to the XML library; otherwise why not.
   std::string Refusal(const std::string& body, BodyShape* shape);
   // Reads `source` past the body checks into trees of at most `budget` bytes each.

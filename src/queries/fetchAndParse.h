@@ -19,7 +19,8 @@ Lookup TzRhevQueries::FetchRecord(const std::string& link, std::string& body, Ou
 template <typename Out>
 bool TzRhevQueries::FetchAndParse(const std::string& link, Out& out,
                                   bool (TzRhevParser::*parse)(const std::string&, Out&)) {
-  std::string body;
+  std::string body;  // dropped unread once parsed
+  const TzRhevParser::DisposableBodies disposable(*parser);
   return FetchRecord(link, body, out, parse, true) == Lookup::kFound;
 }
 

@@ -27,6 +27,23 @@ class TzRhevParser : public TzSXMLParser {
   TzRhevParser();
   ~TzRhevParser() override;
 
+  // While one lives, the list bodies this parser reads are not read again by their owner, so
+  // the memory of what has been parsed goes back as the parse goes on (their bytes past the
+  // first MiB read as zeros afterwards).
+  class DisposableBodies {
+   public:
+    explicit DisposableBodies(TzRhevParser& parser) : parser_(parser), before_(parser.disposable) {
+      parser_.disposable = true;
+    }
+    ~DisposableBodies() { parser_.disposable = before_; }
+    DisposableBodies(const DisposableBodies&) = delete;
+    DisposableBodies& operator=(const DisposableBodies&) = delete;
+
+   private:
+    TzRhevParser& parser_;
+    const bool before_;
+  };
+
   // Reads the API root and derives the schema version from the engine's product version:
   // major * 1000000 + minor * 1000 + build. On failure the schema version is unchanged.
   bool DetectVersion(const std::string& body, SAPIInfoLib& apiInfo);
@@ -184,6 +201,7 @@ class TzRhevParser : public TzSXMLParser {
   std::int32_t schemaVersion;
   // The scanner every body this parser reads goes through, kept from body to body.
   xml::XmlReader xmlReader;
+  bool disposable = false;  // see DisposableBodies
 };
 
 // Calls `visit` for each child element of `node`, in document order.
@@ -243,8 +261,9 @@ bool TzRhevParser::ParseList(const std::string& body, const std::string& expecte
   bool overflow = false;
   bool readerThrew = false;
   xml::ParsedXml document(&xmlReader);
-  const bool parsed =
-      document.parseItems(body, "ParseList", acceptRoot, [&](DOMNode* item, size_t textBytes) {
+  const bool parsed = document.parseItems(
+      body, "ParseList", acceptRoot,
+      [&](DOMNode* item, size_t textBytes) {
         recordBytes += sizeof(T) + textBytes;
         if (items.size() + failed >= bounds.maxItems || recordBytes > bounds.maxRecordBytes) {
           overflow = true;
@@ -267,7 +286,8 @@ bool TzRhevParser::ParseList(const std::string& body, const std::string& expecte
           readerThrew = true;  // the items read so far are kept, as they always were
         }
         return true;
-      });
+      },
+      disposable);
   if (overflow) {
     LogListOverflow(expected, bounds, items.size() + failed >= bounds.maxItems);
     return false;
