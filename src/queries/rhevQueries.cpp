@@ -238,12 +238,13 @@ bool TzRhevQueries::getVMInfoListFromLink(const std::string& link, std::vector<S
   return FetchAndParse(link, list, &TzRhevParser::parseVMInfoList);
 }
 
-bool TzRhevQueries::getVMInfoFromLink(const std::string& link, SVMInfoLib& vm,
-                                      UINT64 /*detailFlags*/) {
+template <typename Out>
+bool TzRhevQueries::ReadVM(const std::string& link, Out& out,
+                           bool (TzRhevParser::*parse)(const std::string&, Out&)) {
   std::string response;
-  switch (FetchRecord(link, response, vm, &TzRhevParser::parseVMInfo, true)) {
+  switch (FetchRecord(link, response, out, parse, true)) {
     case Lookup::kFound:
-      break;
+      return true;
     case Lookup::kUnreadable:
       Error(HV_FUNC, "Failed to parse SVMInfoLib from [%s]", response.c_str());
       return false;
@@ -252,6 +253,12 @@ bool TzRhevQueries::getVMInfoFromLink(const std::string& link, SVMInfoLib& vm,
       Error(HV_FUNC, "Failed to get info for link [%s]", link.c_str());
       return false;
   }
+  return false;
+}
+
+bool TzRhevQueries::getVMInfoFromLink(const std::string& link, SVMInfoLib& vm,
+                                      UINT64 /*detailFlags*/) {
+  if (!ReadVM(link, vm, &TzRhevParser::parseVMInfo)) return false;
   Debug(HV_FUNC, "Parse VMInfo from link [%s]. ID[%s] Name[%s]", link.c_str(), vm.id.c_str(),
         vm.name.c_str());
   return true;
@@ -267,19 +274,7 @@ bool TzRhevQueries::getFollowedVMInfo(const std::string& name, const std::string
   if (id.empty()) return FindByName(kFollowedVmKind, name, vm, true, follow) == Lookup::kFound;
   const std::string link = paths::Follow(paths::Vm(id), follow);
   if (link.empty()) return false;  // the id was refused, and logged
-  std::string response;
-  switch (FetchRecord(link, response, vm, &TzRhevParser::parseFollowedVMInfo, true)) {
-    case Lookup::kFound:
-      return true;
-    case Lookup::kUnreadable:
-      Error(HV_FUNC, "Failed to parse SVMInfoLib from [%s]", response.c_str());
-      return false;
-    case Lookup::kNotFound:
-    case Lookup::kFailed:
-      Error(HV_FUNC, "Failed to get info for link [%s]", link.c_str());
-      return false;
-  }
-  return false;
+  return ReadVM(link, vm, &TzRhevParser::parseFollowedVMInfo);
 }
 
 bool TzRhevQueries::getFollowedDiskAttachment(const std::string& vmId, const std::string& diskId,

@@ -164,6 +164,10 @@ class TzRhevQueries : public KwDebug {
   template <typename Out>
   bool FetchAndParse(const std::string& link, Out& out,
                      bool (TzRhevParser::*parse)(const std::string&, Out&));
+  // One VM read from `link`; a failure logged as the VM getters always have.
+  template <typename Out>
+  bool ReadVM(const std::string& link, Out& out,
+              bool (TzRhevParser::*parse)(const std::string&, Out&));
   // One read of a VM's disk, through the VM's "disks" sub-collection or, once the engine has
   // shown it has none, through the VM's attachment of the disk.
   bool ReadDiskOfVM(const std::string& vmId, const std::string& diskId, bool& viaAttachment,
