@@ -179,6 +179,9 @@ class HYPERVALE_API TzHypervale : public KwEvent {
   // The links a VM read asks the engine to follow for the details of `detailFlags`; null
   // when the engine cannot (before 4.2, API v3) or the configuration says not to.
   const char* FollowForVMs(UINT64 detailFlags) const;
+  // After a failed followed read: whether the engine refused to follow (a 400), logged; the
+  // details are then to be read one request at a time.
+  bool FollowRefused(const char* follow, const std::string& what);
   // Reads the VMs of `link` into `list` (after what it holds); with `follow`, what the engine
   // put inline for each new VM goes to `inlined`, in list order.
   bool ReadVMList(const std::string& link, const char* follow, std::vector<SVMInfoLib>& list,

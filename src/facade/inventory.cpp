@@ -125,11 +125,7 @@ bool TzHypervale::getVMInfo(const std::string& name, const std::string& id, SVMI
       return FillVMIndexed(vm, detailFlags, dataCenters, DataCenterIndex(dataCenters),
                            &followed.details);
     }
-    if (connection->getLastStatus() != 400) return false;
-    Error(HV_FUNC,
-          "Warning: the engine refused to follow [%s] for VM [%s]; reading its details one "
-          "request at a time",
-          follow, id.empty() ? name.c_str() : id.c_str());
+    if (!FollowRefused(follow, id.empty() ? name : id)) return false;
   }
   return queries->getVMInfo(name, id, vm, detailFlags) && FillVMInfoDetails(vm, detailFlags);
 } catch (...) {
@@ -345,6 +341,16 @@ const char* TzHypervale::FollowForVMs(UINT64 detailFlags) const {
   return disks ? "disk_attachments.disk" : "snapshots";
 }
 
+bool TzHypervale::FollowRefused(const char* follow, const std::string& what) {
+  // Told by the status of that very answer: a code left by an older failure proves nothing.
+  if (connection->getLastStatus() != 400) return false;
+  Error(HV_FUNC,
+        "Warning: the engine refused to follow [%s] for [%s]; reading the details one request "
+        "at a time",
+        follow, what.c_str());
+  return true;
+}
+
 bool TzHypervale::ReadVMList(const std::string& link, const char* follow,
                              std::vector<SVMInfoLib>& list, std::vector<FollowedDetails>& inlined) {
   if (follow) {
@@ -358,11 +364,7 @@ bool TzHypervale::ReadVMList(const std::string& link, const char* follow,
       }
       return true;
     }
-    if (connection->getLastStatus() != 400) return false;
-    Error(HV_FUNC,
-          "Warning: the engine refused to follow [%s] from [%s]; reading the details one "
-          "request at a time",
-          follow, link.c_str());
+    if (!FollowRefused(follow, link)) return false;
   }
   return queries->getVMInfoListFromLink(link, list, 0);
 }
