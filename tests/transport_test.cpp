@@ -154,8 +154,9 @@ TEST_F(ConnectionTest, EngineFaultsBecomeTheLastErrorOfTheLatestAttempt) {
   EXPECT_EQ(connection.getLastErrorCode(), 400);
 }
 
-// Every request carries the common headers and its body. Requests share kept-alive connections
-// and only a POST opens one of its own; "nRhevReuseConnections" 0 gives each its own.
+// Every request carries the common headers and its body, and nothing of the request before it
+// (requests send with the libcurl handles earlier ones gave back). Requests share kept-alive
+// connections and only a POST opens one of its own; "nRhevReuseConnections" 0 gives each its own.
 TEST_F(ConnectionTest, EveryRequestCarriesTheCommonHeadersAndItsBody) {
   engine->answer("*", kVms, Answer::xml(200, "<vm/>"));
   const std::pair<HTTP_REQ_TYPE, std::string> sends[] = {

@@ -21,7 +21,28 @@ std::shared_ptr<ConnectionPool> ConnectionPool::Create() {
 }
 
 ConnectionPool::~ConnectionPool() {
+  spares_.clear();  // handles that use the share end before it
   if (share_) curl_share_cleanup(share_);
+}
+
+EasyHandle ConnectionPool::take() {
+  const std::lock_guard<std::mutex> lock(sparesLock_);
+  if (spares_.empty()) return nullptr;
+  EasyHandle handle = std::move(spares_.back());
+  spares_.pop_back();
+  return handle;
+}
+
+void ConnectionPool::giveBack(EasyHandle handle) {
+  // A facade makes one call at a time; a spare or two serve every client it has at once.
+  constexpr size_t kMaxSpares = 2;
+  const std::lock_guard<std::mutex> lock(sparesLock_);
+  if (spares_.size() >= kMaxSpares) return;
+  try {
+    spares_.push_back(std::move(handle));
+  } catch (...) {
+    // not kept: the handle closes here
+  }
 }
 
 void ConnectionPool::Lock(CURL*, curl_lock_data data, curl_lock_access, void* self) {

@@ -1,11 +1,15 @@
 // What the requests of one engine connection share: open connections (kept alive between
-// requests), TLS sessions and resolved names. Each request still has its own libcurl handle.
+// requests), TLS sessions and resolved names, and the libcurl handles of requests that ended,
+// for the next requests to send with.
 #pragma once
 
 #include <curl/curl.h>
 
 #include <memory>
 #include <mutex>
+#include <vector>
+
+#include "transport/curlHandle.h"
 
 namespace Hypervale {
 namespace curl {
@@ -23,6 +27,12 @@ class ConnectionPool {
   // For CURLOPT_SHARE of a request's handle; the pool must outlive that handle.
   CURLSH* share() const { return share_; }
 
+  // A handle given back earlier, or null when there is none.
+  curl::EasyHandle take();
+  // Keeps a handle whose options were reset (curl_easy_reset) for a later request; beyond a
+  // few spares it is closed.
+  void giveBack(curl::EasyHandle handle);
+
  private:
   ConnectionPool() = default;
   static void Lock(CURL* handle, curl_lock_data data, curl_lock_access access, void* self);
@@ -32,6 +42,9 @@ class ConnectionPool {
   // at a time, but libcurl requires the callbacks whenever handles could run concurrently.
   std::mutex locks_[CURL_LOCK_DATA_LAST];
   CURLSH* share_ = nullptr;
+  std::mutex sparesLock_;
+  // Closed before the share they use (see the destructor).
+  std::vector<curl::EasyHandle> spares_;
 };
 
 }  // namespace curl

@@ -92,7 +92,12 @@ TransportSettings TransportSettings::ForSmallAnswer(unsigned long extraSeconds) 
 TzLibCurl::TzLibCurl() : KwDebug(nullptr) {}
 
 TzLibCurl::~TzLibCurl() {
-  // The handle may hold copies of the credentials and uses the pool; it goes first.
+  // The handle may hold copies of the credentials and uses the pool; it goes first, back to the
+  // pool with every option (and so every pointer into this client) cleared.
+  if (pool_ && handle_) {
+    curl_easy_reset(handle_.get());
+    pool_->giveBack(std::move(handle_));
+  }
   handle_.reset();
   requestHeaders_.reset();
   Wipe(password_);
@@ -140,6 +145,14 @@ bool TzLibCurl::TzLibCurlInit(const TransportSettings& settings, const char* con
   settings_ = settings;
   headers_.reset();
   return true;
+}
+
+void TzLibCurl::TzLibCurlUseConnectionPool(std::shared_ptr<curl::ConnectionPool> pool) {
+  pool_ = std::move(pool);
+  if (!pool_ || !handle_) return;
+  // A handle that sent before keeps what libcurl sets up on its first transfer (its wake-up
+  // socket pair among them), which would otherwise be made and closed again for every request.
+  if (curl::EasyHandle used = pool_->take()) handle_ = std::move(used);
 }
 
 void TzLibCurl::TzLibCurlFreeHttpHeaderList() {
