@@ -7,6 +7,9 @@
 // (same certificate) to show that the bench engine sends at transport speed. One scenario runs
 // the inventory walk against the engine simulator (4.5) with a cost per request and per login:
 // the library following links, reading object by object, and logging in for every request.
+// Each scenario against the bench engine also times Xerces-C's own scanner over the bodies the
+// library received (no tree, no records): curl's download plus that scan is the floor of any
+// client that receives and then parses with Xerces-C on one thread.
 // Each run is its own process, measured from the outside the same way for every side (wall clock
 // around spawn and wait, peak resident memory from wait4).
 //
@@ -34,6 +37,7 @@
 #include "openssl_server.h"
 #include "shaped_engine.h"
 #include "spawner.h"
+#include "xerces_scan.h"
 
 namespace {
 
@@ -164,6 +168,7 @@ struct Variant {
 
 // Library rows that sent the same requests, and curl replaying exactly those.
 struct Group {
+  std::vector<hvtest::Request> requests;  // as the first of the library rows sent them
   std::vector<std::string> urls;
   std::vector<Row> library;
   Row curl;
@@ -276,17 +281,24 @@ std::vector<Group> RunScenario(const Places& places, const Scenario& s,
   for (const Variant& v : variants) {
     Row row{v.side, {}};
     std::vector<std::string> urls;
+    std::vector<hvtest::Request> requests;
     for (int i = 0; i < runs; ++i) {
       const Mark mark = MarkOf(measured);
       Run run =
           places.spawner.run(ClientArgs(v, s, target, places.passwordFile, trusted), places.errors);
       Account(measured, mark, run);
-      if (i == 0) urls = UrlsSince(measured.engine, mark.requests);
+      if (i == 0) {
+        urls = UrlsSince(measured.engine, mark.requests);
+        const std::vector<hvtest::Request> all = measured.engine.requests();
+        requests.assign(all.begin() + mark.requests, all.end());
+      }
       row.runs.push_back(run);
     }
     auto same = std::find_if(groups.begin(), groups.end(),
                              [&urls](const Group& g) { return g.urls == urls; });
-    if (same == groups.end()) same = groups.insert(groups.end(), Group{urls, {}, Row{"curl", {}}});
+    if (same == groups.end()) {
+      same = groups.insert(groups.end(), Group{std::move(requests), urls, {}, Row{"curl", {}}});
+    }
     same->library.push_back(row);
   }
   for (Group& group : groups) {
@@ -367,6 +379,38 @@ bool CompareWithOpenssl(const Places& places, const std::string& title, const st
   return ok && fromEngine.AllOk() && fromOpenssl.AllOk();
 }
 
+// The floor of the library's time for what `group` requested: Xerces-C scanning the bodies the
+// engine answered, `runs` times, after curl's download of them. Prints the scan's row against
+// curl and the floor's ratio; false when a body did not scan.
+bool PrintXercesFloor(const std::string& title, const Group& group,
+                      const hvbench::ShapedEngine& shaped, const hvbench::XercesScan& scan,
+                      int runs) {
+  std::vector<std::shared_ptr<const std::string>> bodies;
+  for (const hvtest::Request& request : group.requests) {
+    if (std::shared_ptr<const std::string> body = shaped.bodyOf(request)) {
+      bodies.push_back(std::move(body));
+    }
+  }
+  Row scanned{"Xerces-C scan", {}};
+  try {
+    for (int i = 0; i < runs; ++i) {
+      hvbench::Run run;
+      run.seconds = scan.seconds(bodies);
+      run.ok = true;
+      scanned.runs.push_back(run);
+    }
+  } catch (const std::exception& e) {
+    std::printf("%-*s Xerces-C scan FAILED: %s\n", kTitleWidth, title.c_str(), e.what());
+    return false;
+  }
+  PrintRow(title, scanned, group.curl, false);
+  const double curl = group.curl.Median();
+  std::printf("%-*s floor = curl + Xerces-C scan = %.2fx curl; library / floor = %.2fx\n",
+              kTitleWidth, "", (curl + scanned.Median()) / curl,
+              group.library.back().Median() / (curl + scanned.Median()));
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) try {
@@ -387,6 +431,7 @@ int main(int argc, char** argv) try {
   const Measured shapedSide{engine, [&shaped] { return shaped.logins(); }};
   // Built when a scenario wants it: the simulator generates its inventory up front.
   std::unique_ptr<hvsim::EngineSimulator> simulator;
+  const hvbench::XercesScan scan;
 
   if (settings.serve > 0) {
     shaped.setVmCount(settings.serve);
@@ -470,6 +515,9 @@ int main(int argc, char** argv) try {
           allOk = allOk && row.AllOk();
         }
         allOk = allOk && group.curl.AllOk();
+        if (!s.simulated) {
+          allOk = PrintXercesFloor(s.title, group, shaped, scan, settings.runs) && allOk;
+        }
       }
       if (s.key == "a") {
         const std::shared_ptr<const std::string> body = shaped.listBody();

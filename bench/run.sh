@@ -9,7 +9,8 @@
 #       the library following links (nRhevFollowLinks=1), one request per object (=0), and with
 #       a login for every request (nRhevPersistentAuth=0).
 # Every library row is compared with curl replaying exactly the URLs that row requested, and
-# shows the requests and the logins it cost the engine.
+# shows the requests and the logins it cost the engine. (b), (c) and (a) also show Xerces-C's own
+# scan of the bodies the library received, and the floor it sets: curl + that scan.
 # Extra arguments go to hv_bench, e.g. --runs 5, --only a, --reuse 0,1, --list 2000,
 # --baseline OTHER_BUILD/bench/hv_bench_client, --request-ms 5, --login-ms 50.
 set -euo pipefail

@@ -67,6 +67,13 @@ void ShapedEngine::setVmCount(size_t count) {
 
 std::shared_ptr<const std::string> ShapedEngine::listBody() const { return list(hvsim::Follow()); }
 
+std::shared_ptr<const std::string> ShapedEngine::bodyOf(const hvtest::Request& request) const {
+  std::optional<hvtest::Answer> answer = this->answer(request);
+  if (!answer || answer->status < 200 || answer->status > 299) return nullptr;
+  if (answer->sharedBody) return answer->sharedBody;
+  return std::make_shared<const std::string>(std::move(answer->body));
+}
+
 std::shared_ptr<const std::string> ShapedEngine::list(const hvsim::Follow& follow) const {
   std::lock_guard<std::mutex> lock(listMutex_);
   std::shared_ptr<const std::string>& kept = lists_[KeyOf(follow)];

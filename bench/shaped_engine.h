@@ -28,6 +28,8 @@ class ShapedEngine {
   void setVmCount(size_t count);
   // The plain list body as served now.
   std::shared_ptr<const std::string> listBody() const;
+  // The body of a 2xx XML answer to `request` as it is served now; null for any other answer.
+  std::shared_ptr<const std::string> bodyOf(const hvtest::Request& request) const;
   // Id of the i-th VM (0-based).
   static std::string vmId(size_t index) { return ShapedBodies::vmId(index); }
 
