@@ -34,8 +34,9 @@ EasyHandle ConnectionPool::take() {
 }
 
 void ConnectionPool::giveBack(EasyHandle handle) {
-  // A facade makes one call at a time; a spare or two serve every client it has at once.
-  constexpr size_t kMaxSpares = 2;
+  // A facade makes one request at a time, so one spare serves it. Each kept handle holds the
+  // two descriptors of libcurl's wake-up socket pair: no more are kept at rest.
+  constexpr size_t kMaxSpares = 1;
   const std::lock_guard<std::mutex> lock(sparesLock_);
   if (spares_.size() >= kMaxSpares) return;
   try {

@@ -29,8 +29,8 @@ class ConnectionPool {
 
   // A handle given back earlier, or null when there is none.
   curl::EasyHandle take();
-  // Keeps a handle whose options were reset (curl_easy_reset) for a later request; beyond a
-  // few spares it is closed.
+  // Keeps a handle whose options were reset (curl_easy_reset) for a later request; when one is
+  // kept already, it is closed.
   void giveBack(curl::EasyHandle handle);
 
  private:
