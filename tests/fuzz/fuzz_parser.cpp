@@ -3,7 +3,10 @@
 // at exit.
 #include <cstdio>
 #include <cstdlib>
+#include <xercesc/util/PlatformUtils.hpp>
+#include <xercesc/util/XMLUni.hpp>
 
+#include "fuzz/block_recycler.h"
 #include "fuzz/entry_rates.h"
 #include "fuzz/fuzz_dispatch.h"
 #include "hypervale/host.h"
@@ -34,6 +37,11 @@ void PrintRates() { TheTarget().rates.Print(stderr); }
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  // The first initialisation chooses Xerces' memory manager; the library's own one below only
+  // counts. Never destroyed: Xerces may free into it until the process ends.
+  static Hypervale::fuzz::BlockRecycler* const memory = new Hypervale::fuzz::BlockRecycler;
+  xercesc::XMLPlatformUtils::Initialize(xercesc::XMLUni::fgXercescDefaultLocale, nullptr, nullptr,
+                                        memory);
   Hypervale::InitializeXmlLibrary();
   // Every level enabled so the formatting of hostile values still runs; nothing printed.
   Hypervale::SetLogSink([](const Hypervale::LogLine&) {});
