@@ -63,9 +63,9 @@ fi
 
 echo "== seed corpus =="
 tests/fuzz/make_corpus.sh "$corpus"
-# Small regressions seed too; the megabyte ones would only slow every mutation down. Inputs stay
-# within the seeds' size (make_corpus.sh cuts lists to 12 KB): small inputs run many times faster
-# and reach the same readers.
+# Small regressions seed too; the megabyte ones would only slow every mutation down. Small inputs
+# run many times faster and reach the same readers: make_corpus.sh cuts lists into seeds of a few
+# trimmed items (2 KB), and inputs stay within 24 KB.
 find "$regressions" -type f ! -name 'README*' -size -24k -exec cp {} "$corpus/" \;
 echo "== fuzz for ${seconds}s =="
 HYPERVALE_FUZZ_RATES=1 "$target" "${options[@]}" "${fuzz_options[@]}" -max_total_time="$seconds" -print_final_stats=1 \

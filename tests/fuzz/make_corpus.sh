@@ -14,7 +14,8 @@ if [ "${1:-}" = "--name" ]; then
 fi
 
 out=${1:?usage: make_corpus.sh OUTPUT_DIR}
-fixtures="$(cd "$(dirname "$0")/../fixtures" && pwd)"
+here="$(cd "$(dirname "$0")" && pwd)"
+fixtures="$(cd "$here/../fixtures" && pwd)"
 mkdir -p "$out"
 
 index_of() {
@@ -66,22 +67,12 @@ first_item_of() {
     print $1 if /$element/;' "$1"
 }
 
-# A list body cut to the items that fit in kMaxSeed bytes (the first one at least): the
-# recorded lists run to 85 KB, and a mutation of a seed that size costs the fuzzer a
-# millisecond where a few items cost a tenth of it and reach the same reader code.
-kMaxSeed=12288
-short_list() {
-  perl -0777 -ne '
-    my $max = '"$kMaxSeed"';
-    /^(.*?<([A-Za-z_][\w.-]*)\b[^>]*>)(.*)(<\/\2\s*>\s*)$/s or do { print; exit };
-    my ($head, $rest, $tail) = ($1, $3, $4);
-    my $item = qr{(\s*(<([A-Za-z_][\w.-]*)\b[^>]*?(?:/>|>(?:[^<]++|(?2))*</\3\s*>)))}s;
-    my $body = $head;
-    while ($rest =~ /\G$item/gc) {
-      last if length($body) + length($1) + length($tail) > $max && $body ne $head;
-      $body .= $1;
-    }
-    print $body, $tail;' "$1"
+# List bodies go in as several seeds of at most kMaxSeed bytes, their items trimmed to the
+# elements the readers look for (split_list.pl): the names quoted in the readers' sources.
+kMaxSeed=2048
+read_names=$(grep -ohE '"[a-z_]+"' "$here/../../src/xml/"*.cpp | tr -d '"' | sort -u | tr '\n' ' ')
+split_list() {  # list_file output_prefix; prints how many seeds it wrote
+  perl "$here/split_list.pl" "$read_names" "$kMaxSeed" "$1" "$2"
 }
 
 write_seed() {  # selector generation body_file name
@@ -89,43 +80,48 @@ write_seed() {  # selector generation body_file name
   cat "$3" >>"$out/$4"
 }
 
-item=$(mktemp)
-trap 'rm -f "$item"' EXIT
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+item=$work/item
 count=0
+write_seeds() {  # body_file name_stem entry_point... (the generations from $generations)
+  local body=$1 stem=$2 entry g
+  shift 2
+  for entry in "$@"; do
+    for g in $generations; do
+      write_seed "$(index_of "$entry")" "$g" "$body" "$stem-$entry-g$g"
+      count=$((count + 1))
+    done
+  done
+}
 for file in "$fixtures"/v3/*.xml "$fixtures"/v4/*.xml; do
   generation_dir=$(basename "$(dirname "$file")")
   # Generations (fuzz_dispatch.cpp): v3 bodies under 3.5.0 and 3.6.7, v4 under 4.0.0 and 4.3.10.
   if [ "$generation_dir" = v3 ]; then generations="2 3"; else generations="4 7"; fi
   stem="${generation_dir}-$(basename "$file" .xml)"
   root=$(root_of "$file")
-  case $root in
-    *s) short_list "$file" >"$item" ;;
-    *) cp "$file" "$item" ;;
-  esac
-  for entry in $(entry_points_for_root "$root"); do
-    for g in $generations; do
-      write_seed "$(index_of "$entry")" "$g" "$item" "$stem-$entry-g$g"
-      count=$((count + 1))
-    done
-  done
+  read -ra entries <<<"$(entry_points_for_root "$root")"
   case $root in
     *s) ;;
-    *) continue ;;
+    *)
+      write_seeds "$file" "$stem" "${entries[@]}"
+      continue
+      ;;
   esac
+  parts=$(split_list "$file" "$work/part")
+  for part in $(seq "$parts"); do
+    write_seeds "$work/part$part" "$stem-part$part" "${entries[@]}"
+  done
+  # The first item whole, as the object readers meet it.
   first_item_of "$file" >"$item"
   [ -s "$item" ] || continue
-  for entry in $(entry_points_for_root "$(root_of "$item")"); do
-    for g in $generations; do
-      write_seed "$(index_of "$entry")" "$g" "$item" "$stem-first-$entry-g$g"
-      count=$((count + 1))
-    done
-  done
+  read -ra entries <<<"$(entry_points_for_root "$(root_of "$item")")"
+  write_seeds "$item" "$stem-first" "${entries[@]}"
 done
 # A VM list as engines from 4.2 answer "follow=disk_attachments.disk,snapshots": the recorded
-# attachments (each with the recorded disk of its id, where there is one) and snapshots inside
-# the first recorded VM.
-followed=$(mktemp)
-trap 'rm -f "$item" "$followed"' EXIT
+# attachments (each with the recorded disk of its id, where there is one) inside the first
+# recorded VM and the recorded snapshots inside the second, so that each makes a seed of its own
+# of about 2.5 KB.
 perl -0777 -e '
   sub inner { my ($file, $list) = @_; local $/; open my $f, "<", $file or die;
               my $t = <$f>; $t =~ m{<$list>(.*)</$list>}s ? $1 : "" }
@@ -136,18 +132,18 @@ perl -0777 -e '
   $attachments =~ s{<disk href="[^"]*" id="([^"]+)"/>}{$disks{$1} // $&}ge;
   my $snapshots = inner("$fx/v4/snapshots.xml", "snapshots");
   local $/; open my $v, "<", "$fx/v4/vms.xml" or die; my $vms = <$v>;
-  $vms =~ s{</vm>}{<disk_attachments>$attachments</disk_attachments><snapshots>$snapshots</snapshots></vm>};
+  my @inline = ("<disk_attachments>$attachments</disk_attachments>", "<snapshots>$snapshots</snapshots>");
+  $vms =~ s{</vm>}{(shift(@inline) // "") . $&}ge;
   print $vms;' "$fixtures" >"$item"
-short_list "$item" >"$followed"
-for g in 4 7; do
-  write_seed "$(index_of followed_vm_list)" "$g" "$followed" "v4-vms-followed-followed_vm_list-g$g"
-  count=$((count + 1))
+generations="4 7"
+parts=$(split_list "$item" "$work/followed")
+for part in $(seq "$parts"); do
+  write_seeds "$work/followed$part" "v4-vms-followed-part$part" followed_vm_list
 done
 
 # The same real bodies as an engine never sends them: in other encodings and behind a document
 # type declaration, so the fuzzer starts from both sides of the checks that refuse them.
-encoded=$(mktemp)
-trap 'rm -f "$item" "$encoded"' EXIT
+encoded=$work/encoded
 for pair in "v4/fault.xml last_error 4" "v3/vm.xml vm 3"; do
   read -r body entry g <<<"$pair"
   stem="$(dirname "$body")-$(basename "$body" .xml)"
