@@ -112,8 +112,8 @@ for file in "$fixtures"/v3/*.xml "$fixtures"/v4/*.xml; do
   for part in $(seq "$parts"); do
     write_seeds "$work/part$part" "$stem-part$part" "${entries[@]}"
   done
-  # The first item whole, as the object readers meet it.
-  first_item_of "$file" >"$item"
+  # The first item as a body of its own, trimmed as in the list seeds.
+  first_item_of "$work/part1" >"$item"
   [ -s "$item" ] || continue
   read -ra entries <<<"$(entry_points_for_root "$(root_of "$item")")"
   write_seeds "$item" "$stem-first" "${entries[@]}"
