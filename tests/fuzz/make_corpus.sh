@@ -68,9 +68,14 @@ first_item_of() {
 }
 
 # List bodies go in as several seeds of at most kMaxSeed bytes, their items trimmed to the
-# elements the readers look for (split_list.pl): the names quoted in the readers' sources.
+# elements the readers look for (split_list.pl): the names quoted in the readers' calls that
+# compare names (not those only the writers write).
 kMaxSeed=2048
-read_names=$(grep -ohE '"[a-z_]+"' "$here/../../src/xml/"*.cpp | tr -d '"' | sort -u | tr '\n' ' ')
+read_names=$(perl -0777 -ne '
+  while (/\b(?:NameIs|Parse\w*From\w*|ParseObject|ParseList)\s*\(([^;{]*)/g) {
+    my $arguments = $1;
+    print "$1 " while $arguments =~ /"([a-z_]+)"/g;
+  }' "$here/../../src/xml/"*.cpp)
 split_list() {  # list_file output_prefix; prints how many seeds it wrote
   perl "$here/split_list.pl" "$read_names" "$kMaxSeed" "$1" "$2"
 }
