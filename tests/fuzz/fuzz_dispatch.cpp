@@ -339,11 +339,11 @@ struct EntryPoint {
 // Limits for the entry points that read each body twice, at about half a millisecond for a
 // body of 2 KB that reads under the sanitizers: their seeds with room for mutations and for
 // lists of more than nRhevMaxListItems small items, well short of -max_len.
-// The followed VM seeds (a VM with its disks inline, one with its snapshots) take 2.4 KB.
+// The followed VM seeds (a VM with its disks inline, one with its snapshots) take 2.2 KB.
 constexpr std::size_t kMaxFollowedVms = 3 * 1024;
 // An attachment with its disk inline as recorded takes under 3 KB.
 constexpr std::size_t kMaxFollowedAttachment = 4 * 1024;
-// The recorded API roots take up to 4.4 KB.
+// An API root as engines send it takes up to 4.4 KB (its seeds, trimmed, 0.6 KB).
 constexpr std::size_t kMaxApiRoot = 6 * 1024;
 
 // The selector is an index into this table and is stored in corpora and regression files:
