@@ -45,7 +45,9 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 options=(-rss_limit_mb=2048 -timeout=10 -detect_leaks=1 -artifact_prefix="$artifacts/")
 fuzz_options=(-max_len=24576)
-rm -rf "$artifacts"
+# Every run starts from the seeds alone: a corpus kept from earlier runs would hold seeds that
+# make_corpus.sh no longer writes, and make the rates depend on what ran before.
+rm -rf "$artifacts" "$corpus"
 mkdir -p "$corpus" "$artifacts"
 : >"$log"
 
