@@ -9,11 +9,11 @@
 # OUTPUT_PREFIX1, OUTPUT_PREFIX2, ... and prints how many.
 # Within an item an element stays when a reader looks for its name or when it is an item of
 # the list element around it (a "custom_property" in "custom_properties"); of the elements of
-# one name side by side, the first two stay (one VM's 25 links read as two do). Inside an
-# item, an element named like the item keeps its start tag only: no reader looks into a
-# snapshot's copy of its VM, and an attachment's VM is a bare reference anyway. The
-# indentation between elements becomes one line break, which the readers skip as they do the
-# recorded one.
+# one name side by side, the first two stay, and of links the first (a VM's 25 links go into
+# one map as a single one does). Inside an item, an element named like the item keeps its
+# start tag only: no reader looks into a snapshot's copy of its VM, and an attachment's VM is
+# a bare reference anyway. The indentation between elements becomes one line break, which the
+# readers skip as they do the recorded one.
 use strict;
 use warnings;
 
@@ -44,7 +44,7 @@ sub trim_element {
       next;
     }
     next unless $read{$name} || $name eq $singular;
-    next if ++$seen{$name} > $kept_alike;
+    next if ++$seen{$name} > ($name eq 'link' ? 1 : $kept_alike);
     $out .= $space . trim_element($child, $item);
   }
   $out .= substr($content, pos($content) // 0);
