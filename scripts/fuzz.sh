@@ -45,7 +45,9 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 options=(-rss_limit_mb=2048 -timeout=10 -detect_leaks=1 -artifact_prefix="$artifacts/")
 fuzz_options=(-max_len=24576)
-rm -rf "$artifacts"
+# Every run starts from the seeds alone: a corpus kept from earlier runs would hold seeds that
+# make_corpus.sh no longer writes, and make the rates depend on what ran before.
+rm -rf "$artifacts" "$corpus"
 mkdir -p "$corpus" "$artifacts"
 : >"$log"
 
@@ -63,9 +65,9 @@ fi
 
 echo "== seed corpus =="
 tests/fuzz/make_corpus.sh "$corpus"
-# Small regressions seed too; the megabyte ones would only slow every mutation down. Inputs stay
-# within the seeds' size (make_corpus.sh cuts lists to 12 KB): small inputs run many times faster
-# and reach the same readers.
+# Small regressions seed too; the megabyte ones would only slow every mutation down. Small inputs
+# run many times faster and reach the same readers: make_corpus.sh cuts lists into seeds of a few
+# trimmed items (2 KB), and inputs stay within 24 KB.
 find "$regressions" -type f ! -name 'README*' -size -24k -exec cp {} "$corpus/" \;
 echo "== fuzz for ${seconds}s =="
 HYPERVALE_FUZZ_RATES=1 "$target" "${options[@]}" "${fuzz_options[@]}" -max_total_time="$seconds" -print_final_stats=1 \

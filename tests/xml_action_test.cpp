@@ -19,6 +19,9 @@ TEST(ActionWriterTest, DetachUnderApiV3OrWhenAsked) {
       {4, 0, true, "", "<detach>true</detach><async>false</async>"},
       {4, 0, false, "a&b<\"c\">",
        "<async>false</async><storage_domain id=\"a&amp;b&lt;&quot;c&quot;>\"/>"},
+      // Beyond ASCII (two, three and four bytes in UTF-8), written as given.
+      {4, 0, false, "caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80",
+       "<async>false</async><storage_domain id=\"caf\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80\"/>"},
   };
   for (const auto& [major, minor, detach, storageDomainId, children] : cases) {
     TzRhevParser parser = recordtest::ParserAt(major, minor, 0);

@@ -1,5 +1,6 @@
 #include "host/xmlText.h"
 
+#include <algorithm>
 #include <xercesc/util/PlatformUtils.hpp>
 #include <xercesc/util/TransService.hpp>
 #include <xercesc/util/XMLString.hpp>
@@ -24,6 +25,15 @@ void XmlString::Release::operator()(XMLCh* p) const {
 }
 
 XmlString::XmlString(const std::string& utf8) {
+  // Names and most values are ASCII: widened as they are, without making a transcoder.
+  if (std::all_of(utf8.begin(), utf8.end(), [](char c) { return (c & 0x80) == 0; })) {
+    auto* const wide = static_cast<XMLCh*>(
+        XMLPlatformUtils::fgMemoryManager->allocate((utf8.size() + 1) * sizeof(XMLCh)));
+    std::copy(utf8.begin(), utf8.end(), wide);
+    wide[utf8.size()] = 0;
+    text_.reset(wide);
+    return;
+  }
   xercesc::TranscodeFromStr utf16(reinterpret_cast<const XMLByte*>(utf8.data()), utf8.size(),
                                   "UTF-8");
   text_.reset(utf16.adopt());

@@ -50,6 +50,10 @@ class Dispatcher {
 // The entry point an input starting with `first` runs, and the name of an entry point.
 unsigned SelectorOfInput(std::uint8_t first);
 const char* NameOf(unsigned selector);
+// The longest body the fuzzer runs through an entry point, 0 when any: libFuzzer grows inputs
+// toward -max_len, and an entry point that reads each body twice spends twice the reading on
+// every byte that buys it nothing. Run() itself takes any body, as a replay should.
+std::size_t MaxFuzzedBody(unsigned selector);
 
 // The selector of an entry point, by the name in its seed and crash file names.
 unsigned SelectorOf(const std::string& name);

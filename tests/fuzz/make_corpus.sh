@@ -14,7 +14,8 @@ if [ "${1:-}" = "--name" ]; then
 fi
 
 out=${1:?usage: make_corpus.sh OUTPUT_DIR}
-fixtures="$(cd "$(dirname "$0")/../fixtures" && pwd)"
+here="$(cd "$(dirname "$0")" && pwd)"
+fixtures="$(cd "$here/../fixtures" && pwd)"
 mkdir -p "$out"
 
 index_of() {
@@ -66,22 +67,25 @@ first_item_of() {
     print $1 if /$element/;' "$1"
 }
 
-# A list body cut to the items that fit in kMaxSeed bytes (the first one at least): the
-# recorded lists run to 85 KB, and a mutation of a seed that size costs the fuzzer a
-# millisecond where a few items cost a tenth of it and reach the same reader code.
-kMaxSeed=12288
-short_list() {
-  perl -0777 -ne '
-    my $max = '"$kMaxSeed"';
-    /^(.*?<([A-Za-z_][\w.-]*)\b[^>]*>)(.*)(<\/\2\s*>\s*)$/s or do { print; exit };
-    my ($head, $rest, $tail) = ($1, $3, $4);
-    my $item = qr{(\s*(<([A-Za-z_][\w.-]*)\b[^>]*?(?:/>|>(?:[^<]++|(?2))*</\3\s*>)))}s;
-    my $body = $head;
-    while ($rest =~ /\G$item/gc) {
-      last if length($body) + length($1) + length($tail) > $max && $body ne $head;
-      $body .= $1;
-    }
-    print $body, $tail;' "$1"
+# List bodies go in as several seeds of at most kMaxSeed bytes, their items trimmed to the
+# elements the readers look for (split_list.pl): the names quoted in the readers' calls that
+# compare names (not those only the writers write).
+kMaxSeed=2048
+read_names=$(perl -0777 -ne '
+  while (/\b(?:NameIs|Parse\w*From\w*|ParseObject|ParseList)\s*\(([^;{]*)/g) {
+    my $arguments = $1;
+    print "$1 " while $arguments =~ /"([a-z_]+)"/g;
+  }' "$here/../../src/xml/"*.cpp)
+split_list() {  # list_file output_prefix; prints how many seeds it wrote
+  perl "$here/split_list.pl" "$read_names" "$kMaxSeed" "$1" "$2"
+}
+
+# A body other than a list trimmed as a list's items are, behind its XML declaration if any.
+trim_body() {
+  perl -0777 -ne '/^(<\?xml[^>]*\?>\s*)/ and print $1' "$1"
+  perl -0777 -pe 's/^<\?xml[^>]*\?>//; $_ = "<body>$_</body>"' "$1" >"$work/whole"
+  split_list "$work/whole" "$work/whole" >/dev/null
+  first_item_of "$work/whole1"
 }
 
 write_seed() {  # selector generation body_file name
@@ -89,43 +93,54 @@ write_seed() {  # selector generation body_file name
   cat "$3" >>"$out/$4"
 }
 
-item=$(mktemp)
-trap 'rm -f "$item"' EXIT
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+item=$work/item
 count=0
+write_seeds() {  # body_file name_stem entry_point... (the generations from $generations)
+  local body=$1 stem=$2 entry g
+  shift 2
+  for entry in "$@"; do
+    for g in $generations; do
+      write_seed "$(index_of "$entry")" "$g" "$body" "$stem-$entry-g$g"
+      count=$((count + 1))
+    done
+  done
+}
 for file in "$fixtures"/v3/*.xml "$fixtures"/v4/*.xml; do
   generation_dir=$(basename "$(dirname "$file")")
   # Generations (fuzz_dispatch.cpp): v3 bodies under 3.5.0 and 3.6.7, v4 under 4.0.0 and 4.3.10.
   if [ "$generation_dir" = v3 ]; then generations="2 3"; else generations="4 7"; fi
   stem="${generation_dir}-$(basename "$file" .xml)"
   root=$(root_of "$file")
-  case $root in
-    *s) short_list "$file" >"$item" ;;
-    *) cp "$file" "$item" ;;
-  esac
-  for entry in $(entry_points_for_root "$root"); do
-    for g in $generations; do
-      write_seed "$(index_of "$entry")" "$g" "$item" "$stem-$entry-g$g"
-      count=$((count + 1))
-    done
-  done
+  read -ra entries <<<"$(entry_points_for_root "$root")"
   case $root in
     *s) ;;
-    *) continue ;;
+    api)
+      # Read twice by the version detection, and nine tenths links no reader looks at.
+      trim_body "$file" >"$item"
+      write_seeds "$item" "$stem" "${entries[@]}"
+      continue
+      ;;
+    *)
+      write_seeds "$file" "$stem" "${entries[@]}"
+      continue
+      ;;
   esac
-  first_item_of "$file" >"$item"
-  [ -s "$item" ] || continue
-  for entry in $(entry_points_for_root "$(root_of "$item")"); do
-    for g in $generations; do
-      write_seed "$(index_of "$entry")" "$g" "$item" "$stem-first-$entry-g$g"
-      count=$((count + 1))
-    done
+  parts=$(split_list "$file" "$work/part")
+  for part in $(seq "$parts"); do
+    write_seeds "$work/part$part" "$stem-part$part" "${entries[@]}"
   done
+  # The first item as a body of its own, trimmed as in the list seeds.
+  first_item_of "$work/part1" >"$item"
+  [ -s "$item" ] || continue
+  read -ra entries <<<"$(entry_points_for_root "$(root_of "$item")")"
+  write_seeds "$item" "$stem-first" "${entries[@]}"
 done
 # A VM list as engines from 4.2 answer "follow=disk_attachments.disk,snapshots": the recorded
-# attachments (each with the recorded disk of its id, where there is one) and snapshots inside
-# the first recorded VM.
-followed=$(mktemp)
-trap 'rm -f "$item" "$followed"' EXIT
+# attachments (each with the recorded disk of its id, where there is one) inside the first
+# recorded VM and the recorded snapshots inside the second, so that each makes a seed of its own
+# of about 2.5 KB.
 perl -0777 -e '
   sub inner { my ($file, $list) = @_; local $/; open my $f, "<", $file or die;
               my $t = <$f>; $t =~ m{<$list>(.*)</$list>}s ? $1 : "" }
@@ -136,28 +151,29 @@ perl -0777 -e '
   $attachments =~ s{<disk href="[^"]*" id="([^"]+)"/>}{$disks{$1} // $&}ge;
   my $snapshots = inner("$fx/v4/snapshots.xml", "snapshots");
   local $/; open my $v, "<", "$fx/v4/vms.xml" or die; my $vms = <$v>;
-  $vms =~ s{</vm>}{<disk_attachments>$attachments</disk_attachments><snapshots>$snapshots</snapshots></vm>};
+  my @inline = ("<disk_attachments>$attachments</disk_attachments>", "<snapshots>$snapshots</snapshots>");
+  $vms =~ s{</vm>}{(shift(@inline) // "") . $&}ge;
   print $vms;' "$fixtures" >"$item"
-short_list "$item" >"$followed"
-for g in 4 7; do
-  write_seed "$(index_of followed_vm_list)" "$g" "$followed" "v4-vms-followed-followed_vm_list-g$g"
-  count=$((count + 1))
+generations="4 7"
+parts=$(split_list "$item" "$work/followed")
+for part in $(seq "$parts"); do
+  write_seeds "$work/followed$part" "v4-vms-followed-part$part" followed_vm_list
 done
 
 # The same real bodies as an engine never sends them: in other encodings and behind a document
-# type declaration, so the fuzzer starts from both sides of the checks that refuse them.
-encoded=$(mktemp)
-trap 'rm -f "$item" "$encoded"' EXIT
-for pair in "v4/fault.xml last_error 4" "v3/vm.xml vm 3"; do
-  read -r body entry g <<<"$pair"
-  stem="$(dirname "$body")-$(basename "$body" .xml)"
+# type declaration, so the fuzzer starts from both sides of the checks that refuse them. The VM
+# is trimmed: four times its recorded 5.9 KB in UTF-32 made it the largest seed by far, and
+# libFuzzer lets every mutation grow an input up to the largest seed.
+trim_body "$fixtures/v3/vm.xml" >"$work/vm.xml"
+encoded=$work/encoded
+for pair in "$fixtures/v4/fault.xml last_error 4 v4-fault" "$work/vm.xml vm 3 v3-vm"; do
+  read -r body entry g stem <<<"$pair"
   for encoding in UTF-16LE UTF-16BE UTF-32LE cp37; do
-    perl -MEncode -0777 -pe "\$_ = encode('$encoding', decode('UTF-8', \$_))" \
-      "$fixtures/$body" >"$encoded"
+    perl -MEncode -0777 -pe "\$_ = encode('$encoding', decode('UTF-8', \$_))" "$body" >"$encoded"
     write_seed "$(index_of "$entry")" "$g" "$encoded" "$stem-$encoding-$entry-g$g"
     count=$((count + 1))
   done
-  perl -0777 -pe 's/^(<\?xml[^>]*>)?/$1<!DOCTYPE x [<!ENTITY e "e">]>/' "$fixtures/$body" >"$encoded"
+  perl -0777 -pe 's/^(<\?xml[^>]*>)?/$1<!DOCTYPE x [<!ENTITY e "e">]>/' "$body" >"$encoded"
   write_seed "$(index_of "$entry")" "$g" "$encoded" "$stem-doctype-$entry-g$g"
   count=$((count + 1))
 done
