@@ -134,7 +134,10 @@ bool TzLibCurl::TzLibCurlInit(const TransportSettings& settings, const char* con
     Error(HV_FUNC, "libcurl could not be initialised");
     return false;
   }
-  handle_.reset(curl_easy_init());
+  // A handle that sent before keeps what libcurl sets up on its first transfer (its wake-up
+  // socket pair among them), which would otherwise be made and closed again for every request.
+  handle_ = pool_ ? pool_->take() : nullptr;
+  if (!handle_) handle_.reset(curl_easy_init());
   if (!handle_) {
     Error(HV_FUNC, "curl_easy_init failed");
     return false;
@@ -145,14 +148,6 @@ bool TzLibCurl::TzLibCurlInit(const TransportSettings& settings, const char* con
   settings_ = settings;
   headers_.reset();
   return true;
-}
-
-void TzLibCurl::TzLibCurlUseConnectionPool(std::shared_ptr<curl::ConnectionPool> pool) {
-  pool_ = std::move(pool);
-  if (!pool_ || !handle_) return;
-  // A handle that sent before keeps what libcurl sets up on its first transfer (its wake-up
-  // socket pair among them), which would otherwise be made and closed again for every request.
-  if (curl::EasyHandle used = pool_->take()) handle_ = std::move(used);
 }
 
 void TzLibCurl::TzLibCurlFreeHttpHeaderList() {

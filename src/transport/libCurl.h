@@ -67,9 +67,11 @@ class TzLibCurl : public KwDebug {
   bool TzLibCurlSetAdditionalOptionsIntValue(CURLoption option, const int& value);
   // Sends through the pool's connections (and keeps the connection there afterwards) instead
   // of a connection of this client's own; the client holds the pool while it lives. Null: none.
-  // Called right after TzLibCurlInit: the client then sends with a handle an earlier client of
-  // the pool gave back, when there is one, and gives its own back when it ends.
-  void TzLibCurlUseConnectionPool(std::shared_ptr<curl::ConnectionPool> pool);
+  // Called before TzLibCurlInit, which then takes the handle an earlier client of the pool gave
+  // back, when there is one; the client gives its handle back when it ends.
+  void TzLibCurlUseConnectionPool(std::shared_ptr<curl::ConnectionPool> pool) {
+    pool_ = std::move(pool);
+  }
   // True only when the request completed with a 2xx status. A URL carrying user information
   // is refused without sending; credentials (kinds 1 and 2, or an "Authorization:", "Cookie:"
   // or "Prefer:" line) go only over https:// and are left out of any other request.

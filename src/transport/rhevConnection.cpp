@@ -95,19 +95,18 @@ bool TzRhevConnection::connect(const std::string& serverName, const std::string&
 
 bool TzRhevConnection::InitClient(TzLibCurl& client, const TransportSettings& settings,
                                   bool keepBody) {
+  if (!settings.reuseConnections) {
+    pool.reset();  // clients still sending keep it until they end
+  } else if (!pool) {
+    pool = curl::ConnectionPool::Create();
+    if (!pool) DebugLvl(HV_FUNC, 2, "Connections are not shared: libcurl refused a share object");
+  }
+  // First: the client sends with a handle the pool kept, when it has one.
+  client.TzLibCurlUseConnectionPool(settings.reuseConnections ? pool : nullptr);
   if (!client.TzLibCurlInit(settings, kContentType, keepBody)) {
     Error(HV_FUNC, "Failed to Initialize Curl Library");
     return false;
   }
-  if (!settings.reuseConnections) {
-    pool.reset();  // clients still sending keep it until they end
-    return true;
-  }
-  if (!pool) {
-    pool = curl::ConnectionPool::Create();
-    if (!pool) DebugLvl(HV_FUNC, 2, "Connections are not shared: libcurl refused a share object");
-  }
-  client.TzLibCurlUseConnectionPool(pool);
   return true;
 }
 
@@ -310,8 +309,8 @@ bool TzRhevConnection::_sendReq(HTTP_REQ_TYPE method, const std::string& path,
     // No answer at all (refused, reset, TLS failure, time-out): the caller learns why, without
     // credentials, which never stand in a URL here.
     lastError = "No answer from the engine at [" + server + "] to " +
-                TzLibCurl::GetHttpReqTypeString(method) + " [" + path + "]: " +
-                client.GetTransportError();
+                TzLibCurl::GetHttpReqTypeString(method) + " [" + path +
+                "]: " + client.GetTransportError();
   }
   if (reportErrors) {
     ResponseText(client, response);
