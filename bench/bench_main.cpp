@@ -141,13 +141,11 @@ void WriteCurlConfig(const std::string& path, const std::vector<std::string>& ur
   }
 }
 
-std::vector<std::string> UrlsSince(hvtest::TestEngine& engine, size_t mark) {
-  const std::vector<hvtest::Request> requests = engine.requests();
+std::vector<std::string> UrlsOf(const std::vector<hvtest::Request>& requests, uint16_t port) {
   std::vector<std::string> urls;
-  const std::string port = std::to_string(engine.port());
-  for (size_t i = mark; i < requests.size(); ++i) {
-    urls.push_back(std::string(requests[i].tls ? "https" : "http") + "://localhost:" + port +
-                   requests[i].target);
+  for (const hvtest::Request& request : requests) {
+    urls.push_back(std::string(request.tls ? "https" : "http") +
+                   "://localhost:" + std::to_string(port) + request.target);
   }
   return urls;
 }
@@ -288,9 +286,9 @@ std::vector<Group> RunScenario(const Places& places, const Scenario& s,
           places.spawner.run(ClientArgs(v, s, target, places.passwordFile, trusted), places.errors);
       Account(measured, mark, run);
       if (i == 0) {
-        urls = UrlsSince(measured.engine, mark.requests);
         const std::vector<hvtest::Request> all = measured.engine.requests();
         requests.assign(all.begin() + mark.requests, all.end());
+        urls = UrlsOf(requests, measured.engine.port());
       }
       row.runs.push_back(run);
     }
